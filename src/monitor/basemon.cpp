@@ -1,0 +1,172 @@
+#include "monitor/basemon.h"
+
+#include <system_error>
+#include <thread>
+
+namespace sentrel {
+
+void ThreadTracker::Started() {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++running_;
+}
+
+void ThreadTracker::Finished() {
+  std::lock_guard<std::mutex> lock(mu_);
+  --running_;
+  cv_.notify_all();
+}
+
+bool ThreadTracker::WaitIdle(int ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return running_ == 0; });
+}
+
+int ThreadTracker::Running() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return running_;
+}
+
+BaseMonitoring::BaseMonitoring(bool paused, Services& services)
+    : services_(services), status_(paused ? kStatusPaused : kStatusReady) {
+  is_directory_ = AddParam<IntParam>("IsDirectory", 0, 0, 2);
+  file_name_ = AddParam<StringParam>("FileName", "");
+  comment_ = AddParam<StringParam>("Comment", "");
+  interval_ = AddParam<IntParam>("Interval", 60, 1, 2147483647);
+  run_once_ = AddParam<BoolParam>("RunOnce", false);
+  work_hours_ = AddParam<BoolParam>("WorkHours", false);
+  time_interval_ = AddParam<StringListParam>("TimeInterval");
+  days_ = AddParam<StringParam>("Days", "1111111", 7);
+  month_days_ = AddParam<StringParam>("MonthDays", "");
+}
+
+BaseMonitoring::~BaseMonitoring() = default;
+
+void BaseMonitoring::ParseBlock(const std::vector<std::string>& lines) {
+  LoadBlock(lines, params_, actions_);
+  Configure();
+}
+
+void BaseMonitoring::Configure() {
+  schedule_.Configure(days_->Value(), month_days_->Value(), work_hours_->Value(),
+                      time_interval_->MutableItems(), services_.regional);
+  if (!schedule_.work_hours()) work_hours_->Set(false);
+}
+
+void BaseMonitoring::Start(std::shared_ptr<BaseMonitoring> self,
+                           std::shared_ptr<ThreadTracker> tracker) {
+  tracker->Started();
+  try {
+    std::thread([self = std::move(self), tracker]() mutable {
+      self->RunLoop();
+      // The item is destroyed here, on its own thread, unless its owner
+      // still holds it.
+      self.reset();
+      tracker->Finished();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread could be made: the item simply does not run.
+    tracker->Finished();
+  }
+}
+
+void BaseMonitoring::RequestTerminate() {
+  terminated_.store(true, std::memory_order_release);
+  wakeup_.Signal();
+  stop_wakeup_.Signal();
+}
+
+void BaseMonitoring::SetCheckNow(bool v) {
+  check_now_.store(v, std::memory_order_release);
+  if (v) wakeup_.Signal();
+}
+
+void BaseMonitoring::RequestCheck() { SetCheckNow(true); }
+
+void BaseMonitoring::Restart() {
+  rebaseline_.store(true, std::memory_order_release);
+  last_result_ = 0;
+  SetStatus(kStatusReady);
+  SetCheckNow(true);
+}
+
+bool BaseMonitoring::InScheduleWindow() { return schedule_.Contains(services_.clock->Now()); }
+
+bool BaseMonitoring::WaitOrStop(int ms) {
+  if (Terminated()) return true;
+  services_.clock->WaitFor(stop_wakeup_, ms);
+  return Terminated();
+}
+
+RunContext BaseMonitoring::MakeRunContext() {
+  return RunContext(services_, terminated_, stop_wakeup_);
+}
+
+void BaseMonitoring::RunLoop() {
+  while (!Terminated()) {
+    elapsed_ = 0;
+    while (!Terminated() && interval_->Value() > elapsed_) {
+      const bool inside = InScheduleWindow();
+      if (!inside && Status() != kStatusOutsideWindow) {
+        SetStatus(kStatusOutsideWindow);
+      } else if (inside && Status() == kStatusOutsideWindow) {
+        SetStatus(kStatusReady);
+        SetCheckNow(true);
+      }
+
+      if (Status() != kStatusOutsideWindow &&
+          (elapsed_ == 0 || CheckNowSet() || RebaselineSet())) {
+        // The request is taken before the check, not after it: a change that
+        // is signalled while the check runs asks for one more check instead
+        // of being forgotten.
+        check_now_.store(false, std::memory_order_release);
+        uint8_t result = 0;
+        try {
+          result = Check();
+        } catch (...) {
+          // A check that fails counts as a negative one; the item goes on.
+          result = 0;
+        }
+        if (result == 1) {
+          if (!run_once_->Value() || last_result_ == 0) RunActions();
+          last_result_ = 1;
+        } else {
+          last_result_ = 0;
+        }
+        ReportedFiles.clear();
+        elapsed_ = 0;
+      }
+
+      for (int i = 0; i < 10; ++i) {
+        if (Terminated()) break;
+        if ((CheckNowSet() || RebaselineSet()) && Status() != kStatusOutsideWindow) break;
+        if (services_.clock->WaitFor(wakeup_, 100)) wakeup_.Consume();
+      }
+      ++elapsed_;
+    }
+  }
+}
+
+void BaseMonitoring::RunActions() {
+  RunContext ctx = MakeRunContext();
+  for (const auto& action : actions_) {
+    if (Terminated()) return;
+    if (!action->Enabled()) continue;
+    // A stop during the delay ends the run: the action would be cut short by
+    // the ending process anyway.
+    if (action->DelayBefore() > 0 && WaitOrStop(action->DelayBefore())) return;
+    try {
+      action->Run(ReportedFiles, ctx);
+    } catch (...) {
+      // An action that fails does less; the next one still runs.
+    }
+  }
+  for (const auto& action : actions_) {
+    if (!action->Enabled()) continue;
+    try {
+      action->AfterRun(ctx);
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace sentrel

@@ -1,0 +1,154 @@
+#ifndef SENTREL_MONITOR_BASEMON_H_
+#define SENTREL_MONITOR_BASEMON_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "actions/action.h"
+#include "config/param.h"
+#include "monitor/file_data.h"
+#include "monitor/schedule.h"
+#include "platform/wakeup.h"
+#include "shell/services.h"
+
+namespace sentrel {
+
+// Item states as the loop and the checks leave them.
+enum ItemStatus : uint8_t {
+  kStatusReady = 0,
+  kStatusPaused = 4,
+  kStatusOutsideWindow = 5,
+};
+
+// Counts the item threads that are still running, so that the program (or a
+// test) can wait for them to finish. Shared by the items and their owner, and
+// alive as long as either still needs it.
+class ThreadTracker {
+ public:
+  void Started();
+  void Finished();
+  // Waits until no tracked thread runs, up to `ms`; true if none runs.
+  bool WaitIdle(int ms);
+  int Running();
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  int running_ = 0;
+};
+
+// The common base of every monitored item: its values, actions and the files
+// its last check reported, and the check loop that runs on the item's own
+// thread at its interval and inside its schedule window.
+class BaseMonitoring {
+ public:
+  BaseMonitoring(bool paused, Services& services);
+  virtual ~BaseMonitoring();
+  BaseMonitoring(const BaseMonitoring&) = delete;
+  BaseMonitoring& operator=(const BaseMonitoring&) = delete;
+
+  // Hands every line of the block to the item's values and actions, then
+  // configures the item.
+  void ParseBlock(const std::vector<std::string>& lines);
+
+  // Starts the item's thread. The thread keeps `self` alive until its loop
+  // ends, and the object is destroyed on that thread once nobody else holds
+  // it. Call at most once.
+  static void Start(std::shared_ptr<BaseMonitoring> self,
+                    std::shared_ptr<ThreadTracker> tracker);
+  // Asks the loop to end; it notices within about 100 ms when idle, or before
+  // its next action.
+  void RequestTerminate();
+  bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+  // Asks for a check at the next pass without waiting for the interval.
+  void RequestCheck();
+  // Asks for a fresh start: the next check is a baseline.
+  virtual void Restart();
+
+  // The thread body; exposed so that tests can drive a loop on their own
+  // thread.
+  virtual void RunLoop();
+  // The kind's check: 1 when the actions are to run. Leaves one record per
+  // reported file in ReportedFiles.
+  virtual uint8_t Check() = 0;
+  // Builds the derived data once the block is parsed.
+  virtual void Configure();
+  void RunActions();
+  bool InScheduleWindow();
+
+  // Values every item has.
+  IntParam& IsDirectory() { return *is_directory_; }
+  StringParam& FileName() { return *file_name_; }
+  const IntParam& Interval() const { return *interval_; }
+  const BoolParam& RunOnce() const { return *run_once_; }
+  const BoolParam& WorkHours() const { return *work_hours_; }
+  const StringListParam& TimeInterval() const { return *time_interval_; }
+  const StringParam& Days() const { return *days_; }
+  const StringParam& MonthDays() const { return *month_days_; }
+
+  const ParamList& Params() const { return params_; }
+  const ActionList& Actions() const { return actions_; }
+  const ScheduleWindow& Schedule() const { return schedule_; }
+  Services& services() { return services_; }
+
+  uint8_t Status() const { return status_.load(std::memory_order_acquire); }
+  uint8_t LastResult() const { return last_result_; }
+  bool CheckNowSet() const { return check_now_.load(std::memory_order_acquire); }
+  bool RebaselineSet() const { return rebaseline_.load(std::memory_order_acquire); }
+
+  FileList ReportedFiles;
+
+ protected:
+  template <typename P, typename... Args>
+  P* AddParam(Args&&... args) {
+    auto p = std::make_unique<P>(std::forward<Args>(args)...);
+    P* raw = p.get();
+    owned_params_.push_back(std::move(p));
+    params_.push_back(raw);
+    return raw;
+  }
+
+  void SetStatus(uint8_t s) { status_.store(s, std::memory_order_release); }
+  // The kind's check reads and clears the request.
+  bool TakeRebaseline() { return rebaseline_.exchange(false, std::memory_order_acq_rel); }
+  void SetCheckNow(bool v);
+  // Sleeps up to `ms`, ending early on a stop request; true if stopped.
+  bool WaitOrStop(int ms);
+  RunContext MakeRunContext();
+
+  Services& services_;
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> check_now_{true};
+  std::atomic<bool> rebaseline_{true};
+  std::atomic<uint8_t> status_;
+  uint8_t last_result_ = 0;
+  int elapsed_ = 0;
+  // Woken by a check request or a stop: ends the idle sleep at once.
+  Wakeup wakeup_;
+  // Woken only by a stop: ends the waits inside checks and actions.
+  Wakeup stop_wakeup_;
+
+ private:
+  std::vector<std::unique_ptr<Param>> owned_params_;
+  ParamList params_;
+  ActionList actions_;
+  ScheduleWindow schedule_;
+  IntParam* is_directory_;
+  StringParam* file_name_;
+  StringParam* comment_;
+  IntParam* interval_;
+  BoolParam* run_once_;
+  BoolParam* work_hours_;
+  StringListParam* time_interval_;
+  StringParam* days_;
+  StringParam* month_days_;
+};
+
+}  // namespace sentrel
+
+#endif  // SENTREL_MONITOR_BASEMON_H_

@@ -1,0 +1,10 @@
+#include "monitor/chkdir.h"
+
+namespace sentrel {
+
+uint8_t CheckDirThread::Check() {
+  TakeRebaseline();
+  return 0;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,10 @@
+#include "monitor/chkfile.h"
+
+namespace sentrel {
+
+uint8_t CheckFileThread::Check() {
+  TakeRebaseline();
+  return 0;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,118 @@
+#include <time.h>
+
+#include <cmath>
+
+#include "platform/clock.h"
+#include "platform/wakeup.h"
+
+namespace sentrel {
+namespace {
+
+// Days from 1899-12-30 to 1970-01-01.
+constexpr int64_t kEpochOffsetDays = 25569;
+
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+LocalTime FromTm(const struct tm& tm, int ms) {
+  LocalTime t;
+  t.year = tm.tm_year + 1900;
+  t.month = tm.tm_mon + 1;
+  t.day = tm.tm_mday;
+  t.weekday = tm.tm_wday + 1;
+  t.hour = tm.tm_hour;
+  t.minute = tm.tm_min;
+  t.second = tm.tm_sec > 59 ? 59 : tm.tm_sec;  // leap seconds fold into :59
+  t.millisecond = ms;
+  t.value = DateTimeValue(t.year, t.month, t.day, t.hour, t.minute, t.second,
+                          t.millisecond);
+  return t;
+}
+
+class PosixClock final : public Clock {
+ public:
+  LocalTime Now() override {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm tm;
+    time_t secs = ts.tv_sec;
+    localtime_r(&secs, &tm);
+    return FromTm(tm, static_cast<int>(ts.tv_nsec / 1000000));
+  }
+  int64_t TickMs() override {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  }
+  bool WaitFor(Wakeup& wakeup, int ms) override { return wakeup.WaitMs(ms); }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+  // Never destroyed: item threads that are still finishing may read it while
+  // the process exits.
+  static Clock* clock = new PosixClock;
+  return *clock;
+}
+
+double DateTimeValue(int year, int month, int day, int hour, int minute,
+                     int second, int millisecond) {
+  const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month),
+                                     static_cast<unsigned>(day)) +
+                       kEpochOffsetDays;
+  const double frac =
+      (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) /
+      86400000.0;
+  // Negative values keep the day in the integer part and the time of day as
+  // a positive fraction, as the date-time convention has it.
+  return days >= 0 ? days + frac : days - frac;
+}
+
+LocalTime LocalTimeFromValue(double value) {
+  double whole = std::trunc(value);
+  double frac = std::fabs(value - whole);
+  int64_t ms = std::llround(frac * 86400000.0);
+  if (ms >= 86400000) {
+    ms -= 86400000;
+    whole += value >= 0 ? 1 : -1;
+  }
+  int64_t z = static_cast<int64_t>(whole) - kEpochOffsetDays + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  LocalTime t;
+  t.year = static_cast<int>(y + (m <= 2));
+  t.month = static_cast<int>(m);
+  t.day = static_cast<int>(d);
+  int64_t days_since_epoch = static_cast<int64_t>(whole) - kEpochOffsetDays;
+  // 1970-01-01 was a Thursday (weekday 5 with Sunday = 1).
+  int64_t wd = ((days_since_epoch % 7) + 7 + 4) % 7;
+  t.weekday = static_cast<int>(wd) + 1;
+  t.hour = static_cast<int>(ms / 3600000);
+  t.minute = static_cast<int>(ms / 60000 % 60);
+  t.second = static_cast<int>(ms / 1000 % 60);
+  t.millisecond = static_cast<int>(ms % 1000);
+  t.value = value;
+  return t;
+}
+
+double FileTimeToLocalDateTime(int64_t seconds, int64_t nanoseconds) {
+  struct tm tm;
+  time_t secs = static_cast<time_t>(seconds);
+  if (localtime_r(&secs, &tm) == nullptr) return 0.0;
+  return FromTm(tm, static_cast<int>(nanoseconds / 1000000)).value;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,116 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/console_input.h"
+
+namespace sentrel {
+namespace {
+
+int g_signal_pipe[2] = {-1, -1};
+std::atomic<bool> g_saved_terminal{false};
+struct termios g_saved_termios;
+
+void RestoreTerminal() {
+  if (g_saved_terminal.exchange(false)) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
+  }
+}
+
+void OnStopSignal(int) {
+  int saved = errno;
+  if (g_signal_pipe[1] >= 0) {
+    char b = 1;
+    ssize_t r = write(g_signal_pipe[1], &b, 1);
+    (void)r;
+  }
+  errno = saved;
+}
+
+class PosixConsoleInput final : public ConsoleInput {
+ public:
+  PosixConsoleInput() {
+    if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+      g_signal_pipe[0] = g_signal_pipe[1] = -1;
+    }
+    struct sigaction sa = {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    // A program we start may close its end of a pipe we write to; that must
+    // not end the monitor.
+    signal(SIGPIPE, SIG_IGN);
+
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_saved_termios) == 0) {
+      struct termios raw = g_saved_termios;
+      raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+      raw.c_cc[VMIN] = 1;
+      raw.c_cc[VTIME] = 0;
+      if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
+        g_saved_terminal = true;
+        static bool registered = false;
+        if (!registered) {
+          registered = true;
+          atexit(RestoreTerminal);
+        }
+      }
+    }
+  }
+  ~PosixConsoleInput() override { RestoreTerminal(); }
+
+  int WaitKey() override {
+    for (;;) {
+      struct pollfd fds[2];
+      int n = 0;
+      fds[n++] = {g_signal_pipe[0], POLLIN, 0};
+      if (!input_ended_) fds[n++] = {STDIN_FILENO, POLLIN, 0};
+      int r = poll(fds, n, -1);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return kStop;
+      }
+      if (fds[0].revents & POLLIN) {
+        char drain[16];
+        while (read(g_signal_pipe[0], drain, sizeof drain) > 0) {
+        }
+        return kStop;
+      }
+      if (n > 1 && fds[1].revents) {
+        unsigned char c;
+        ssize_t got = read(STDIN_FILENO, &c, 1);
+        if (got == 1) return c;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        // End of input (or an unreadable one): keep monitoring until a signal,
+        // so that the program can run with its input closed, as a service.
+        input_ended_ = true;
+      }
+    }
+  }
+
+ private:
+  bool input_ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ConsoleInput> OpenConsoleInput() {
+  return std::make_unique<PosixConsoleInput>();
+}
+
+void ExitProcessNow(int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  RestoreTerminal();
+  _exit(code);
+}
+
+}  // namespace sentrel

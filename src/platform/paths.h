@@ -1,0 +1,22 @@
+#ifndef SENTREL_PLATFORM_PATHS_H_
+#define SENTREL_PLATFORM_PATHS_H_
+
+#include <string>
+
+namespace sentrel {
+
+// The full path of the running executable, or the empty text if unknown.
+std::string ProgramPath();
+
+// The process's current directory, without a trailing separator (except "/").
+std::string CurrentDirectory();
+
+// The per-user configuration folder: $XDG_CONFIG_HOME, else ~/.config.
+std::string UserConfigHome();
+
+// The per-user data folder: $XDG_DATA_HOME, else ~/.local/share.
+std::string UserDataHome();
+
+}  // namespace sentrel
+
+#endif  // SENTREL_PLATFORM_PATHS_H_

@@ -1,0 +1,60 @@
+#include <errno.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace sentrel {
+namespace {
+
+std::string HomeDirectory() {
+  const char* home = getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  struct passwd pw;
+  struct passwd* result = nullptr;
+  std::vector<char> buf(16384);
+  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &result) == 0 &&
+      result != nullptr && result->pw_dir != nullptr) {
+    return result->pw_dir;
+  }
+  return "/";
+}
+
+std::string XdgDir(const char* var, const char* fallback_below_home) {
+  const char* v = getenv(var);
+  // The base-directory rules ignore relative values.
+  if (v != nullptr && v[0] == '/') return v;
+  std::string home = HomeDirectory();
+  if (!home.empty() && home.back() == '/') home.pop_back();
+  return home + "/" + fallback_below_home;
+}
+
+}  // namespace
+
+std::string ProgramPath() {
+  std::vector<char> buf(4096);
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), n);
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buf(4096);
+  for (;;) {
+    if (getcwd(buf.data(), buf.size()) != nullptr) return std::string(buf.data());
+    if (errno != ERANGE) return std::string();
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string UserConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
+std::string UserDataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
+
+}  // namespace sentrel

@@ -1,0 +1,41 @@
+#ifndef SENTREL_PLATFORM_REGIONAL_H_
+#define SENTREL_PLATFORM_REGIONAL_H_
+
+#include <array>
+#include <string>
+
+namespace sentrel {
+
+// The user's regional date and time settings, in the date-time pattern form
+// of the action texts ("dd", "mmmm", "yyyy", "hh", "nn", "ss", "am/pm" ...).
+struct RegionalSettings {
+  std::string short_date = "mm/dd/yyyy";
+  std::string long_date = "dddd, mmmm d, yyyy";
+  std::string short_time = "hh:nn";
+  std::string long_time = "hh:nn:ss";
+  std::string am = "AM";
+  std::string pm = "PM";
+  char date_separator = '/';
+  char time_separator = ':';
+  std::array<std::string, 7> short_day_names = {"Sun", "Mon", "Tue", "Wed",
+                                                "Thu", "Fri", "Sat"};
+  std::array<std::string, 7> long_day_names = {
+      "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+  std::array<std::string, 12> short_month_names = {
+      "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::array<std::string, 12> long_month_names = {
+      "January", "February", "March",     "April",   "May",      "June",
+      "July",    "August",   "September", "October", "November", "December"};
+};
+
+// Applies the user's locale to the process (once, at start).
+void ApplyUserLocale();
+
+// The settings of the locale in force; the C/POSIX locale gives the defaults
+// above.
+RegionalSettings UserRegionalSettings();
+
+}  // namespace sentrel
+
+#endif  // SENTREL_PLATFORM_REGIONAL_H_

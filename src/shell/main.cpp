@@ -1,0 +1,13 @@
+#include <string>
+#include <vector>
+
+#include "platform/console_input.h"
+#include "shell/app.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  int code = sentrel::RunConsoleProgram(args);
+  // Items still finishing their last action must not meet destroyed objects:
+  // the process ends here without running static destructors.
+  sentrel::ExitProcessNow(code);
+}

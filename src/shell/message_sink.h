@@ -1,0 +1,42 @@
+#ifndef SENTREL_SHELL_MESSAGE_SINK_H_
+#define SENTREL_SHELL_MESSAGE_SINK_H_
+
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sentrel {
+
+// Where the program's console lines go. Any thread may write; a line is
+// written whole.
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  // Writes `text` as it stands (it carries its own line ends).
+  virtual void Write(std::string_view text) = 0;
+};
+
+// Standard output.
+MessageSink& ConsoleSink();
+
+// Keeps what was written, for tests.
+class CapturingSink final : public MessageSink {
+ public:
+  void Write(std::string_view text) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    text_.append(text);
+  }
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return text_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::string text_;
+};
+
+}  // namespace sentrel
+
+#endif  // SENTREL_SHELL_MESSAGE_SINK_H_

@@ -1,0 +1,21 @@
+#ifndef SENTREL_SHELL_SERVICES_H_
+#define SENTREL_SHELL_SERVICES_H_
+
+#include "platform/clock.h"
+#include "platform/regional.h"
+#include "shell/message_sink.h"
+
+namespace sentrel {
+
+// The program-wide services that items and actions reach the outside world
+// through. The entry fills it with the real ones; tests put in fakes. It must
+// outlive every item thread, so the entry never destroys its copy.
+struct Services {
+  Clock* clock = &SystemClock();
+  MessageSink* messages = &ConsoleSink();
+  RegionalSettings regional;
+};
+
+}  // namespace sentrel
+
+#endif  // SENTREL_SHELL_SERVICES_H_

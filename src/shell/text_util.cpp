@@ -1,0 +1,64 @@
+#include "shell/text_util.h"
+
+namespace sentrel {
+namespace {
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+}  // namespace
+
+std::string DirectoryOf(std::string_view path) {
+  size_t slash = path.rfind(kPathSeparator);
+  if (slash == std::string_view::npos) return std::string();
+  return std::string(path.substr(0, slash + 1));
+}
+
+std::string FileNameOf(std::string_view path) {
+  size_t slash = path.rfind(kPathSeparator);
+  if (slash == std::string_view::npos) return std::string(path);
+  return std::string(path.substr(slash + 1));
+}
+
+std::string SiblingPath(std::string_view path, std::string_view name) {
+  std::string out = DirectoryOf(path);
+  out.append(name);
+  return out;
+}
+
+size_t UnquoteArgument(std::string_view source, std::string& out) {
+  out.clear();
+  size_t i = 0;
+  while (i < source.size()) {
+    char c = source[i];
+    if (c == '"') return i + 1;
+    if (c == '\\') {
+      if (i + 1 >= source.size()) return i + 1;
+      out.push_back(source[i + 1]);
+      i += 2;
+      continue;
+    }
+    out.push_back(c);
+    ++i;
+  }
+  return i;
+}
+
+void ReplaceChar(std::string& text, char from, char to) {
+  for (char& c : text) {
+    if (c == from) c = to;
+  }
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace sentrel

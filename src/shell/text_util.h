@@ -1,0 +1,41 @@
+#ifndef SENTREL_SHELL_TEXT_UTIL_H_
+#define SENTREL_SHELL_TEXT_UTIL_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace sentrel {
+
+// The path separator of this platform.
+inline constexpr char kPathSeparator = '/';
+
+// The path up to and including its last separator; empty without one.
+// Paths are never cut: a long path is a valid path here.
+std::string DirectoryOf(std::string_view path);
+
+// The part of the path after its last separator; the whole path without one.
+std::string FileNameOf(std::string_view path);
+
+// DirectoryOf(path) followed directly by `name`.
+std::string SiblingPath(std::string_view path, std::string_view name);
+
+// Copies from `source` (the text just after an opening double quote) up to
+// the next double quote or the end. A backslash is dropped and the character
+// after it copied as it is, even a quote; a final lone backslash ends the
+// copy. Returns the number of source characters consumed, including the
+// closing quote if there was one.
+size_t UnquoteArgument(std::string_view source, std::string& out);
+
+// Replaces every `from` in `text` by `to`.
+void ReplaceChar(std::string& text, char from, char to);
+
+// Equality ignoring the case of the ASCII letters only.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// Whether `text` begins with `prefix`, ignoring ASCII case.
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
+
+}  // namespace sentrel
+
+#endif  // SENTREL_SHELL_TEXT_UTIL_H_
