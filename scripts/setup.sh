@@ -3,10 +3,8 @@
 # Packages already present are left alone, so a second run is quick and quiet.
 set -euo pipefail
 
-PACKAGES=(
-  build-essential cmake ninja-build pkg-config
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-)
+# One file per capability under scripts/packages/, one package per line.
+mapfile -t PACKAGES < <(cat "$(dirname "$0")"/packages/*.txt | sed 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
