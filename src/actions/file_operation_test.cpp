@@ -1,0 +1,318 @@
+#include "actions/file_operation.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "actions/fileop_action.h"
+#include "temp_tree.h"
+
+namespace sentrel {
+namespace {
+
+using testing::Exists;
+using testing::ReadFile;
+using testing::TempTree;
+
+class ScriptedConfirmer final : public Confirmer {
+ public:
+  explicit ScriptedConfirmer(bool answer) : answer_(answer) {}
+  bool Confirm(const std::string& question) override {
+    questions.push_back(question);
+    return answer_;
+  }
+  std::vector<std::string> questions;
+
+ private:
+  bool answer_;
+};
+
+class FileOperationTest : public ::testing::Test {
+ protected:
+  FileOpSummary Do(int op, std::vector<std::string> sources, std::vector<std::string> dests,
+                   uint16_t flags = kFofNoConfirmation | kFofNoConfirmMkdir,
+                   Confirmer* confirmer = nullptr) {
+    FileOpRequest r;
+    r.op = op;
+    r.sources = std::move(sources);
+    r.destinations = std::move(dests);
+    r.flags = flags;
+    FileOpEnvironment env;
+    env.messages = &sink;
+    env.confirmer = confirmer;
+    env.trash_dir = trash_dir;
+    return PerformFileOperation(r, env);
+  }
+
+  // No temporary copy may be left anywhere under `dir`.
+  static bool NoLeftovers(const std::string& dir) {
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+      if (e.path().filename().string().find(".sentrel-") != std::string::npos) return false;
+    }
+    return true;
+  }
+
+  TempTree tree;
+  CapturingSink sink;
+  std::string trash_dir = tree.Path("Trash");
+};
+
+TEST(FileOpFlagRule, FollowsTheSwitches) {
+  struct Row {
+    bool files_only, allow_undo, show_progress, yes_to_all, single_arg;
+    uint16_t flags;
+  } rows[] = {
+      {false, false, true, true, false, 0x210},  {false, false, true, true, true, 0x210},
+      {false, false, true, false, false, 0x200}, {false, false, true, false, true, 0x200},
+      {false, false, false, true, false, 0x614}, {false, false, false, false, false, 0x614},
+      {false, false, false, true, true, 0x210},  {false, false, false, false, true, 0x210},
+      {true, false, true, true, false, 0x290},   {false, true, true, true, false, 0x250},
+      {true, true, false, false, false, 0x6D4},  {false, true, true, false, true, 0x240},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(FileOpFlagsFor(r.files_only, r.allow_undo, r.show_progress, r.yes_to_all,
+                             r.single_arg),
+              r.flags)
+        << r.files_only << r.allow_undo << r.show_progress << r.yes_to_all << r.single_arg;
+  }
+}
+
+TEST(FileOpList, EndsAtTheFirstEmptyEntry) {
+  EXPECT_EQ(SplitOpList("a;b"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(SplitOpList("a;b;"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(SplitOpList("a;;b"), (std::vector<std::string>{"a"}));
+  EXPECT_TRUE(SplitOpList(";a").empty());
+  EXPECT_TRUE(SplitOpList("").empty());
+}
+
+TEST_F(FileOperationTest, CopiesOneFileToANewNameCreatingItsFolders) {
+  std::string a = tree.Write("a.txt", "alpha");
+  FileOpSummary s = Do(kFoCopy, {a}, {tree.Path("out/deep/b.txt")});
+  EXPECT_EQ(s.done, 1);
+  EXPECT_EQ(ReadFile(tree.Path("out/deep/b.txt")), "alpha");
+  EXPECT_EQ(ReadFile(a), "alpha");
+  EXPECT_NE(sink.Text().find("Copy: " + a + " -> " + tree.Path("out/deep/b.txt")),
+            std::string::npos);
+}
+
+TEST_F(FileOperationTest, SeveralSourcesOrAWildcardGoIntoTheTargetDirectory) {
+  std::string a = tree.Write("src/a.txt", "a");
+  std::string b = tree.Write("src/b.log", "b");
+  tree.Write("src/C.TXT", "c");
+  tree.MakeDir("src/sub.txt");
+  tree.Write("src/sub.txt/inner", "i");
+
+  // A missing source is passed over; the others are still copied.
+  FileOpSummary s = Do(kFoCopy, {a, tree.Path("src/missing"), b}, {tree.Path("two")});
+  EXPECT_EQ(s.done, 2);
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_EQ(ReadFile(tree.Path("two/a.txt")), "a");
+  EXPECT_EQ(ReadFile(tree.Path("two/b.log")), "b");
+  EXPECT_NE(sink.Text().find("Cannot copy"), std::string::npos);
+
+  // Case folds for the ASCII letters; directories match unless files only.
+  Do(kFoCopy, {tree.Path("src/*.txt")}, {tree.Path("all")});
+  EXPECT_TRUE(Exists(tree.Path("all/a.txt")));
+  EXPECT_TRUE(Exists(tree.Path("all/C.TXT")));
+  EXPECT_EQ(ReadFile(tree.Path("all/sub.txt/inner")), "i");
+  EXPECT_FALSE(Exists(tree.Path("all/b.log")));
+
+  Do(kFoCopy, {tree.Path("src/*.txt")}, {tree.Path("files")},
+     kFofNoConfirmation | kFofNoConfirmMkdir | kFofFilesOnly);
+  EXPECT_TRUE(Exists(tree.Path("files/a.txt")));
+  EXPECT_FALSE(Exists(tree.Path("files/sub.txt")));
+
+  // One wildcard match is still put into the directory.
+  Do(kFoCopy, {tree.Path("src/*.log")}, {tree.Path("one")});
+  EXPECT_EQ(ReadFile(tree.Path("one/b.log")), "b");
+}
+
+TEST_F(FileOperationTest, CopiesDirectoriesWithContentAndLinks) {
+  tree.Write("d/x/y.txt", "deep");
+  ::symlink("x/y.txt", tree.Path("d/link").c_str());
+  tree.MakeDir("existing");
+  Do(kFoCopy, {tree.Path("d")}, {tree.Path("existing")});
+  EXPECT_EQ(ReadFile(tree.Path("existing/d/x/y.txt")), "deep");
+  EXPECT_EQ(std::filesystem::read_symlink(tree.Path("existing/d/link")).string(), "x/y.txt");
+  EXPECT_TRUE(NoLeftovers(tree.root()));
+}
+
+TEST_F(FileOperationTest, RefusesToCopyADirectoryIntoItself) {
+  tree.Write("d/f", "f");
+  FileOpSummary s = Do(kFoCopy, {tree.Path("d")}, {tree.Path("d/inside/")});
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_FALSE(Exists(tree.Path("d/inside/d")));
+  s = Do(kFoMove, {tree.Path("d")}, {tree.Path("d/sub/d2")});
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_EQ(ReadFile(tree.Path("d/f")), "f");
+}
+
+TEST_F(FileOperationTest, OverwritesOnlyWhenNoConfirmationIsAskedOrTheUserAgrees) {
+  std::string a = tree.Write("a", "new");
+  std::string b = tree.Write("b", "old");
+  const uint16_t ask = kFofNoConfirmMkdir;
+
+  // Nobody to ask: the answer is no.
+  FileOpSummary s = Do(kFoCopy, {a}, {b}, ask, nullptr);
+  EXPECT_EQ(s.skipped, 1);
+  EXPECT_EQ(ReadFile(b), "old");
+
+  ScriptedConfirmer no(false);
+  Do(kFoMove, {a}, {b}, ask, &no);
+  ASSERT_EQ(no.questions.size(), 1u);
+  EXPECT_NE(no.questions[0].find(b), std::string::npos);
+  EXPECT_EQ(ReadFile(b), "old");
+  EXPECT_EQ(ReadFile(a), "new");
+
+  ScriptedConfirmer yes(true);
+  Do(kFoCopy, {a}, {b}, ask, &yes);
+  EXPECT_EQ(ReadFile(b), "new");
+
+  tree.Write("b", "old");
+  Do(kFoCopy, {a}, {b});
+  EXPECT_EQ(ReadFile(b), "new");
+
+  // A file never replaces a directory.
+  tree.Write("dir/a/keep", "k");
+  s = Do(kFoMove, {a}, {tree.Path("dir")});
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_EQ(ReadFile(tree.Path("dir/a/keep")), "k");
+  EXPECT_EQ(ReadFile(a), "new");
+}
+
+class CrossDeviceTest : public FileOperationTest {
+ protected:
+  void SetUp() override {
+    if (!shm.ok() || testing::DeviceOf(shm.root()) == testing::DeviceOf(tree.root())) {
+      GTEST_SKIP() << "no second file system at /dev/shm";
+    }
+  }
+  TempTree shm{"/dev/shm"};
+};
+
+TEST_F(CrossDeviceTest, MovesFilesAndTreesByVerifiedCopy) {
+  std::string f = tree.Write("f.bin", std::string(300000, 'x'));
+  struct stat before{};
+  ::stat(f.c_str(), &before);
+  FileOpSummary s = Do(kFoMove, {f}, {shm.Path("f.bin")});
+  EXPECT_EQ(s.done, 1);
+  EXPECT_FALSE(Exists(f));
+  EXPECT_EQ(ReadFile(shm.Path("f.bin")), std::string(300000, 'x'));
+  struct stat after{};
+  ::stat(shm.Path("f.bin").c_str(), &after);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+
+  tree.Write("d/a", "a");
+  tree.Write("d/e/b", "b");
+  s = Do(kFoMove, {tree.Path("d")}, {shm.root()});
+  EXPECT_EQ(s.done, 1);
+  EXPECT_FALSE(Exists(tree.Path("d")));
+  EXPECT_EQ(ReadFile(shm.Path("d/e/b")), "b");
+  EXPECT_TRUE(NoLeftovers(shm.root()));
+}
+
+TEST_F(CrossDeviceTest, KeepsTheSourceWhenItsCopyFails) {
+  // Anything that cannot be copied stays where it is, with its directory.
+  tree.Write("d/a", "a");
+  ASSERT_EQ(::mkfifo(tree.Path("d/pipe").c_str(), 0600), 0);
+  FileOpSummary s = Do(kFoMove, {tree.Path("d")}, {shm.Path("d")});
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_TRUE(Exists(tree.Path("d/pipe")));
+  EXPECT_EQ(ReadFile(shm.Path("d/a")), "a");
+
+  // A copy cut short by the file-size limit leaves no partial file, and
+  // the source stays.
+  std::string big = tree.Write("big", std::string(1 << 20, 'b'));
+  struct rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto prev = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  s = Do(kFoMove, {big}, {shm.Path("big")});
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, prev);
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_EQ(ReadFile(big).size(), size_t{1} << 20);
+  EXPECT_FALSE(Exists(shm.Path("big")));
+  EXPECT_TRUE(NoLeftovers(shm.root()));
+}
+
+TEST_F(CrossDeviceTest, TrashesAcrossFileSystems) {
+  std::string f = shm.Write("report.txt", "r");
+  FileOpSummary s = Do(kFoDelete, {f}, {}, kFofNoConfirmation | kFofAllowUndo);
+  EXPECT_EQ(s.done, 1);
+  EXPECT_FALSE(Exists(f));
+  EXPECT_EQ(ReadFile(trash_dir + "/files/report.txt"), "r");
+  EXPECT_NE(ReadFile(trash_dir + "/info/report.txt.trashinfo").find("Path=" + f + "\n"),
+            std::string::npos);
+}
+
+TEST_F(FileOperationTest, DeletesTreesOrSendsThemToTheTrash) {
+  tree.Write("d/x/y", "y");
+  std::string f = tree.Write("a b%.txt", "a");
+  FileOpSummary s = Do(kFoDelete, {tree.Path("d"), tree.Path("nothing")}, {});
+  EXPECT_EQ(s.done, 1);
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_FALSE(Exists(tree.Path("d")));
+
+  Do(kFoDelete, {f}, {}, kFofNoConfirmation | kFofAllowUndo);
+  EXPECT_FALSE(Exists(f));
+  EXPECT_EQ(ReadFile(trash_dir + "/files/a b%.txt"), "a");
+  std::string info = ReadFile(trash_dir + "/info/a b%.txt.trashinfo");
+  EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + tree.root() + "/a%20b%25.txt\nDeletionDate=", 0),
+            0u)
+      << info;
+
+  // The same name again takes the next free slot.
+  tree.Write("a b%.txt", "second");
+  Do(kFoDelete, {f}, {}, kFofNoConfirmation | kFofAllowUndo);
+  EXPECT_EQ(ReadFile(trash_dir + "/files/a b%.txt.2"), "second");
+  EXPECT_TRUE(Exists(trash_dir + "/info/a b%.txt.2.trashinfo"));
+}
+
+TEST_F(FileOperationTest, DeletesNothingUnlessConfirmed) {
+  std::string a = tree.Write("a", "a");
+  std::string b = tree.Write("b", "b");
+  FileOpSummary s = Do(kFoDelete, {a, b}, {}, kFofNoConfirmMkdir, nullptr);
+  EXPECT_EQ(s.skipped, 2);
+  EXPECT_TRUE(Exists(a) && Exists(b));
+
+  ScriptedConfirmer yes(true);
+  Do(kFoDelete, {tree.Path("*")}, {}, kFofNoConfirmMkdir, &yes);
+  ASSERT_EQ(yes.questions.size(), 1u);
+  EXPECT_NE(yes.questions[0].find("these 2 items"), std::string::npos);
+  EXPECT_FALSE(Exists(a) || Exists(b));
+}
+
+TEST_F(FileOperationTest, RenamesOneEntryWithinItsDirectory) {
+  std::string a = tree.Write("a.txt", "a");
+  tree.MakeDir("other");
+  EXPECT_EQ(Do(kFoRename, {a}, {"b.txt"}).done, 1);
+  EXPECT_EQ(ReadFile(tree.Path("b.txt")), "a");
+
+  std::string b = tree.Path("b.txt");
+  EXPECT_EQ(Do(kFoRename, {b}, {tree.Path("other/c.txt")}).failed, 1);
+  EXPECT_EQ(Do(kFoRename, {tree.Path("*.txt")}, {tree.Path("c.txt")}).failed, 1);
+  EXPECT_EQ(Do(kFoRename, {b, b}, {tree.Path("c.txt")}).done, 0);
+  EXPECT_TRUE(Exists(b));
+  EXPECT_EQ(Do(kFoRename, {b}, {tree.Path("c.txt")}).done, 1);
+  EXPECT_EQ(ReadFile(tree.Path("c.txt")), "a");
+}
+
+TEST_F(FileOperationTest, SilentOperationsPrintNothing) {
+  std::string a = tree.Write("a", "a");
+  Do(kFoCopy, {a, tree.Path("missing")}, {tree.Path("out")},
+     kFofNoConfirmation | kFofSilent | kFofNoErrorUi);
+  EXPECT_TRUE(Exists(tree.Path("out/a")));
+  EXPECT_EQ(sink.Text(), "");
+}
+
+}  // namespace
+}  // namespace sentrel

@@ -1,0 +1,76 @@
+#ifndef SENTREL_PLATFORM_FILE_OPS_H_
+#define SENTREL_PLATFORM_FILE_OPS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sentrel {
+
+// The file-system steps that copy, move, rename, delete and trash are built
+// of. Each step either completes or leaves the tree as it was; failures come
+// back as a readable reason in `error`.
+
+enum class EntryType : uint8_t { kMissing, kFile, kDirectory, kSymlink, kOther };
+
+struct EntryInfo {
+  EntryType type = EntryType::kMissing;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  bool exists() const { return type != EntryType::kMissing; }
+  bool SameAs(const EntryInfo& o) const {
+    return exists() && o.exists() && device == o.device && inode == o.inode;
+  }
+};
+
+// The entry itself (a symbolic link is not followed).
+EntryInfo StatEntry(const std::string& path);
+// What the path leads to (a symbolic link is followed).
+EntryInfo StatTarget(const std::string& path);
+
+// The names of a directory, without "." and "..", in the directory's order.
+bool ListDirectory(const std::string& dir, std::vector<std::string>& names, std::string& error);
+
+// Creates the directory and any missing parents; an existing directory is
+// fine.
+bool MakeDirectories(const std::string& path, std::string& error);
+
+enum class RenameOutcome : uint8_t { kDone, kCrossDevice, kExists, kFailed };
+// Renames within one file system. Without `replace` an existing `to` is left
+// alone and kExists comes back.
+RenameOutcome RenameEntry(const std::string& from, const std::string& to, bool replace,
+                          std::string& error);
+
+// Copies a regular file's content, permissions and times. The data goes to a
+// hidden temporary name beside `to` first and takes the final name only once
+// it is complete (and, with `verify`, read back equal to the source), so a
+// failed copy never leaves a partial file under the final name. Without
+// `replace` an existing `to` is left alone (error set, false).
+bool CopyRegularFile(const std::string& from, const std::string& to, bool replace, bool verify,
+                     std::string& error);
+
+// Recreates a symbolic link with the same target.
+bool CopySymlink(const std::string& from, const std::string& to, bool replace,
+                 std::string& error);
+
+// Creates one directory with the permissions of `like` (an existing
+// directory); an existing directory at `path` is fine.
+bool MakeDirectoryLike(const std::string& path, const std::string& like, std::string& error);
+
+// Removes a non-directory entry.
+bool RemoveFile(const std::string& path, std::string& error);
+// Removes an empty directory.
+bool RemoveEmptyDirectory(const std::string& path, std::string& error);
+
+// Writes a new file with `content`, failing when the name already exists
+// (used to reserve a name atomically).
+bool CreateNewFile(const std::string& path, const std::string& content, std::string& error);
+
+// `path` made absolute against the current directory ("." and ".."
+// components and doubled separators removed, links not resolved).
+std::string AbsolutePath(const std::string& path);
+
+}  // namespace sentrel
+
+#endif  // SENTREL_PLATFORM_FILE_OPS_H_
