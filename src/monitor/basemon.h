@@ -114,6 +114,7 @@ class BaseMonitoring {
   }
 
   void SetStatus(uint8_t s) { status_.store(s, std::memory_order_release); }
+  ActionList& mutable_actions() { return actions_; }
   // The kind's check reads and clears the request.
   bool TakeRebaseline() { return rebaseline_.exchange(false, std::memory_order_acq_rel); }
   void SetCheckNow(bool v);

@@ -1,0 +1,97 @@
+#include "config/monitor_process.h"
+
+#include <gtest/gtest.h>
+
+#include "monitor/chkdir.h"
+#include "monitor/chkfile.h"
+#include "temp_dir.h"
+
+namespace sentrel {
+namespace {
+
+class LoadTest : public ::testing::Test {
+ protected:
+  LoadTest() { services_.messages = &sink_; }
+  ~LoadTest() override {
+    process_.StopAll();
+    EXPECT_TRUE(process_.WaitStopped(20000));
+  }
+  bool Load(const std::string& text) { return process_.Load(dir_.Write("test.mon", text)); }
+  const std::vector<std::shared_ptr<BaseMonitoring>>& items() { return process_.Monitors(); }
+
+  TempDir dir_;
+  CapturingSink sink_;
+  Services services_;
+  MonitorProcess process_{services_};
+};
+
+TEST_F(LoadTest, MissingFileFailsAndCreatesNothing) {
+  EXPECT_FALSE(process_.Load(dir_.Sub("absent.mon")));
+  EXPECT_TRUE(items().empty());
+}
+
+TEST_F(LoadTest, EmptyOrCommentOnlyFileLoadsWithoutItems) {
+  EXPECT_TRUE(Load(""));
+  EXPECT_TRUE(Load("; just a comment\n\n;EOF\n"));
+  EXPECT_TRUE(items().empty());
+}
+
+TEST_F(LoadTest, EachClosedBlockBecomesOneItemOfItsKind) {
+  ASSERT_TRUE(Load("FileName=/a\nEOF\n"
+                   "IsDirectory=1\nFileName=/b\neof trailing words\n"
+                   "IsDirectory=2\nFileName=/c\nEoF\n"
+                   "IsDirectory=7\nFileName=/d\nEOF\n"
+                   "IsDirectory=-1\nEOF\n"
+                   "FileName=/unclosed\n"));
+  ASSERT_EQ(items().size(), 4u);
+  EXPECT_NE(dynamic_cast<CheckFileThread*>(items()[0].get()), nullptr);
+  EXPECT_NE(dynamic_cast<CheckDirThread*>(items()[1].get()), nullptr);
+  EXPECT_NE(dynamic_cast<CheckFileThread*>(items()[2].get()), nullptr);
+  EXPECT_NE(dynamic_cast<CheckFileThread*>(items()[3].get()), nullptr);
+  EXPECT_EQ(items()[1]->IsDirectory().Value(), 1);
+  EXPECT_EQ(items()[2]->IsDirectory().Value(), 0);
+}
+
+TEST_F(LoadTest, CommentsAndBlankLinesDoNotSplitABlockButIndentedEofIsALine) {
+  ASSERT_TRUE(Load("Interval=7\n;comment\n\nRunOnce=1\n EOF\nComment=x\nEOF\n"));
+  ASSERT_EQ(items().size(), 1u);
+  EXPECT_EQ(items()[0]->Interval().Value(), 7);
+  EXPECT_TRUE(items()[0]->RunOnce().Value());
+}
+
+TEST_F(LoadTest, CarriageReturnsBeforeLineFeedsAreDropped) {
+  ASSERT_TRUE(Load("Interval=7\r\nFileName=/x\r\nEOF\r\n"));
+  ASSERT_EQ(items().size(), 1u);
+  EXPECT_EQ(items()[0]->FileName().Value(), "/x");
+}
+
+TEST_F(LoadTest, PausedItemIsCreatedButNeverStartedAndPauseDoesNotLeak) {
+  ASSERT_TRUE(Load("Paused=TRUE\nInterval=1\nEOF\nInterval=1\nEOF\n"));
+  ASSERT_EQ(items().size(), 2u);
+  EXPECT_EQ(items()[0]->Status(), kStatusPaused);
+  EXPECT_EQ(items()[1]->Status(), kStatusReady);
+  EXPECT_EQ(process_.tracker()->Running(), 1);
+}
+
+TEST_F(LoadTest, LongPhysicalLineArrivesAsSeveralLines) {
+  std::string value(4992, 'x');
+  ASSERT_TRUE(Load("Comment=" + value + "\nEOF\n"));
+  ASSERT_EQ(items().size(), 1u);
+  // The first 4096 characters are one line (no line feed); the remaining 904
+  // characters are another line that no value takes.
+  const ParamList& params = items()[0]->Params();
+  auto it = std::find_if(params.begin(), params.end(),
+                         [](Param* p) { return p->Name() == "Comment"; });
+  ASSERT_NE(it, params.end());
+  EXPECT_EQ(static_cast<StringParam*>(*it)->Value().size(), 4096u - 8u);
+}
+
+TEST_F(LoadTest, StopAllEndsEveryItemThread) {
+  ASSERT_TRUE(Load("Interval=1\nEOF\nInterval=3600\nEOF\nPaused=1\nEOF\n"));
+  process_.StopAll();
+  EXPECT_TRUE(items().empty());
+  EXPECT_TRUE(process_.WaitStopped(20000));
+}
+
+}  // namespace
+}  // namespace sentrel

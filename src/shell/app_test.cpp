@@ -1,0 +1,134 @@
+// The console program as a user meets it: the real executable, started as a
+// child process with its input and output on pipes.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+
+#include "child_process.h"
+#include "temp_dir.h"
+
+namespace sentrel {
+namespace {
+
+const std::string kBanner = "Sentrel 1.4.0 [console version]\n\n";
+
+class ConsoleProgramTest : public ::testing::Test {
+ protected:
+  ConsoleProgramTest() {
+    // A private settings store, so that the user's own settings play no part.
+    env_ = {"XDG_CONFIG_HOME=" + home_.str(), "LC_ALL=C"};
+  }
+  std::string Config(const std::string& text) { return dir_.Write("my.mon", text); }
+
+  TempDir dir_, home_;
+  std::vector<std::string> env_;
+};
+
+TEST_F(ConsoleProgramTest, PrintsBannerAndMessagesAndEndsOnX) {
+  std::string config = Config("Interval=1\nFileName=/nonexistent\nEOF\n");
+  ChildProcess p({SENTREL_BINARY, config}, "", env_);
+  ASSERT_TRUE(p.WaitForOutput("Press 'X' to exit.\n"));
+  p.Send("a\n\x1bq");
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  EXPECT_EQ(p.output(), kBanner + "Configuration file \"" + config +
+                            "\" is loaded.\nMonitoring started. Press 'X' to exit.\n");
+}
+
+TEST_F(ConsoleProgramTest, CapitalXEndsTooAndSecondArgumentIsIgnored) {
+  std::string config = Config("");
+  ChildProcess p({SENTREL_BINARY, config, "/ignored.mon"}, "", env_);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.Send("X");
+  EXPECT_EQ(p.WaitExit(), 0);
+  EXPECT_NE(p.output().find("\"" + config + "\" is loaded."), std::string::npos);
+}
+
+TEST_F(ConsoleProgramTest, MissingConfigurationEndsAtOnceWithCodeOne) {
+  std::string missing = dir_.Sub("absent.mon");
+  ChildProcess p({SENTREL_BINARY, missing}, "", env_);
+  EXPECT_EQ(p.WaitExit(), 1);
+  EXPECT_EQ(p.output(), kBanner + "Can not load configuration file \"" + missing + "\".\n");
+}
+
+TEST_F(ConsoleProgramTest, StopSignalsEndLikeTheExitKey) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    ChildProcess p({SENTREL_BINARY, Config("Interval=1\nEOF\n")}, "", env_);
+    ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+    p.Signal(sig);
+    EXPECT_EQ(p.WaitExit(), 0) << sig;
+  }
+}
+
+TEST_F(ConsoleProgramTest, ClosedInputKeepsMonitoringUntilASignal) {
+  ChildProcess p({SENTREL_BINARY, Config("Interval=1\nEOF\n")}, "", env_);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.CloseInput();
+  EXPECT_EQ(p.WaitExit(1500), -1);  // still running after its input ended
+  EXPECT_TRUE(p.Running());
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.WaitExit(), 0);
+}
+
+// A copy of the program in a folder of its own, with its own default.mon and
+// language files.
+TEST_F(ConsoleProgramTest, WithoutArgumentReadsDefaultMonBesideTheProgram) {
+  namespace fs = std::filesystem;
+  TempDir install;
+  fs::copy_file(SENTREL_BINARY, install.path() / "sentrel");
+  install.Write("default.mon", "");
+  ChildProcess p({install.Sub("sentrel")}, dir_.str(), env_);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  EXPECT_NE(p.output().find("\"" + install.Sub("default.mon") + "\" is loaded."),
+            std::string::npos);
+}
+
+TEST_F(ConsoleProgramTest, LanguageNamedInSettingsReplacesTextsWithoutFormatting) {
+  namespace fs = std::filesystem;
+  TempDir install;
+  fs::copy_file(SENTREL_BINARY, install.path() / "sentrel");
+  install.Write("Lang/Test.lng",
+                "[Strings]\nlngLoaded=Loaded %s (100% %d %n %s)\nlngStarted=Go!\n"
+                "lngCantLoad=Nope %s\n");
+  home_.Write("Brenmoor/Sentrel/values.reg", "\"Language\"=\"Test.lng\"\n");
+  std::string config = Config("");
+  {
+    ChildProcess p({install.Sub("sentrel"), config}, "", env_);
+    ASSERT_TRUE(p.WaitForOutput("Go!\n"));
+    p.Send("x");
+    EXPECT_EQ(p.WaitExit(), 0);
+    EXPECT_EQ(p.output(), kBanner + "Loaded " + config + " (100% %d %n %s)\nGo!\n");
+  }
+  {
+    ChildProcess p({install.Sub("sentrel"), dir_.Sub("absent")}, "", env_);
+    EXPECT_EQ(p.WaitExit(), 1);
+    EXPECT_EQ(p.output(), kBanner + "Nope %s \"" + dir_.Sub("absent") + "\".\n");
+  }
+}
+
+TEST_F(ConsoleProgramTest, ShippedDefaultConfigurationLoadsCleanly) {
+  std::string shipped = (std::filesystem::path(SENTREL_BINARY).parent_path() / "default.mon").string();
+  ChildProcess p({SENTREL_BINARY}, dir_.str(), env_);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  EXPECT_EQ(p.output(), kBanner + "Configuration file \"" + shipped +
+                            "\" is loaded.\nMonitoring started. Press 'X' to exit.\n");
+}
+
+TEST_F(ConsoleProgramTest, LegacySettingsAreMigratedAtStart) {
+  home_.Write("Corvane/Sentrel/values.reg", "\"Interval\"=dword:00000003\n");
+  ChildProcess p({SENTREL_BINARY, Config("")}, "", env_);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  EXPECT_TRUE(std::filesystem::exists(home_.path() / "Brenmoor/Sentrel/values.reg"));
+  EXPECT_FALSE(std::filesystem::exists(home_.path() / "Corvane"));
+}
+
+}  // namespace
+}  // namespace sentrel
