@@ -1,13 +1,45 @@
 #include "actions/kill_action.h"
 
+#include "actions/macros.h"
 #include "lang/lang.h"
+#include "monitor/masks.h"
 
 namespace sentrel {
 
-KillAction::KillAction() : Action(kLngKillApp) {}
+KillAction::KillAction() : Action(kLngKillApp) {
+  title_mask_ = AddParam<StringParam>("killTitleMask", "");
+  close_all_ = AddParam<BoolParam>("killCloseAll", false);
+  forced_kill_ = AddParam<BoolParam>("killForcedKill", false);
+}
 
-void KillAction::Run(const FileList&, const RunContext&) {}
+void KillAction::Run(const FileList& files, const RunContext& ctx) {
+  std::string text;
+  ExpandForBatch(files, text, title_mask_->Value(), 0, 0, ctx.services());
+  // The whole expanded text is one mask, compiled anew for every run since
+  // its macros follow the reported files. A mask the rules reject ends this
+  // action only, with the reason on the console.
+  std::unique_ptr<TMask> mask;
+  try {
+    mask = std::make_unique<TMask>(text);
+  } catch (const InvalidMask& e) {
+    ctx.services().messages->Write(std::string(e.what()) + "\n");
+    return;
+  }
+  std::unique_ptr<WindowSystem> windows = source_ ? source_() : OpenWindowSystem();
+  if (!windows) return;
+  // The list is taken once, topmost first, so closing one window cannot
+  // disturb the walk.
+  for (const TopWindow& window : windows->List()) {
+    if (!mask->Matches(window.title)) continue;
+    if (forced_kill_->Value()) {
+      windows->ForceEnd(window);
+    } else {
+      windows->RequestClose(window);
+    }
+    if (!close_all_->Value()) break;
+  }
+}
 
-std::string KillAction::Describe() const { return std::string(); }
+std::string KillAction::Describe() const { return title_mask_->Value(); }
 
 }  // namespace sentrel

@@ -1,0 +1,94 @@
+#ifndef SENTREL_TESTS_XVFB_H_
+#define SENTREL_TESTS_XVFB_H_
+
+#include <X11/Xlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace sentrel::testing {
+
+// Polls `done` every 20 ms for up to `ms` milliseconds.
+inline bool WaitUntil(const std::function<bool()>& done, int ms = 15000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+inline std::string HelperPath(const std::string& name) {
+  return std::string(SENTREL_TEST_HELPER_DIR) + "/" + name;
+}
+
+// A private X server on a free display number, for the length of a test.
+// It is ended when the object goes, and by the guard helper even when the
+// test process dies first.
+class Xvfb {
+ public:
+  Xvfb() {
+    // Each server of a test process takes a new number, so a server that is
+    // still going away never meets its successor.
+    static int started = 0;
+    for (int attempt = 0; attempt < 20 && display_.empty(); ++attempt) {
+      int n = 100 + static_cast<int>((getpid() * 7 + (started++) * 13) % 800);
+      std::string name = ":" + std::to_string(n);
+      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) continue;
+      ProcessOptions options;
+      options.null_streams = true;
+      server_ = StartProcess({HelperPath("orphan_guard"), "Xvfb", name, "-nolisten", "tcp",
+                              "-screen", "0", "800x600x24"},
+                             options);
+      if (!server_.valid()) return;
+      bool up = WaitUntil([&] {
+        if (server_.HasExited()) return true;
+        Display* d = XOpenDisplay(name.c_str());
+        if (d == nullptr) return false;
+        XCloseDisplay(d);
+        return true;
+      });
+      if (up && server_.valid() && !server_.HasExited()) {
+        display_ = name;
+      } else {
+        Stop();
+      }
+    }
+  }
+  ~Xvfb() { Stop(); }
+  Xvfb(const Xvfb&) = delete;
+  Xvfb& operator=(const Xvfb&) = delete;
+
+  bool ok() const { return !display_.empty(); }
+  const std::string& display() const { return display_; }
+
+ private:
+  void Stop() {
+    if (!server_.valid()) return;
+    server_.Terminate();
+    if (server_.Wait(nullptr, 5000) != SpawnedProcess::WaitResult::kExited) {
+      server_.Terminate(true);
+      server_.Wait(nullptr, 5000);
+    }
+  }
+
+  SpawnedProcess server_;
+  std::string display_;
+};
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace sentrel::testing
+
+#endif  // SENTREL_TESTS_XVFB_H_
