@@ -1,69 +1,66 @@
 #ifndef SENTREL_TESTS_TEMP_TREE_H_
 #define SENTREL_TESTS_TEMP_TREE_H_
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <functional>
 #include <string>
+#include <thread>
 
-namespace sentrel::testing {
+namespace sentrel {
 
-// A fresh directory under `base` that is removed with everything in it when
-// the object goes.
+// A real directory under the system's temporary folder, removed with its
+// content when the object goes.
 class TempTree {
  public:
-  explicit TempTree(const std::string& base = "/tmp") {
-    std::string pattern = base + "/sentrel-test-XXXXXX";
-    char* made = ::mkdtemp(pattern.data());
-    if (made != nullptr) root_ = made;
+  TempTree() {
+    static std::atomic<int> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    root_ = std::filesystem::temp_directory_path() /
+            ("sentrel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(root_);
   }
   ~TempTree() {
     std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    std::filesystem::remove_all(root_, ec);
   }
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
 
-  bool ok() const { return !root_.empty(); }
-  const std::string& root() const { return root_; }
-  std::string Path(const std::string& rel) const { return root_ + "/" + rel; }
+  // The root with a trailing "/", as a directory item holds it.
+  std::string Root() const { return root_.string() + "/"; }
+  std::filesystem::path Path(const std::string& rel) const { return root_ / rel; }
 
-  // Writes `content` to `rel`, creating its directories.
-  std::string Write(const std::string& rel, const std::string& content) const {
-    std::string p = Path(rel);
-    std::filesystem::create_directories(std::filesystem::path(p).parent_path());
+  // Writes `content` to `rel`, creating parent directories.
+  std::filesystem::path Write(const std::string& rel, const std::string& content = "x") {
+    const auto p = Path(rel);
+    std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
     return p;
   }
-  std::string MakeDir(const std::string& rel) const {
-    std::filesystem::create_directories(Path(rel));
-    return Path(rel);
+  void Mkdir(const std::string& rel) { std::filesystem::create_directories(Path(rel)); }
+  // Moves the last-write time of `rel` by `delta`.
+  void Touch(const std::string& rel, std::chrono::seconds delta) {
+    const auto p = Path(rel);
+    std::filesystem::last_write_time(p, std::filesystem::last_write_time(p) + delta);
   }
 
  private:
-  std::string root_;
+  std::filesystem::path root_;
 };
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Polls `cond` every few milliseconds for up to `ms`; true once it holds.
+inline bool WaitUntil(const std::function<bool()>& cond, int ms = 15000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return cond();
 }
 
-inline bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-// The device a path lies on, to tell whether two folders share a file system.
-inline dev_t DeviceOf(const std::string& path) {
-  struct stat st{};
-  ::stat(path.c_str(), &st);
-  return st.st_dev;
-}
-
-}  // namespace sentrel::testing
+}  // namespace sentrel
 
 #endif  // SENTREL_TESTS_TEMP_TREE_H_

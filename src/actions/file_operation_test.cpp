@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "actions/fileop_action.h"
-#include "temp_tree.h"
+#include "scratch_dir.h"
 
 namespace sentrel {
 namespace {
 
 using testing::Exists;
 using testing::ReadFile;
-using testing::TempTree;
+using testing::ScratchDir;
 
 class ScriptedConfirmer final : public Confirmer {
  public:
@@ -58,7 +58,7 @@ class FileOperationTest : public ::testing::Test {
     return true;
   }
 
-  TempTree tree;
+  ScratchDir tree;
   CapturingSink sink;
   std::string trash_dir = tree.Path("Trash");
 };
@@ -193,7 +193,7 @@ class CrossDeviceTest : public FileOperationTest {
       GTEST_SKIP() << "no second file system at /dev/shm";
     }
   }
-  TempTree shm{"/dev/shm"};
+  ScratchDir shm{"/dev/shm"};
 };
 
 TEST_F(CrossDeviceTest, MovesFilesAndTreesByVerifiedCopy) {

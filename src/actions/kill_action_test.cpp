@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/process.h"
-#include "temp_tree.h"
+#include "scratch_dir.h"
 #include "xvfb.h"
 
 namespace sentrel {
@@ -79,7 +79,7 @@ class KillActionTest : public ::testing::Test {
   }
 
   testing::Xvfb xvfb;
-  testing::TempTree tree;
+  testing::ScratchDir tree;
   std::string log = tree.Path("x.log");
   std::vector<SpawnedProcess> helpers;
   CapturingSink sink;
