@@ -7,7 +7,7 @@
 namespace sentrel {
 
 // The user's regional date and time settings, in the date-time pattern form
-// of the action texts ("dd", "mmmm", "yyyy", "hh", "nn", "ss", "am/pm" ...).
+// of the action texts ("dd", "mmmm", "yyyy", "hh", "nn", "ss", "ampm" ...).
 struct RegionalSettings {
   std::string short_date = "mm/dd/yyyy";
   std::string long_date = "dddd, mmmm d, yyyy";
