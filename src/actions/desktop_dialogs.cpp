@@ -1,7 +1,94 @@
 #include "actions/desktop_dialogs.h"
 
-namespace sentrel {
+#include <cstdlib>
+#include <vector>
 
-bool DialogConfirmer::Confirm(const std::string&) { return false; }
+#include "lang/lang.h"
+#include "platform/process.h"
+
+namespace sentrel {
+namespace {
+
+// zenity reads backslashes in its text as escapes ("\n"); doubling them
+// shows the text as it is.
+std::string ZenityText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// xmessage would take a leading "-" for an option.
+std::string XmessageText(const std::string& text) {
+  return !text.empty() && text[0] == '-' ? " " + text : text;
+}
+
+DialogAnswer RunFirstAvailable(const std::vector<std::vector<std::string>>& candidates,
+                               const std::function<bool()>& stop) {
+  ProcessOptions options;
+  options.null_streams = true;
+  for (const auto& argv : candidates) {
+    SpawnedProcess dialog = StartProcess(argv, options);
+    if (!dialog.valid()) continue;
+    if (dialog.Wait(stop) != SpawnedProcess::WaitResult::kExited) {
+      // Nobody is waiting for an answer any more: the dialog goes.
+      dialog.Terminate();
+      if (dialog.Wait(nullptr, 2000) != SpawnedProcess::WaitResult::kExited) {
+        dialog.Terminate(true);
+      }
+      return DialogAnswer::kNo;
+    }
+    return dialog.exit_status() == 0 ? DialogAnswer::kYes : DialogAnswer::kNo;
+  }
+  return DialogAnswer::kNotShown;
+}
+
+std::vector<std::vector<std::string>> Candidates(const DialogRequest& r, bool question) {
+  std::vector<std::string> zenity = {"zenity", question ? "--question" : "--info",
+                                     "--no-markup", "--title=" + r.title,
+                                     "--text=" + ZenityText(r.text)};
+  std::vector<std::string> kdialog = {"kdialog", "--title", r.title,
+                                      question ? "--yesno" : "--msgbox", r.text};
+  std::vector<std::string> xmessage = {"xmessage", "-center", "-title", r.title, "-buttons",
+                                       question ? "Yes:0,No:1" : "OK:0", "-default",
+                                       question ? "No" : "OK", XmessageText(r.text)};
+  if (!r.display.empty()) {
+    zenity.push_back("--display=" + r.display);
+    kdialog.insert(kdialog.begin() + 1, {"--display", r.display});
+    xmessage.insert(xmessage.begin() + 1, {"-display", r.display});
+  }
+  return {zenity, kdialog, xmessage};
+}
+
+}  // namespace
+
+std::string SessionDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return std::string();
+}
+
+DialogAnswer ShowInformation(const DialogRequest& request, const std::function<bool()>& stop) {
+  return RunFirstAvailable(Candidates(request, false), stop);
+}
+
+DialogAnswer AskQuestion(const DialogRequest& request, const std::function<bool()>& stop) {
+  return RunFirstAvailable(Candidates(request, true), stop);
+}
+
+bool DialogConfirmer::Confirm(const std::string& question) {
+  if (display_.empty()) return false;
+  DialogRequest request;
+  request.title = Strings().TextAt(kLngFileOp);
+  request.text = question;
+  // A Wayland-only session has no X display name to pass on: the dialog
+  // finds the session by itself.
+  if (display_.find(':') != std::string::npos) request.display = display_;
+  return AskQuestion(request, [this] { return ctx_.StopRequested(); }) == DialogAnswer::kYes;
+}
 
 }  // namespace sentrel

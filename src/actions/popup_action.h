@@ -1,16 +1,34 @@
 #ifndef SENTREL_ACTIONS_POPUP_ACTION_H_
 #define SENTREL_ACTIONS_POPUP_ACTION_H_
 
+#include <optional>
+#include <string>
+
 #include "actions/action.h"
 
 namespace sentrel {
 
-// Not built yet: takes no values of its own and does nothing when run.
+// Tells the user about the reported files in an information dialog shown by
+// a thread of its own, so monitoring goes on while it is open; with
+// "PopupWait" the action returns only once the dialog is closed. Without a
+// graphical session the title and message go to the console as one block.
 class PopupAction final : public Action {
  public:
   PopupAction();
   void Run(const FileList& files, const RunContext& ctx) override;
   std::string Describe() const override;
+
+  // The display dialogs appear on; the session's unless a test says
+  // otherwise (an empty text: no graphical session).
+  void SetDisplay(std::string display) { display_ = std::move(display); }
+
+  // Dialog threads of all popup actions that have not finished yet.
+  static int OpenBoxes();
+
+ private:
+  StringParam* message_;
+  BoolParam* wait_;
+  std::optional<std::string> display_;
 };
 
 }  // namespace sentrel
