@@ -1,13 +1,130 @@
 #include "actions/sound_action.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+
+#include "actions/macros.h"
 #include "lang/lang.h"
+#include "platform/sound.h"
 
 namespace sentrel {
 
-SoundAction::SoundAction() : Action(kLngSound) {}
+// What the sound thread shares with its action.
+struct SoundAction::Shared {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool stop = false;
+  bool running = false;
+  WavePlayer wave;
+  WavePlayer bell;
+};
 
-void SoundAction::Run(const FileList&, const RunContext&) {}
+namespace {
 
-std::string SoundAction::Describe() const { return std::string(); }
+struct LoopSettings {
+  std::string name;
+  bool beep = false;
+  int interval_s = 0;
+  int period_ms = 100;
+  const std::atomic<bool>* item_stop = nullptr;
+  MessageSink* console = nullptr;
+};
+
+}  // namespace
+
+SoundAction::SoundAction() : Action(kLngSound), shared_(std::make_shared<Shared>()) {
+  wave_file_ = AddParam<StringParam>("WaveFile", "");
+  beep_ = AddParam<BoolParam>("Beep", false);
+  interval_ = AddParam<IntParam>("SndInterval", 0, 0, 2147483647);
+  period_ = AddParam<IntParam>("SndPeriod", 100, 100, 2147483647);
+}
+
+SoundAction::~SoundAction() {
+  EndRepetition();
+  shared_->wave.Stop();
+  shared_->bell.Stop();
+}
+
+bool SoundAction::Repeating() const {
+  std::lock_guard<std::mutex> lock(shared_->mu);
+  return shared_->running;
+}
+
+void SoundAction::EndRepetition() {
+  {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    shared_->stop = true;
+  }
+  shared_->cv.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void SoundAction::Run(const FileList& files, const RunContext& ctx) {
+  LoopSettings s;
+  ExpandForBatch(files, s.name, wave_file_->Value(), 0, 0, ctx.services());
+  s.beep = beep_->Value();
+  s.interval_s = interval_->Value();
+  s.period_ms = period_->Value();
+  s.item_stop = &ctx.stop_flag();
+  s.console = ctx.services().messages;
+
+  // A new run takes over from a repetition that still goes on: its next
+  // play replaces the sound, and only the new run's timing counts.
+  EndRepetition();
+  {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    shared_->stop = false;
+    shared_->running = true;
+  }
+  std::shared_ptr<Shared> shared = shared_;
+  try {
+    thread_ = std::thread([shared, s] {
+      using Clock = std::chrono::steady_clock;
+      const auto t0 = Clock::now();
+      int slices = s.period_ms / 100;
+      const int rest = s.period_ms % 100;
+      if (rest > 0) ++slices;
+      // The action's stop (a new run, destruction) and the item's end both
+      // end the repetition; each slice is short, and a stop wakes it at once.
+      auto stopped = [&] {
+        return shared->stop || s.item_stop->load(std::memory_order_acquire);
+      };
+      for (;;) {
+        {
+          std::lock_guard<std::mutex> lock(shared->mu);
+          if (stopped()) break;
+        }
+        shared->wave.Play(s.name);
+        if (s.beep && !PlayBell(shared->bell)) s.console->Write("\a");
+        if (s.interval_s > 0) {
+          for (int i = 0; i < slices; ++i) {
+            const int ms = (i == slices - 1 && rest > 0) ? rest : 100;
+            std::unique_lock<std::mutex> lock(shared->mu);
+            if (stopped()) break;
+            shared->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return shared->stop; });
+          }
+        }
+        const double elapsed =
+            std::chrono::duration<double>(Clock::now() - t0).count();
+        if (static_cast<double>(s.interval_s) <= elapsed) break;
+      }
+      // The item ended: what still plays ends with it.
+      if (s.item_stop->load(std::memory_order_acquire)) {
+        shared->wave.Stop();
+        shared->bell.Stop();
+      }
+      std::lock_guard<std::mutex> lock(shared->mu);
+      shared->running = false;
+    });
+  } catch (const std::system_error&) {
+    // No thread: nothing is played.
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    shared_->running = false;
+  }
+}
+
+std::string SoundAction::Describe() const { return wave_file_->Value(); }
 
 }  // namespace sentrel
