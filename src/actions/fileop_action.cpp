@@ -29,7 +29,7 @@ uint16_t FileOpAction::Flags() const {
 
 void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
   Services& services = ctx.services();
-  DialogConfirmer confirmer(ctx);
+  DialogConfirmer confirmer(ctx, display_ ? *display_ : SessionDisplay());
   FileOpEnvironment env;
   env.messages = services.messages;
   env.confirmer = &confirmer;

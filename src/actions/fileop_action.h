@@ -2,6 +2,7 @@
 #define SENTREL_ACTIONS_FILEOP_ACTION_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "actions/action.h"
@@ -25,6 +26,9 @@ class FileOpAction final : public Action {
   // Where "AllowUndo" deletes go; the user's trash unless a test says
   // otherwise.
   void SetTrashDir(std::string dir) { trash_dir_ = std::move(dir); }
+  // Where confirmation questions appear; the session's unless a test says
+  // otherwise (an empty text: nobody can be asked).
+  void SetDisplay(std::string display) { display_ = std::move(display); }
 
  private:
   IntParam* op_index_;
@@ -36,6 +40,7 @@ class FileOpAction final : public Action {
   BoolParam* files_only_;
   BoolParam* single_arg_;
   std::string trash_dir_;
+  std::optional<std::string> display_;
 };
 
 }  // namespace sentrel
