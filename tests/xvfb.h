@@ -42,9 +42,9 @@ class Xvfb {
     for (int attempt = 0; attempt < 20 && display_.empty(); ++attempt) {
       int n = 100 + static_cast<int>((getpid() * 7 + (started++) * 13) % 800);
       std::string name = ":" + std::to_string(n);
+      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) continue;
       // -noreset: the server must not start over whenever its last client
       // goes, or a program connecting at that moment is turned away.
-      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) continue;
       ProcessOptions options;
       options.null_streams = true;
       server_ = StartProcess({HelperPath("orphan_guard"), "Xvfb", name, "-nolisten", "tcp",

@@ -67,8 +67,8 @@ void PopupAction::Run(const FileList& files, const RunContext& ctx) {
   try {
     std::thread([text = std::move(text), display = std::move(display), console, done] {
       ShowBox(text, display, console);
-      --open_boxes;
       done->Set();
+      --open_boxes;
     }).detach();
   } catch (const std::system_error&) {
     // No thread, no box, nothing to wait for.

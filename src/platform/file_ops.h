@@ -45,7 +45,8 @@ RenameOutcome RenameEntry(const std::string& from, const std::string& to, bool r
 // Copies a regular file's content, permissions and times. The data goes to a
 // hidden temporary name beside `to` first and takes the final name only once
 // it is complete (and, with `verify`, read back equal to the source), so a
-// failed copy never leaves a partial file under the final name. Without
+// failed copy never leaves a partial file under the final name. With
+// `verify` or `replace` the data is flushed to disk before the rename. Without
 // `replace` an existing `to` is left alone (error set, false).
 bool CopyRegularFile(const std::string& from, const std::string& to, bool replace, bool verify,
                      std::string& error);

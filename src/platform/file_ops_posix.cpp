@@ -244,9 +244,10 @@ bool CopyRegularFile(const std::string& from, const std::string& to, bool replac
   if (::fchmod(out.get(), st.st_mode & 07777) != 0) return fail(errno);
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (::futimens(out.get(), times) != 0) return fail(errno);
-  // The data must be on disk before anything relies on the copy (a move
-  // deletes its source next).
-  if (::fsync(out.get()) != 0) return fail(errno);
+  // The data must be on disk before anything relies on the copy: a move
+  // deletes its source next, a replaced file is gone once the new one has
+  // its name. A plain new copy leaves the source in place and skips it.
+  if ((verify || replace) && ::fsync(out.get()) != 0) return fail(errno);
   if (verify) {
     std::string why;
     if (!SameContent(in.get(), out.get(), why)) {
