@@ -127,7 +127,10 @@ class Runner {
 
   void Progress(int label, const std::string& from, const std::string& to = std::string()) {
     if (Flag(kFofSilent) || env_.messages == nullptr) return;
-    std::string line = Strings().TextAt(label) + from;
+    // A language file drops the blank that ends the built-in label.
+    std::string line = Strings().TextAt(label);
+    if (!line.empty() && line.back() != ' ') line += ' ';
+    line += from;
     if (!to.empty()) line += " -> " + to;
     env_.messages->Write(line + "\n");
   }
