@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -25,6 +26,23 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms = 15000) {
   }
   return true;
 }
+
+// Joins a thread that runs an action which waits for a dialog, however the
+// test ends: the item's stop request ends the wait first.
+class StopAndJoin {
+ public:
+  StopAndJoin(std::atomic<bool>& stop, std::thread& thread) : stop_(stop), thread_(thread) {}
+  ~StopAndJoin() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  StopAndJoin(const StopAndJoin&) = delete;
+  StopAndJoin& operator=(const StopAndJoin&) = delete;
+
+ private:
+  std::atomic<bool>& stop_;
+  std::thread& thread_;
+};
 
 inline std::string HelperPath(const std::string& name) {
   return std::string(SENTREL_TEST_HELPER_DIR) + "/" + name;

@@ -101,14 +101,7 @@ TEST_F(FileOpActionTest, AsksInAQuestionDialogAndAClosedDialogMeansNo) {
     action->Run(files, ctx);
     returned = true;
   });
-  struct Joiner {
-    std::atomic<bool>& stop;
-    std::thread& t;
-    ~Joiner() {
-      stop = true;
-      t.join();
-    }
-  } joiner{stop, item};
+  testing::StopAndJoin joiner(stop, item);
 
   auto question = [&] {
     for (const TopWindow& w : OpenX11Windows(xvfb.display())->List()) {

@@ -1,41 +1,19 @@
 #include "actions/popup_action.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "actions/desktop_dialogs.h"
 #include "actions/macros.h"
 #include "lang/lang.h"
+#include "platform/wakeup.h"
 
 namespace sentrel {
 namespace {
 
 std::atomic<int> open_boxes{0};
-
-// Set by a box thread when its box is gone; shared with the item thread
-// that may wait for it.
-struct BoxDone {
-  std::mutex mu;
-  std::condition_variable cv;
-  bool done = false;
-
-  void Set() {
-    {
-      std::lock_guard<std::mutex> lock(mu);
-      done = true;
-    }
-    cv.notify_all();
-  }
-  bool WaitMs(int ms) {
-    std::unique_lock<std::mutex> lock(mu);
-    return cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done; });
-  }
-};
 
 void ShowBox(const std::string& text, const std::string& display, MessageSink* console) {
   DialogRequest request;
@@ -62,12 +40,13 @@ void PopupAction::Run(const FileList& files, const RunContext& ctx) {
   ExpandForBatch(files, text, message_->Value(), 0, 0, ctx.services());
   std::string display = display_ ? *display_ : SessionDisplay();
   MessageSink* console = ctx.services().messages;
-  auto done = std::make_shared<BoxDone>();
+  // Signalled by the box thread once its box is gone.
+  auto done = std::make_shared<Wakeup>();
   ++open_boxes;
   try {
     std::thread([text = std::move(text), display = std::move(display), console, done] {
       ShowBox(text, display, console);
-      done->Set();
+      done->Signal();
       --open_boxes;
     }).detach();
   } catch (const std::system_error&) {

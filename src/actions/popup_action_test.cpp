@@ -102,15 +102,7 @@ TEST_F(PopupOnDisplayTest, ShowsTheTextAsItIsAndWaitsUntilTheBoxIsClosed) {
     action->Run(FileList(), ctx);
     returned = true;
   });
-  // However the test ends, the item's stop request ends the wait.
-  struct Joiner {
-    std::atomic<bool>& stop;
-    std::thread& t;
-    ~Joiner() {
-      stop = true;
-      t.join();
-    }
-  } joiner{stop, item};
+  testing::StopAndJoin joiner(stop, item);
   // The first dialog of a fresh machine may take a while (font caches).
   ASSERT_TRUE(WaitUntil([&] { return Boxes().size() == 1; }, 60000));
   TopWindow box = Boxes().front();
