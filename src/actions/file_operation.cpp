@@ -433,6 +433,10 @@ class Runner {
       return;
     }
     EntryInfo di = StatEntry(dst);
+    if (di.SameAs(si) && AbsolutePath(src) == AbsolutePath(dst)) {
+      ++summary_.done;  // already has that name
+      return;
+    }
     bool replace = false;
     if (di.exists() && !di.SameAs(si)) {
       if (si.type == EntryType::kDirectory || di.type == EntryType::kDirectory) {
