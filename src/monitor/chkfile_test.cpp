@@ -243,6 +243,29 @@ TEST_F(CheckFileTest, NameWithMaskCharactersThatExistsIsThatFile) {
   EXPECT_EQ(files[0].Name, path_);
 }
 
+TEST_F(CheckFileTest, MaskInTheLastComponentStandsForTheFileFoundOnDisk) {
+  Write(dir_ + "/notes.md", seconds(7200));
+  Write(dir_ + "/Backup-2026.TAR", seconds(7200), "archive");
+  path_ = dir_ + "/backup-*.tar";
+  auto item = Item();
+  uint8_t fired;
+  FileList files = CheckAndTake(*item, &fired);
+  EXPECT_EQ(fired, 1);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].Name, dir_ + "/Backup-2026.TAR");
+  EXPECT_EQ(files[0].Size, 7);
+
+  // No match, an invalid mask and a mask before the last component all find
+  // nothing: the file is missing.
+  for (const char* name : {"/*.zip", "/backup-[", "/*/notes.md"}) {
+    SCOPED_TRACE(name);
+    path_ = dir_ + name;
+    auto missing = Item();
+    EXPECT_EQ(missing->Check(), 1);
+    EXPECT_EQ(missing->Status(), kFileMissing);
+  }
+}
+
 // --- Files that another process holds open ---------------------------------
 
 TEST_F(CheckFileTest, CheckLockingHoldsBackWhileTheFileIsOpenElsewhere) {

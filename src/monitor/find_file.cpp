@@ -1,16 +1,11 @@
 #include "monitor/find_file.h"
 
+#include <optional>
+
+#include "monitor/masks.h"
 #include "shell/text_util.h"
 
 namespace sentrel {
-namespace {
-
-// Stand-in until the mask rules are in: takes only the name itself.
-bool MatchesExactNameOnly(std::string_view pattern, std::string_view name) {
-  return pattern == name;
-}
-
-}  // namespace
 
 bool HasWildcard(std::string_view path) {
   size_t slash = path.rfind(kPathSeparator);
@@ -21,11 +16,15 @@ bool HasWildcard(std::string_view path) {
 bool FindWatchedFile(const std::string& path, FoundFile& found) {
   if (StatFile(path, found)) return true;
   if (!HasWildcard(path)) return false;
-  const std::string pattern = FileNameOf(path);
+  std::optional<TMask> mask;
+  try {
+    mask.emplace(FileNameOf(path));
+  } catch (const InvalidMask&) {
+    // Only the name as written could be meant, and it is not there.
+    return false;
+  }
   return FindFirstMatch(
-      DirectoryOf(path),
-      [&pattern](std::string_view name) { return MatchesExactNameOnly(pattern, name); },
-      found);
+      DirectoryOf(path), [&mask](std::string_view name) { return mask->Matches(name); }, found);
 }
 
 }  // namespace sentrel
