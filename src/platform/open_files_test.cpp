@@ -14,50 +14,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class OpenFilesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "sentrel-openfiles-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    path_ = (fs::path(dir_) / "data.log").string();
-    std::ofstream(path_) << "line\n";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+TEST(OpenFilesTest, InUseExactlyWhileAnotherProcessHoldsTheFile) {
+  std::string dir = (fs::temp_directory_path() / "sentrel-openfiles-XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string path = dir + "/data.log";
+  std::ofstream(path) << "line\n";
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
 
-  std::string dir_;
-  std::string path_;
-};
-
-TEST_F(OpenFilesTest, FileIsInUseExactlyWhileAnotherProcessHoldsIt) {
-  EXPECT_FALSE(IsFileInUse(path_));
   {
-    FileHolder reader(path_);
-    ASSERT_TRUE(reader.Started());
-    EXPECT_TRUE(IsFileInUse(path_));
-    struct stat st;
-    ASSERT_EQ(stat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(OpenFileTable::Read().Contains(st.st_dev, st.st_ino));
+    std::ifstream mine(path);  // our own descriptors do not count
+    EXPECT_FALSE(IsFileInUse(path));
   }
-  EXPECT_FALSE(IsFileInUse(path_));
-
-  FileHolder writer(path_, /*write=*/true);
-  ASSERT_TRUE(writer.Started());
-  EXPECT_TRUE(IsFileInUse(path_));
-  writer.Release();
-  EXPECT_FALSE(IsFileInUse(path_));
-}
-
-TEST_F(OpenFilesTest, OwnDescriptorsDoNotCount) {
-  std::ifstream mine(path_);
-  ASSERT_TRUE(mine.is_open());
-  EXPECT_FALSE(IsFileInUse(path_));
-}
-
-TEST_F(OpenFilesTest, DirectoryIsInUseAndMissingPathIsNot) {
-  EXPECT_TRUE(IsFileInUse(dir_));
-  EXPECT_FALSE(IsFileInUse(dir_ + "/absent"));
-  EXPECT_FALSE(IsFileInUse(""));
+  for (bool write : {false, true}) {
+    FileHolder holder(path, write);
+    ASSERT_TRUE(holder.Started());
+    EXPECT_TRUE(IsFileInUse(path));
+    EXPECT_TRUE(OpenFileTable::Read().Contains(st.st_dev, st.st_ino));
+    holder.Release();
+    EXPECT_FALSE(IsFileInUse(path));
+  }
+  EXPECT_TRUE(IsFileInUse(dir));
+  EXPECT_FALSE(IsFileInUse(dir + "/absent"));
+  fs::remove_all(dir);
 }
 
 }  // namespace
