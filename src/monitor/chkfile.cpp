@@ -24,16 +24,16 @@ CheckFileThread::CheckFileThread(bool paused, Services& services)
   wait_unlocking_ = AddParam<BoolParam>("WaitUnlocking", false);
 }
 
-CheckFileThread::LockTest CheckFileThread::WaitForRelease(const std::string& path) {
+bool CheckFileThread::WaitForRelease(const std::string& path) {
   // Requests that arrive from here on end the wait; the ones the loop has
   // already answered by starting this check do not.
-  check_now_.store(false, std::memory_order_release);
+  SetCheckNow(false);
   for (;;) {
-    if (!IsFileInUse(path)) return LockTest::kFree;
+    if (!IsFileInUse(path)) return true;
     if (!wait_unlocking_->Value() || Terminated() || CheckNowSet() || RebaselineSet()) {
-      return LockTest::kInUse;
+      return false;
     }
-    if (WaitOrStop(kLockPollMs)) return LockTest::kGaveUp;
+    if (WaitOrStop(kLockPollMs)) return false;
   }
 }
 
@@ -77,7 +77,7 @@ uint8_t CheckFileThread::Check() {
       bool keep_previous_time = false;
       if (check_locking_->Value()) {
         const std::string full_name = DirectoryOf(path) + found.name;
-        if (WaitForRelease(full_name) != LockTest::kFree) {
+        if (!WaitForRelease(full_name)) {
           result = false;
           // A write held back because the file was still open is judged
           // again at the next check instead of being lost.

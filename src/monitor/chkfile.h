@@ -33,11 +33,10 @@ class CheckFileThread final : public BaseMonitoring {
   const BoolParam& WaitUnlocking() const { return *wait_unlocking_; }
 
  private:
-  enum class LockTest { kFree, kInUse, kGaveUp };
   // Whether the file at `path` is free of other processes, waiting for it to
-  // be released when "WaitUnlocking" asks so. The wait ends early when the
+  // be released when "WaitUnlocking" asks so. The wait gives up when the
   // item is stopped or asked for a new or fresh check.
-  LockTest WaitForRelease(const std::string& path);
+  bool WaitForRelease(const std::string& path);
 
   bool initial_check_ = true;
   double previous_time_ = 0.0;
