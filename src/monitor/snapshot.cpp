@@ -71,6 +71,15 @@ void Snapshot::Append(PathId id, double time, FileData data) {
   data_.push_back(std::move(data));
 }
 
+void Snapshot::Shuffle(uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  for (size_t i = entries_.size(); i > 1; --i) {
+    const size_t j = static_cast<size_t>(rng() % i);
+    std::swap(entries_[i - 1], entries_[j]);
+    if (data_.size() == entries_.size()) std::swap(data_[i - 1], data_[j]);
+  }
+}
+
 void Snapshot::PrepareLookup() {
   if (lookup_ready_) return;
   lookup_ready_ = true;
@@ -99,11 +108,29 @@ void Snapshot::BuildIndex() {
   const size_t mask = cap - 1;
   // Inserted in snapshot order: entries with equal identity then lie along
   // one probe run in that order, so the first one not taken is the first
-  // remaining one in the snapshot too.
+  // remaining one in the snapshot too. Each slot holds the entry's CRC
+  // beside its index, so that a probe past another entry does not have to
+  // fetch that entry.
   for (size_t i = 0; i < entries_.size(); ++i) {
     size_t s = Slot(entries_[i].id(), mask);
     while (index_[s] != 0) s = (s + 1) & mask;
-    index_[s] = static_cast<uint32_t>(i + 1);
+    index_[s] = (static_cast<uint64_t>(entries_[i].crc) << 32) | static_cast<uint32_t>(i + 1);
+  }
+}
+
+void Snapshot::PrefetchSlot(PathId id) const {
+  if (index_.empty()) return;
+  __builtin_prefetch(&index_[Slot(id, index_.size() - 1)]);
+}
+
+void Snapshot::PrefetchEntry(PathId id) const {
+  if (index_.empty()) return;
+  const size_t mask = index_.size() - 1;
+  for (size_t s = Slot(id, mask); index_[s] != 0; s = (s + 1) & mask) {
+    if (static_cast<uint32_t>(index_[s] >> 32) == id.crc) {
+      __builtin_prefetch(&entries_[static_cast<uint32_t>(index_[s]) - 1]);
+      return;
+    }
   }
 }
 
@@ -119,7 +146,8 @@ ptrdiff_t Snapshot::Take(PathId id) {
   if (index_.empty()) BuildIndex();
   const size_t mask = index_.size() - 1;
   for (size_t s = Slot(id, mask); index_[s] != 0; s = (s + 1) & mask) {
-    const size_t i = index_[s] - 1;
+    if (static_cast<uint32_t>(index_[s] >> 32) != id.crc) continue;
+    const size_t i = static_cast<uint32_t>(index_[s]) - 1;
     if (entries_[i].id() == id && !IsTaken(i)) {
       MarkTaken(i);
       return static_cast<ptrdiff_t>(i);
