@@ -164,6 +164,7 @@ uint8_t CheckDirThread::Check() {
     }
     outcome = Status() == kStatusReport ? 1 : 0;
   }
+  next.Trim();
   snapshot_ = std::move(next);
   return outcome;
 }

@@ -26,7 +26,9 @@ struct Counted {
     s.root = root;
     s.subtree = subtree;
     s.dir_names = dir_names;
-    s.min_spacing_ms = 5;
+    s.calm_ms = 2;
+    s.quiet_ms = 2;
+    s.max_delay_ms = 5;
     watcher = std::make_unique<ChangeNotifyThread>(s, [this] { ++wakes; });
   }
   bool WokeUp() { return WaitUntil([&] { return wakes.load() > 0; }); }
@@ -125,7 +127,9 @@ TEST(ChangeNotifyTest, StoppingDuringABurstLeavesNothingBehind) {
     s.root = tree.Root();
     s.subtree = true;
     s.dir_names = true;
-    s.min_spacing_ms = round % 2 ? 0 : 50;
+    s.calm_ms = round % 2 ? 0 : 50;
+    s.quiet_ms = round % 2 ? 0 : 30;
+    s.max_delay_ms = round % 2 ? 0 : 50;
     auto w = std::make_unique<ChangeNotifyThread>(s, [p = owner.get()] { ++*p; });
     w->Open();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

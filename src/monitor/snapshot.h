@@ -50,6 +50,9 @@ class Snapshot {
   void Reserve(size_t n, bool with_data);
   void Append(PathId id, double time);
   void Append(PathId id, double time, FileData data);
+  // Gives back the room a growing walk left unused, so that a resting
+  // snapshot keeps to about 16 bytes an entry.
+  void Trim();
   // Puts the entries (and their records) in another order, as a walk that
   // met them differently would have recorded them.
   void Shuffle(uint64_t seed);
