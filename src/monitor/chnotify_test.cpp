@@ -175,12 +175,19 @@ TEST_F(RealTimeItemTest, AChangeChecksLongBeforeTheInterval) {
   MoveIn("sub/new");
   EXPECT_TRUE(WaitUntil([&] { return item->Status() == 2; }));
 
-  // A restart puts a fresh watcher in place; the next check is a baseline.
+}
+
+TEST_F(RealTimeItemTest, RestartPutsAFreshWatcherInPlace) {
+  tree_.Mkdir("a/b");
+  auto item = std::make_shared<CheckDirThread>(false, services_);
+  item->ParseBlock({"FileName=" + tree_.Root() + "\n", "RealTime=1\n", "Subdir=1\n"});
+  EXPECT_FALSE(item->WatcherRunning());
   item->Restart();
-  ASSERT_TRUE(WaitUntil([&] { return item->Status() == 1; }));
-  EXPECT_TRUE(item->WatcherRunning());
-  MoveIn("second");
-  EXPECT_TRUE(WaitUntil([&] { return item->Status() == 2; }));
+  EXPECT_EQ(item->WatchCount(), 3u);
+  tree_.Mkdir("c");
+  item->Restart();  // replaces the watcher, which lists the tree anew
+  EXPECT_EQ(item->WatchCount(), 4u);
+  EXPECT_TRUE(item->RebaselineSet());
 }
 
 TEST_F(RealTimeItemTest, ItemsEndCleanlyWhileEventsFlow) {
