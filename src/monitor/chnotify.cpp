@@ -91,7 +91,10 @@ void ChangeNotifyThread::OnDirEvent(const DirWatchEvent& ev) {
       ForgetTree(child);
     }
   }
-  if (!is_dir || settings_.dir_names) Wake();
+  // With a subtree, a directory moved in or out brings or takes files
+  // along that no other event announces.
+  const bool carries_files = settings_.subtree && (ev.flags & kWatchNameChange);
+  if (!is_dir || settings_.dir_names || carries_files) Wake();
 }
 
 void ChangeNotifyThread::OnDirOverflow() {

@@ -85,6 +85,16 @@ TEST(ChangeNotifyTest, SubtreeWatchesFollowNewAndRemovedDirectories) {
   EXPECT_TRUE(deep.WokeUp());
 }
 
+TEST(ChangeNotifyTest, ADirectoryMovedInWakesASubtreeWatcher) {
+  TempTree tree, elsewhere;
+  elsewhere.Write("full/a");
+  Counted deep(tree.Root(), true, false);
+  ASSERT_TRUE(deep.watcher->Open());
+  fs::rename(elsewhere.Path("full"), tree.Path("full"));
+  EXPECT_TRUE(deep.WokeUp());
+  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 2u; }));
+}
+
 TEST(ChangeNotifyTest, ManyWatchersShareOneInstance) {
   // More than the usual per-user limit of 128 watch instances.
   TempTree tree;
