@@ -1,0 +1,75 @@
+#ifndef SENTREL_MONITOR_CHNOTIFY_H_
+#define SENTREL_MONITOR_CHNOTIFY_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+#include "platform/dir_watch.h"
+
+namespace sentrel {
+
+// Wakes a directory item when something changes in its tree, so that it
+// checks at once instead of at the end of its interval. It carries no news
+// of what changed: the check walks everything anyway.
+//
+// The watches of every item share one system watch instance and one reader
+// thread (see DirWatchService); this object holds one item's share of them
+// and follows subdirectories as they are created, moved and removed.
+class ChangeNotifyThread final : private DirWatchClient {
+ public:
+  struct Settings {
+    std::string root;         // ends in "/"
+    bool subtree = false;     // watch every subdirectory too
+    bool dir_names = false;   // directory entries' own changes count
+    // A change after `calm_ms` without any wakes at once. Changes that
+    // come closer together are gathered: the wake comes once they have
+    // paused for `quiet_ms`, or `max_delay_ms` after the first of them,
+    // so that a burst of changes leads to a few checks, not one per file.
+    int calm_ms = 50;
+    int quiet_ms = 30;
+    int max_delay_ms = 150;
+  };
+
+  // `wake` is called on the shared reader thread; it must be quick.
+  ChangeNotifyThread(Settings settings, std::function<void()> wake);
+  ~ChangeNotifyThread() override;
+  ChangeNotifyThread(const ChangeNotifyThread&) = delete;
+  ChangeNotifyThread& operator=(const ChangeNotifyThread&) = delete;
+
+  // Starts watching. False when the root cannot be watched: then this
+  // watcher never wakes its item.
+  bool Open();
+  // Ends every watch; once it returns, `wake` is never called again.
+  void Stop();
+  // How many directories are being watched.
+  size_t WatchCount();
+
+ private:
+  void OnDirEvent(const DirWatchEvent& event) override;
+  void OnDirOverflow() override;
+  void OnDirTimer() override;
+
+  void WatchTree(const std::string& path, bool is_root);
+  void ForgetTree(const std::string& path);
+  void Wake();
+
+  DirWatchService& service_;
+  const Settings settings_;
+  const std::function<void()> wake_;
+  // Guarded by the service's mutex, like every callback.
+  bool open_ = false;
+  int root_watch_ = -1;
+  std::unordered_map<int, std::string> paths_;  // watch -> directory path ending in "/"
+  void Fire(int64_t now);
+
+  int64_t last_wake_ms_ = INT64_MIN / 2;
+  int64_t last_change_ms_ = INT64_MIN / 2;
+  int64_t pending_since_ms_ = 0;
+  bool wake_pending_ = false;
+};
+
+}  // namespace sentrel
+
+#endif  // SENTREL_MONITOR_CHNOTIFY_H_

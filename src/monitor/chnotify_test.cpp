@@ -1,0 +1,214 @@
+#include "monitor/chnotify.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "monitor/chkdir.h"
+#include "temp_tree.h"
+
+namespace sentrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A watcher with a wake counter. The spacing is kept short so that every
+// wake the tests wait for comes soon.
+struct Counted {
+  std::atomic<int> wakes{0};
+  std::unique_ptr<ChangeNotifyThread> watcher;
+
+  Counted(const std::string& root, bool subtree, bool dir_names) {
+    ChangeNotifyThread::Settings s;
+    s.root = root;
+    s.subtree = subtree;
+    s.dir_names = dir_names;
+    s.calm_ms = 2;
+    s.quiet_ms = 2;
+    s.max_delay_ms = 5;
+    watcher = std::make_unique<ChangeNotifyThread>(s, [this] { ++wakes; });
+  }
+  bool WokeUp() { return WaitUntil([&] { return wakes.load() > 0; }); }
+  // No wake within a moment: long enough for the reader to have seen the
+  // event on an idle machine; a late wake can only make this pass wrongly.
+  bool StaysAsleep() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return wakes.load() == 0;
+  }
+};
+
+TEST(ChangeNotifyTest, FileChangesWakeAndDirectoryNamesOnlyWhenAskedFor) {
+  TempTree tree;
+  tree.Write("existing", "1");
+  Counted files(tree.Root(), false, false), dirs(tree.Root(), false, true);
+  ASSERT_TRUE(files.watcher->Open());
+  ASSERT_TRUE(dirs.watcher->Open());
+
+  tree.Mkdir("newdir");
+  EXPECT_TRUE(dirs.WokeUp());
+  EXPECT_TRUE(files.StaysAsleep());
+
+  tree.Touch("existing", std::chrono::seconds(-10));  // a time set: last-write class
+  EXPECT_TRUE(files.WokeUp());
+  files.wakes = 0;
+  fs::remove(tree.Path("existing"));
+  EXPECT_TRUE(files.WokeUp());
+}
+
+TEST(ChangeNotifyTest, SubtreeWatchesFollowNewAndRemovedDirectories) {
+  TempTree tree;
+  tree.Mkdir("old/inner");
+  Counted flat(tree.Root(), false, false), deep(tree.Root(), true, false);
+  ASSERT_TRUE(flat.watcher->Open());
+  ASSERT_TRUE(deep.watcher->Open());
+  EXPECT_EQ(deep.watcher->WatchCount(), 3u);
+
+  tree.Write("old/inner/f");
+  EXPECT_TRUE(deep.WokeUp());
+  EXPECT_TRUE(flat.StaysAsleep());
+
+  // A tree made in one go: the watcher lists what it may have missed.
+  tree.Mkdir("new/a/b");
+  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 6u; }));
+  deep.wakes = 0;
+  tree.Write("new/a/b/f");
+  EXPECT_TRUE(deep.WokeUp());
+
+  fs::rename(tree.Path("new"), tree.Path("renamed"));
+  fs::remove_all(tree.Path("old"));
+  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 4u; }));
+  deep.wakes = 0;
+  tree.Write("renamed/a/b/g");
+  EXPECT_TRUE(deep.WokeUp());
+}
+
+TEST(ChangeNotifyTest, ADirectoryMovedInWakesASubtreeWatcher) {
+  TempTree tree, elsewhere;
+  elsewhere.Write("full/a");
+  Counted deep(tree.Root(), true, false);
+  ASSERT_TRUE(deep.watcher->Open());
+  fs::rename(elsewhere.Path("full"), tree.Path("full"));
+  EXPECT_TRUE(deep.WokeUp());
+  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 2u; }));
+}
+
+TEST(ChangeNotifyTest, ManyWatchersShareOneInstance) {
+  // More than the usual per-user limit of 128 watch instances.
+  TempTree tree;
+  std::vector<std::unique_ptr<Counted>> all;
+  for (int i = 0; i < 200; ++i) {
+    all.push_back(std::make_unique<Counted>(tree.Root(), false, false));
+    ASSERT_TRUE(all.back()->watcher->Open()) << i;
+  }
+  // Stopping some must not end the shared watch of the others.
+  for (int i = 0; i < 100; ++i) all[i]->watcher->Stop();
+  tree.Write("f");
+  for (int i = 100; i < 200; ++i) EXPECT_TRUE(all[i]->WokeUp()) << i;
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(all[i]->wakes.load(), 0) << i;
+}
+
+TEST(ChangeNotifyTest, MissingRootNeverWakes) {
+  TempTree tree;
+  Counted c(tree.Root() + "later/", true, true);
+  EXPECT_FALSE(c.watcher->Open());
+  tree.Write("later/f");
+  EXPECT_TRUE(c.StaysAsleep());
+  c.watcher->Stop();
+  c.watcher->Stop();
+}
+
+TEST(ChangeNotifyTest, StoppingDuringABurstLeavesNothingBehind) {
+  TempTree tree;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; !done; ++i) {
+      tree.Write("d" + std::to_string(i % 8) + "/f" + std::to_string(i % 50), "x");
+      if (i % 40 == 0) fs::remove_all(tree.Path("d" + std::to_string(i % 8)));
+    }
+  });
+  for (int round = 0; round < 40; ++round) {
+    // The wake touches memory that dies with the watcher's owner: after
+    // Stop nothing may reach it (the sanitizer builds check that).
+    auto owner = std::make_unique<std::atomic<int>>(0);
+    ChangeNotifyThread::Settings s;
+    s.root = tree.Root();
+    s.subtree = true;
+    s.dir_names = true;
+    s.calm_ms = round % 2 ? 0 : 50;
+    s.quiet_ms = round % 2 ? 0 : 30;
+    s.max_delay_ms = round % 2 ? 0 : 50;
+    auto w = std::make_unique<ChangeNotifyThread>(s, [p = owner.get()] { ++*p; });
+    w->Open();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (round % 3 == 0) w->Stop();
+    w.reset();
+    owner.reset();
+  }
+  done = true;
+  writer.join();
+}
+
+class RealTimeItemTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<CheckDirThread> Start(std::vector<std::string> lines) {
+    lines.insert(lines.begin(), {"FileName=" + tree_.Root(), "Interval=60", "RealTime=1"});
+    for (auto& l : lines) l += "\n";
+    auto item = std::make_shared<CheckDirThread>(false, services_);
+    item->ParseBlock(lines);
+    BaseMonitoring::Start(item, tracker_);
+    return item;
+  }
+  // A file made aside and moved in: one notification, one check.
+  void MoveIn(const std::string& rel) {
+    const auto aside = outside_.Write("f");
+    fs::rename(aside, tree_.Path(rel));
+  }
+  void TearDown() override {
+    for (auto& item : started_) item->RequestTerminate();
+    EXPECT_TRUE(tracker_->WaitIdle(5000));
+  }
+
+  TempTree tree_, outside_;
+  Services services_;
+  std::shared_ptr<ThreadTracker> tracker_ = std::make_shared<ThreadTracker>();
+  std::vector<std::shared_ptr<CheckDirThread>> started_;
+};
+
+TEST_F(RealTimeItemTest, AChangeChecksLongBeforeTheInterval) {
+  tree_.Mkdir("sub");
+  auto item = Start({"Subdir=1"});
+  started_.push_back(item);
+  ASSERT_TRUE(WaitUntil([&] { return item->Status() == 1; })) << "baseline";
+  MoveIn("sub/new");
+  EXPECT_TRUE(WaitUntil([&] { return item->Status() == 2; }));
+
+}
+
+TEST_F(RealTimeItemTest, RestartPutsAFreshWatcherInPlace) {
+  tree_.Mkdir("a/b");
+  auto item = std::make_shared<CheckDirThread>(false, services_);
+  item->ParseBlock({"FileName=" + tree_.Root() + "\n", "RealTime=1\n", "Subdir=1\n"});
+  EXPECT_FALSE(item->WatcherRunning());
+  item->Restart();
+  EXPECT_EQ(item->WatchCount(), 3u);
+  tree_.Mkdir("c");
+  item->Restart();  // replaces the watcher, which lists the tree anew
+  EXPECT_EQ(item->WatchCount(), 4u);
+  EXPECT_TRUE(item->RebaselineSet());
+}
+
+TEST_F(RealTimeItemTest, ItemsEndCleanlyWhileEventsFlow) {
+  for (int i = 0; i < 6; ++i) {
+    auto item = Start({"Subdir=1", "DirMonitoring=1"});
+    for (int k = 0; k < 30; ++k) tree_.Write("d/f" + std::to_string(k));
+    item->RequestTerminate();
+    // Dropped here: the item's own thread destroys it, watcher and all.
+  }
+  EXPECT_TRUE(tracker_->WaitIdle(10000));
+}
+
+}  // namespace
+}  // namespace sentrel

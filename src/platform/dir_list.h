@@ -1,0 +1,52 @@
+#ifndef SENTREL_PLATFORM_DIR_LIST_H_
+#define SENTREL_PLATFORM_DIR_LIST_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sentrel {
+
+// One entry of a directory as a listing returns it. The name is valid until
+// the next call of Next.
+struct DirEntryInfo {
+  std::string_view name;
+  bool is_directory = false;  // a real directory, never a link to one
+  bool hidden = false;        // a dot-name other than "." and ".."
+  int64_t mtime_seconds = 0;  // last-write time, UTC, since the epoch
+  int64_t mtime_nanoseconds = 0;
+  int64_t size = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+// Lists one directory, entry by entry, in the order the file system gives
+// them, "." and ".." included. A child is opened relative to its parent, so
+// the full path of a deep entry may be of any length.
+class DirectoryListing {
+ public:
+  DirectoryListing() = default;
+  ~DirectoryListing();
+  DirectoryListing(const DirectoryListing&) = delete;
+  DirectoryListing& operator=(const DirectoryListing&) = delete;
+
+  // Opens the directory at `path` (a link to a directory is followed here).
+  // False when it does not exist or cannot be read.
+  bool Open(const std::string& path);
+  // Opens the subdirectory `name` of an open listing; a link is never
+  // followed. False when it cannot be read.
+  bool OpenChild(const DirectoryListing& parent, std::string_view name);
+  // The next entry; false at the end. An entry that vanishes before it can
+  // be examined is passed over.
+  bool Next(DirEntryInfo& out);
+
+ private:
+  void Close();
+  void* dir_ = nullptr;  // the system's directory stream
+  int fd_ = -1;
+  std::string name_buf_;
+};
+
+}  // namespace sentrel
+
+#endif  // SENTREL_PLATFORM_DIR_LIST_H_
