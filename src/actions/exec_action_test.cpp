@@ -10,40 +10,17 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "record_args.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
 
 const std::string kHelperDir = SENTREL_TEST_HELPER_DIR;
-const std::string kRecordArgs = kHelperDir + "/record_args";
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return done();
-}
+const std::string kRecordArgs = RecordArgsProgram();
 
 using Start = std::vector<std::string>;
-
-// What record_args wrote: the arguments of each start.
-std::vector<Start> RecordedStarts(const std::string& file) {
-  std::vector<Start> starts(1);
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line == "--") {
-      starts.emplace_back();
-    } else {
-      starts.back().push_back(line);
-    }
-  }
-  starts.pop_back();
-  return starts;
-}
 
 class ExecActionTest : public ::testing::Test {
  protected:

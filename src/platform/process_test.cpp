@@ -12,37 +12,14 @@
 #include <functional>
 #include <thread>
 
+#include "record_args.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
 
-const std::string kRecordArgs = std::string(SENTREL_TEST_HELPER_DIR) + "/record_args";
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return done();
-}
-
-// The arguments record_args wrote, one start per entry.
-std::vector<std::vector<std::string>> RecordedStarts(const std::string& file) {
-  std::vector<std::vector<std::string>> starts(1);
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line == "--") {
-      starts.emplace_back();
-    } else {
-      starts.back().push_back(line);
-    }
-  }
-  starts.pop_back();
-  return starts;
-}
+const std::string kRecordArgs = RecordArgsProgram();
 
 // The state letter of /proc/<pid>/stat ('Z' for a zombie), or 0 when gone.
 char ProcessState(int pid) {
