@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -12,7 +13,9 @@
 #include "actions/sound_action.h"
 #include "lang/lang.h"
 #include "monitor/basemon.h"
+#include "record_args.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
@@ -269,6 +272,61 @@ TEST_F(RunActionsTest, AFailingActionDoesNotStopTheOthers) {
   ProbeAction* after = AddProbe();
   item_->RunActions();
   EXPECT_EQ(after->ran_at.size(), 1u);
+}
+
+// An item that reports, once, every file of a real directory as added.
+class FolderItem final : public BaseMonitoring {
+ public:
+  FolderItem(Services& services, std::string folder)
+      : BaseMonitoring(false, services), folder_(std::move(folder)) {}
+  uint8_t Check() override {
+    if (reported_) return 0;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+      names.push_back(entry.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) ReportedFiles.emplace_back(n, 0.0, 1, kStateAdded);
+    reported_ = true;
+    return 1;
+  }
+
+ private:
+  std::string folder_;
+  bool reported_ = false;
+};
+
+TEST(ActionsEndToEndTest, AFiringItemWritesItsListHandsItToProgramsThenDeletesIt) {
+  TempDir dir;
+  dir.Write("in/b.txt", "b");
+  dir.Write("in/a b.txt", "a");
+  const std::string list = dir.Sub("list.txt");
+  const std::string record = dir.Sub("args.txt");
+  setenv("RECORD_ARGS_FILE", record.c_str(), 1);
+  Services services;
+  auto item = std::make_shared<FolderItem>(services, dir.Sub("in"));
+  item->ParseBlock(Block({
+      "Interval=3600",
+      "Action=0", ("ListName=" + list).c_str(), "ListParams=%Name", "ListDelete=1",
+      "Action=1", ("Command=" + RecordArgsProgram()).c_str(),
+      ("Params=--list " + list + " %(%Name %)").c_str(), "Wait=1",
+      // The list still exists for a later action of the same run.
+      "Action=1", "Command=sh", ("Params=-c 'cat \"$1\" > copy.txt' sh " + list).c_str(),
+      ("Dir=" + dir.str()).c_str(), "Wait=1",
+  }));
+  ASSERT_EQ(item->Actions().size(), 3u);
+  auto tracker = std::make_shared<ThreadTracker>();
+  BaseMonitoring::Start(item, tracker);
+  EXPECT_TRUE(WaitUntil([&] {
+    return std::filesystem::exists(dir.Sub("copy.txt")) && !std::filesystem::exists(list);
+  }));
+  item->RequestTerminate();
+  EXPECT_TRUE(tracker->WaitIdle(20000));
+  unsetenv("RECORD_ARGS_FILE");
+
+  EXPECT_EQ(RecordedStarts(record),
+            (std::vector<std::vector<std::string>>{{"--list", list, "a b.txt", "b.txt"}}));
+  EXPECT_EQ(ReadFileText(dir.Sub("copy.txt")), "a b.txt\r\nb.txt\r\n");
 }
 
 }  // namespace
