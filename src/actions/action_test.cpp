@@ -66,16 +66,12 @@ TEST_F(LoadBlockTest, EachActionLineOpensAnActionThatTheFollowingLinesSet) {
   EXPECT_EQ(actions_[0]->Caption(), Strings().TextAt(kLngExecute));
 }
 
-TEST_F(LoadBlockTest, ALineBeforeTheFirstActionIsTakenByNobody) {
-  Load({"Command=lost", "Action=1"});
-  ASSERT_EQ(actions_.size(), 1u);
+TEST_F(LoadBlockTest, LinesBeforeTheFirstActionAreLostAndBadKindsMakeListActions) {
+  Load({"Command=lost", "Action=1", "Action=7", "Action=letters", "Action=-1", "Action=5"});
+  EXPECT_EQ(Kinds(), (std::vector<int>{kExecAction, kListAction, kListAction, kListAction,
+                                       kKillAction}));
   EXPECT_EQ(CommandOf(*actions_[0]), "");
-}
-
-TEST_F(LoadBlockTest, AnActionNumberOutOfRangeMakesAListAction) {
-  Load({"Action=7", "Action=letters", "Action=-1", "Action=5"});
-  EXPECT_EQ(Kinds(), (std::vector<int>{kListAction, kListAction, kListAction, kKillAction}));
-  EXPECT_NE(dynamic_cast<ListAction*>(actions_[0].get()), nullptr);
+  EXPECT_NE(dynamic_cast<ListAction*>(actions_[1].get()), nullptr);
   EXPECT_EQ(CreateAction(6), nullptr);
   EXPECT_EQ(CreateAction(-1), nullptr);
 }
@@ -238,24 +234,19 @@ TEST_F(RunActionsTest, ListFilesAreDeletedAfterAllActionsAndOnlyForEnabledOnes) 
 
 TEST_F(RunActionsTest, AStopDuringAnActionEndsTheRunAndKeepsTheLists) {
   const std::string list = dir_.Write("list.txt", "x");
-  AddList(list, {"ListDelete=1", "ListParams=%Name"});
-  TestItem* item = item_.get();
-  ProbeAction* stopping = AddProbe({}, [item] { item->RequestTerminate(); });
-  ProbeAction* later = AddProbe();
-  item_->ReportedFiles.emplace_back("/data/a.txt", 0.0, 1, kStateAdded);
-  item_->RunActions();
-  EXPECT_EQ(stopping->ran_at.size(), 1u);
-  EXPECT_TRUE(later->ran_at.empty());
-  EXPECT_EQ(ReadFileText(list), "a.txt\r\n");
-}
-
-TEST_F(RunActionsTest, AStopDuringTheLastActionKeepsTheListsToo) {
-  const std::string list = dir_.Write("list.txt", "x");
-  AddList(list, {"ListDelete=1"});
-  TestItem* item = item_.get();
-  AddProbe({}, [item] { item->RequestTerminate(); });
-  item_->RunActions();
-  EXPECT_TRUE(std::filesystem::exists(list));
+  for (bool stop_in_last_action : {false, true}) {
+    item_ = std::make_unique<TestItem>(services_);
+    AddList(list, {"ListDelete=1", "ListParams=%Name"});
+    TestItem* item = item_.get();
+    AddProbe({}, [item] { item->RequestTerminate(); });
+    ProbeAction* later = stop_in_last_action ? nullptr : AddProbe();
+    item_->ReportedFiles.emplace_back("/data/a.txt", 0.0, 1, kStateAdded);
+    item_->RunActions();
+    if (later != nullptr) {
+      EXPECT_TRUE(later->ran_at.empty());
+    }
+    EXPECT_EQ(ReadFileText(list), "a.txt\r\n") << stop_in_last_action;
+  }
 }
 
 TEST_F(RunActionsTest, AStopDuringADelayEndsTheRunBeforeThatAction) {
