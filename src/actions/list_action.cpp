@@ -1,13 +1,51 @@
 #include "actions/list_action.h"
 
+#include <cstdio>
+#include <filesystem>
+
+#include "actions/macros.h"
 #include "lang/lang.h"
 
 namespace sentrel {
 
-ListAction::ListAction() : Action(kLngCreateList) {}
+ListAction::ListAction() : Action(kLngCreateList) {
+  list_name_ = AddParam<StringParam>("ListName", "list.txt");
+  list_params_ = AddParam<StringParam>("ListParams", "%File");
+  list_append_ = AddParam<BoolParam>("ListAppend", false);
+  list_delete_ = AddParam<BoolParam>("ListDelete", false);
+}
 
-void ListAction::Run(const FileList&, const RunContext&) {}
+void ListAction::Run(const FileList& files, const RunContext& ctx) {
+  // An empty run leaves the list as it was: not created, not emptied.
+  if (files.empty()) return;
+  // Binary mode with explicit line ends: the list's lines end in carriage
+  // return and line feed on every platform, as readers of it expect.
+  std::FILE* out = std::fopen(list_name_->Value().c_str(), list_append_->Value() ? "ab" : "wb");
+  if (out == nullptr) return;
+  static constexpr size_t kBufferSize = 1 << 16;
+  std::setvbuf(out, nullptr, _IOFBF, kBufferSize);
+  const std::string& format = list_params_->Value();
+  const Services& services = ctx.services();
+  for (const FileData& record : files) {
+    const std::string line = ExpandForFile(record, format, services);
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fwrite("\r\n", 1, 2, out);
+  }
+  std::fclose(out);
+}
 
-std::string ListAction::Describe() const { return std::string(); }
+void ListAction::AfterRun(const RunContext&) {
+  if (!list_delete_->Value()) return;
+  // Only a file goes: a directory that happens to bear the name stays, as
+  // a file deletion would leave it.
+  std::error_code ec;
+  const std::filesystem::path path(list_name_->Value());
+  if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) return;
+  std::filesystem::remove(path, ec);
+}
+
+std::string ListAction::Describe() const {
+  return list_name_->Value() + ": " + list_params_->Value();
+}
 
 }  // namespace sentrel

@@ -5,12 +5,26 @@
 
 namespace sentrel {
 
-// Not built yet: takes no values of its own and does nothing when run.
+// Writes the reported files to a text file, one expanded "ListParams" line
+// each, replacing or extending the file; optionally deletes the file once all
+// actions of the run are done.
 class ListAction final : public Action {
  public:
   ListAction();
   void Run(const FileList& files, const RunContext& ctx) override;
   std::string Describe() const override;
+  void AfterRun(const RunContext& ctx) override;
+
+  const StringParam& ListName() const { return *list_name_; }
+  const StringParam& ListParams() const { return *list_params_; }
+  const BoolParam& ListAppend() const { return *list_append_; }
+  const BoolParam& ListDelete() const { return *list_delete_; }
+
+ private:
+  StringParam* list_name_;
+  StringParam* list_params_;
+  BoolParam* list_append_;
+  BoolParam* list_delete_;
 };
 
 }  // namespace sentrel

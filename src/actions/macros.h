@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "monitor/file_data.h"
 #include "shell/services.h"
@@ -18,6 +19,22 @@ std::string ExpandForFile(const FileData& record, std::string_view text,
 // groups per record. Returns the number of records used, or 1 when none.
 int ExpandForBatch(const FileList& files, std::string& result, std::string_view format,
                    int start, int count, const Services& services);
+
+// An expanded text in which every character that came from a reported file
+// (a path or a piece of it, a time, a size) is marked. Splitting it into
+// program arguments treats the marked characters as plain text, so a file
+// name can never end an argument, open a quote or start another argument.
+struct MarkedText {
+  std::string text;
+  std::vector<bool> literal;  // one flag per character of `text`
+};
+
+// ExpandForBatch, with the characters taken from the files marked.
+int ExpandForBatch(const FileList& files, MarkedText& result, std::string_view format,
+                   int start, int count, const Services& services);
+
+// The record the expansion stands on when no file was reported.
+const FileData& PlaceholderRecord();
 
 }  // namespace sentrel
 

@@ -1,6 +1,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -9,12 +10,20 @@
 namespace sentrel {
 namespace {
 
-// Turns a strftime format into the date-time pattern form.
-std::string PatternFromStrftime(const char* fmt) {
+// Turns a strftime format into the date-time pattern form. Literal letters
+// are quoted, since letters are fields in the pattern form. With
+// `date_only`, the time-of-day and zone fields are left out.
+std::string PatternFromStrftime(const char* fmt, bool date_only = false) {
   std::string out;
+  auto time_field = [&](const char* pattern) {
+    if (!date_only) out += pattern;
+  };
   for (const char* p = fmt; *p; ++p) {
     if (*p != '%') {
+      const bool letter = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z');
+      if (letter) out.push_back('"');
       out.push_back(*p);
+      if (letter) out.push_back('"');
       continue;
     }
     ++p;
@@ -29,15 +38,16 @@ std::string PatternFromStrftime(const char* fmt) {
       case 'B': out += "mmmm"; break;
       case 'a': out += "ddd"; break;
       case 'A': out += "dddd"; break;
-      case 'H': case 'I': case 'k': case 'l': out += "hh"; break;
-      case 'M': out += "nn"; break;
-      case 'S': out += "ss"; break;
-      case 'p': case 'P': out += "am/pm"; break;
       case 'D': out += "mm/dd/yy"; break;
       case 'F': out += "yyyy-mm-dd"; break;
-      case 'T': out += "hh:nn:ss"; break;
-      case 'R': out += "hh:nn"; break;
-      case 'r': out += "hh:nn:ss am/pm"; break;
+      case 'H': case 'I': case 'k': case 'l': time_field("hh"); break;
+      case 'M': time_field("nn"); break;
+      case 'S': time_field("ss"); break;
+      // The locale's own morning/afternoon words.
+      case 'p': case 'P': time_field("ampm"); break;
+      case 'T': time_field("hh:nn:ss"); break;
+      case 'R': time_field("hh:nn"); break;
+      case 'r': time_field("hh:nn:ss ampm"); break;
       case '%': out.push_back('%'); break;
       case '\0': return out;
       default: break;  // fields the pattern form has no name for are left out
@@ -46,26 +56,52 @@ std::string PatternFromStrftime(const char* fmt) {
   return out;
 }
 
+// The first character of a pattern that is not a field, a digit, a blank or
+// quoted text. Only ASCII punctuation counts: a byte of a multi-byte
+// character (as in "%Y年%m月%d日") is no separator.
 char FirstSeparator(const std::string& pattern, char fallback) {
+  bool quoted = false;
   for (char c : pattern) {
-    if (c != ' ' && !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                      (c >= '0' && c <= '9'))) {
-      return c;
+    if (c == '"') {
+      quoted = !quoted;
+      continue;
     }
+    if (quoted || c == ' ') continue;
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u > 0x20 && u < 0x7F && !std::isalnum(u)) return c;
   }
   return fallback;
 }
 
 // The short time keeps the long time's hours and minutes: everything from the
-// seconds on, except a trailing am/pm, is dropped.
+// seconds on, except a trailing morning/afternoon designator, is dropped.
 std::string ShortTimeOf(const std::string& long_time) {
   size_t ss = long_time.find("ss");
   if (ss == std::string::npos) return long_time;
   size_t cut = ss;
   while (cut > 0 && long_time[cut - 1] != 'n') --cut;
   std::string out = long_time.substr(0, cut);
-  size_t ampm = long_time.find("am/pm", ss);
-  if (ampm != std::string::npos) out += " am/pm";
+  size_t ampm = long_time.find("ampm", ss);
+  if (ampm != std::string::npos) out += " ampm";
+  return out;
+}
+
+// The long date: the date part of the locale's date-and-time format, with
+// day and month names written out in full. Blanks left where time fields
+// stood are dropped.
+std::string LongDateOf(const char* date_time_format) {
+  std::string date = PatternFromStrftime(date_time_format, /*date_only=*/true);
+  std::string out;
+  for (size_t i = 0; i < date.size(); ++i) {
+    const char c = date[i];
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out.push_back(c);
+    const bool run_of_three = (c == 'd' || c == 'm') && i >= 2 && date[i - 1] == c &&
+                              date[i - 2] == c && (i < 3 || date[i - 3] != c) &&
+                              (i + 1 >= date.size() || date[i + 1] != c);
+    if (run_of_three) out.push_back(c);
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
 }
 
@@ -73,10 +109,27 @@ std::string ShortTimeOf(const std::string& long_time) {
 
 void ApplyUserLocale() { setlocale(LC_ALL, ""); }
 
+void ApplyLocaleFormats(RegionalSettings& r, const char* date_format, const char* time_format,
+                        const char* date_time_format) {
+  std::string date = PatternFromStrftime(date_format);
+  std::string time = PatternFromStrftime(time_format);
+  if (!date.empty()) r.short_date = date;
+  std::string long_date = LongDateOf(date_time_format);
+  if (long_date.find_first_of("dmy") != std::string::npos) r.long_date = long_date;
+  if (!time.empty()) {
+    r.long_time = time;
+    r.short_time = ShortTimeOf(time);
+  }
+  r.date_separator = FirstSeparator(r.short_date, '/');
+  r.time_separator = FirstSeparator(r.long_time, ':');
+}
+
 RegionalSettings UserRegionalSettings() {
   RegionalSettings r;
   const char* current = setlocale(LC_TIME, nullptr);
-  if (current == nullptr || std::strcmp(current, "C") == 0 ||
+  // "C.UTF-8" is the C locale with another character set: its settings are
+  // the C locale's.
+  if (current == nullptr || std::strcmp(current, "C") == 0 || std::strncmp(current, "C.", 2) == 0 ||
       std::strcmp(current, "POSIX") == 0) {
     return r;
   }
@@ -97,15 +150,11 @@ RegionalSettings UserRegionalSettings() {
   std::string am = nl_langinfo(AM_STR), pm = nl_langinfo(PM_STR);
   if (!am.empty()) r.am = am;
   if (!pm.empty()) r.pm = pm;
-  std::string date = PatternFromStrftime(nl_langinfo(D_FMT));
-  std::string time = PatternFromStrftime(nl_langinfo(T_FMT));
-  if (!date.empty()) r.short_date = date;
-  if (!time.empty()) {
-    r.long_time = time;
-    r.short_time = ShortTimeOf(time);
-  }
-  r.date_separator = FirstSeparator(r.short_date, '/');
-  r.time_separator = FirstSeparator(r.long_time, ':');
+  // Copies: the next nl_langinfo call may overwrite the text it returned.
+  const std::string date_format = nl_langinfo(D_FMT);
+  const std::string time_format = nl_langinfo(T_FMT);
+  const std::string date_time_format = nl_langinfo(D_T_FMT);
+  ApplyLocaleFormats(r, date_format.c_str(), time_format.c_str(), date_time_format.c_str());
   return r;
 }
 
