@@ -71,7 +71,7 @@ bool MonitorProcess::Load(const std::string& path) {
         }
         if (usable) {
           monitors_.push_back(item);
-          if (!paused.Value()) BaseMonitoring::Start(item, tracker_);
+          if (!paused.Value() && autostart_) BaseMonitoring::Start(item, tracker_);
         }
       }
       block.clear();

@@ -29,6 +29,9 @@ class MonitorProcess {
 
   // Asks every item to end, last first, without waiting, and forgets them.
   void StopAll();
+  // With autostart off, Load builds the items but starts none of them (for
+  // tools that only read configurations).
+  void set_autostart(bool on) { autostart_ = on; }
   // Waits up to `ms` for every started item thread to end.
   bool WaitStopped(int ms) { return tracker_->WaitIdle(ms); }
 
@@ -39,6 +42,7 @@ class MonitorProcess {
   Services& services_;
   std::shared_ptr<ThreadTracker> tracker_;
   std::vector<std::shared_ptr<BaseMonitoring>> monitors_;
+  bool autostart_ = true;
 };
 
 }  // namespace sentrel

@@ -160,6 +160,9 @@ void BaseMonitoring::RunActions() {
       // An action that fails does less; the next one still runs.
     }
   }
+  // A stop during the last action ends the run as one before any other
+  // action does: the list files stay.
+  if (Terminated()) return;
   for (const auto& action : actions_) {
     if (!action->Enabled()) continue;
     try {

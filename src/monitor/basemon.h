@@ -127,7 +127,8 @@ class BaseMonitoring {
   std::atomic<bool> check_now_{true};
   std::atomic<bool> rebaseline_{true};
   std::atomic<uint8_t> status_;
-  uint8_t last_result_ = 0;
+  // Restart may clear it from another thread.
+  std::atomic<uint8_t> last_result_{0};
   int elapsed_ = 0;
   // Woken by a check request or a stop: ends the idle sleep at once.
   Wakeup wakeup_;

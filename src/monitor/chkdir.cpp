@@ -164,9 +164,24 @@ uint8_t CheckDirThread::Check() {
     }
     outcome = Status() == kStatusReport ? 1 : 0;
   }
+  next.Trim();
   snapshot_ = std::move(next);
   return outcome;
 }
+
+// A recorded entry waiting for its turn. Entries are handled two steps
+// after they are listed, so that the previous snapshot's index and entry
+// can be fetched from memory while the next entries are being read: when
+// the order of the walk differs from the snapshot's, each lookup lands at a
+// random place, and waiting for that memory would otherwise cost more than
+// reading the entry.
+struct PendingEntry {
+  std::string name;
+  PathId id;
+  double time = 0.0;
+  int64_t size = 0;
+  bool in_use = false;
+};
 
 void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::string& path,
                                    const PathHasher& prefix) {
@@ -175,6 +190,22 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
   const bool count_hidden = count_hidden_->Value();
   const bool subdir = subdir_->Value();
   const bool dir_monitoring = dir_monitoring_->Value();
+
+  constexpr size_t kLag = 2;
+  PendingEntry ring[kLag + 1];
+  size_t head = 0, count = 0;
+  auto process_oldest = [&] {
+    PendingEntry& p = ring[head];
+    path.append(p.name);
+    ProcessEntry(walk, path, p.id, p.time, p.size, p.in_use);
+    path.resize(base);
+    head = (head + 1) % (kLag + 1);
+    --count;
+  };
+  auto process_all = [&] {
+    while (count > 0) process_oldest();
+  };
+
   DirEntryInfo e;
   while (dir.Next(e)) {
     if (WalkStopped()) break;
@@ -185,6 +216,7 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
         !MatchesAnyMask(exclude_dir_masks_, e.name)) {
       DirectoryListing child;
       if (child.OpenChild(dir, e.name)) {
+        process_all();
         path.append(e.name);
         path.push_back('/');
         PathHasher hasher = prefix;
@@ -199,17 +231,22 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
                                              !MatchesAnyMask(exclude_masks_, e.name);
     if (!record) continue;
 
+    if (count == kLag) process_oldest();
+    if (count > 0) walk.previous->PrefetchEntry(ring[(head + count - 1) % (kLag + 1)].id);
+    PendingEntry& p = ring[(head + count) % (kLag + 1)];
+    ++count;
     PathHasher hasher = prefix;
     hasher.Update(e.name);
-    const double time = FileTimeToLocalDateTime(e.mtime_seconds, e.mtime_nanoseconds);
+    p.name.assign(e.name);
+    p.id = hasher.Finish();
+    p.time = FileTimeToLocalDateTime(e.mtime_seconds, e.mtime_nanoseconds);
+    p.size = e.size;
     // Nobody can have a directory open the way the in-use test means, so a
     // directory always counts as in use.
-    const bool in_use =
-        walk.open_files && (e.is_directory || walk.open_files->Contains(e.device, e.inode));
-    path.append(e.name);
-    ProcessEntry(walk, path, hasher.Finish(), time, e.size, in_use);
-    path.resize(base);
+    p.in_use = walk.open_files && (e.is_directory || walk.open_files->Contains(e.device, e.inode));
+    walk.previous->PrefetchSlot(p.id);
   }
+  process_all();
 }
 
 void CheckDirThread::ProcessEntry(Walk& walk, const std::string& path, PathId id, double time,

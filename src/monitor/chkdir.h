@@ -20,7 +20,7 @@ class OpenFileTable;
 // check's snapshot to report files added, changed or deleted, or, in its
 // second mode, files older than a threshold. With "RealTime" a watcher
 // wakes it as soon as something changes.
-class CheckDirThread final : public BaseMonitoring {
+class CheckDirThread : public BaseMonitoring {
  public:
   CheckDirThread(bool paused, Services& services);
   ~CheckDirThread() override;
@@ -33,6 +33,9 @@ class CheckDirThread final : public BaseMonitoring {
   const StringParam& Mask() const { return *mask_; }
   const StringParam& Conditions() const { return *conditions_; }
   size_t SnapshotSize() const { return snapshot_.size(); }
+  // The previous check's snapshot, for measurements that need it in
+  // another order. Only while the item's loop is not running.
+  Snapshot& SnapshotForTesting() { return snapshot_; }
   // Whether a watcher is running, and how many directories it watches.
   bool WatcherRunning();
   size_t WatchCount();

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "config/monitor_process.h"
 #include "fake_clock.h"
 #include "platform/open_files.h"
 #include "temp_tree.h"
@@ -317,7 +318,7 @@ TEST_F(CheckDirTest, FilesInUseWaitUntilReleased) {
   tree_.Touch("a", seconds(-50));
   tree_.Mkdir("dir");
 
-  const std::string cmd = std::string(SENTREL_TEST_HELPER_DIR) + "/hold_open '" +
+  const std::string cmd = std::string(SENTREL_TEST_HELPER_DIR) + "/hold_files '" +
                           tree_.Path("a").string() + "' '" + tree_.Path("b").string() + "'";
   std::FILE* holder = popen(cmd.c_str(), "w");
   ASSERT_NE(holder, nullptr);
@@ -332,6 +333,27 @@ TEST_F(CheckDirTest, FilesInUseWaitUntilReleased) {
   // Released: reported now, not lost; a directory never counts as free.
   EXPECT_THAT(Check(*item), UnorderedElementsAre("a:2", "b:1"));
   EXPECT_THAT(Check(*item), IsEmpty());
+}
+
+TEST_F(CheckDirTest, ShippedSampleWatchesTheCurrentDirectoryInRealTime) {
+  // The file as shipped, from the source tree (the build copies it beside
+  // the program only when the program is linked again).
+  const fs::path sample =
+      fs::path(__FILE__).parent_path().parent_path().parent_path() / "conf" / "default.mon";
+  const fs::path saved = fs::current_path();
+  fs::current_path(tree_.Path(""));
+  {
+    MonitorProcess process(services_);
+    ASSERT_TRUE(process.Load(sample.string()));
+    ASSERT_EQ(process.Monitors().size(), 1u);
+    auto* item = dynamic_cast<CheckDirThread*>(process.Monitors()[0].get());
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(fs::path(item->FileName().Value()), fs::current_path() / "");
+    EXPECT_TRUE(WaitUntil([&] { return item->WatcherRunning(); }));
+    process.StopAll();
+    EXPECT_TRUE(process.WaitStopped(5000));
+  }
+  fs::current_path(saved);
 }
 
 }  // namespace

@@ -1,10 +1,107 @@
 #include "monitor/chkfile.h"
 
+#include "monitor/find_file.h"
+#include "platform/clock.h"
+#include "platform/open_files.h"
+#include "shell/text_util.h"
+
 namespace sentrel {
+namespace {
+
+constexpr int kLockPollMs = 100;
+constexpr double kSecondsPerDay = 86400.0;
+
+double LastWrite(const FoundFile& f) { return FileTimeToLocalDateTime(f.mtime_sec, f.mtime_nsec); }
+
+}  // namespace
+
+CheckFileThread::CheckFileThread(bool paused, Services& services)
+    : BaseMonitoring(paused, services) {
+  if_changed_ = AddParam<IntParam>("IfChanged", 0, 0, 1);
+  ignore_first_ = AddParam<BoolParam>("IgnoreFirst", false);
+  must_exist_ = AddParam<BoolParam>("MustExist", true);
+  check_locking_ = AddParam<BoolParam>("CheckLocking", false);
+  wait_unlocking_ = AddParam<BoolParam>("WaitUnlocking", false);
+}
+
+bool CheckFileThread::WaitForRelease(const std::string& path) {
+  // Requests that arrive from here on end the wait; the ones the loop has
+  // already answered by starting this check do not.
+  SetCheckNow(false);
+  for (;;) {
+    if (!IsFileInUse(path)) return true;
+    if (!wait_unlocking_->Value() || Terminated() || CheckNowSet() || RebaselineSet()) {
+      return false;
+    }
+    if (WaitOrStop(kLockPollMs)) return false;
+  }
+}
 
 uint8_t CheckFileThread::Check() {
-  TakeRebaseline();
-  return 0;
+  const uint8_t previous_status = Status();
+  // Taken now rather than cleared at the end, so that a restart asked for
+  // while this check waits for the file makes the next check a fresh one.
+  const bool baseline = TakeRebaseline();
+  uint8_t state = kStateNone;
+  uint8_t status = kFileNotFired;
+  bool result = false;
+
+  const std::string& path = FileName().Value();
+  FoundFile found;
+  if (!FindWatchedFile(path, found)) {
+    status = kFileMissing;
+  } else {
+    double t = LastWrite(found);
+    bool written;
+    if (baseline) {
+      // No earlier time to compare with: a file written within the last
+      // interval counts as written (so does one dated in the future).
+      const double age = services_.clock->Now().value - t;
+      written = !(age > Interval().Value() / kSecondsPerDay);
+    } else {
+      written = t != previous_time_;
+    }
+    if (written) {
+      status = kFileNotFired;
+      state = kStateChanged;
+    } else {
+      status = kFileFired;
+    }
+    if (previous_status == kFileMissing) state = kStateAdded;
+    if (if_changed_->Value() == 1) status = status == kFileFired ? kFileNotFired : kFileFired;
+
+    if (status != kFileFired) {
+      previous_time_ = t;
+    } else {
+      result = true;
+      bool keep_previous_time = false;
+      if (check_locking_->Value()) {
+        const std::string full_name = DirectoryOf(path) + found.name;
+        if (!WaitForRelease(full_name)) {
+          result = false;
+          // A write held back because the file was still open is judged
+          // again at the next check instead of being lost.
+          keep_previous_time = written;
+        }
+        FoundFile again;
+        if (FindWatchedFile(path, again)) {
+          found = again;
+          t = LastWrite(found);
+        } else {
+          status = kFileMissing;
+          result = false;
+        }
+      }
+      ReportedFiles.emplace_back(DirectoryOf(path) + found.name, t, found.size, state);
+      if (!keep_previous_time) previous_time_ = t;
+    }
+  }
+
+  SetStatus(status);
+  if (must_exist_->Value() && status == kFileMissing) result = true;
+  if (initial_check_ && ignore_first_->Value()) result = false;
+  initial_check_ = false;
+  return result ? 1 : 0;
 }
 
 }  // namespace sentrel

@@ -1,15 +1,50 @@
 #ifndef SENTREL_MONITOR_CHKFILE_H_
 #define SENTREL_MONITOR_CHKFILE_H_
 
+#include <cstdint>
+#include <string>
+
 #include "monitor/basemon.h"
 
 namespace sentrel {
 
-// Not built yet: its check reports nothing.
+// What a single-file item's check leaves in its status.
+enum FileItemStatus : uint8_t {
+  kFileNotFired = 1,
+  kFileFired = 2,
+  // Carried to the next check, which reports a file that is back as added.
+  kFileMissing = 3,
+};
+
+// Watches one file. By default it fires when the file was not written since
+// the previous check (a heartbeat or a log that went quiet) or is missing;
+// with "IfChanged" it fires when the file was written. It can hold back while
+// another process has the file open, or wait until it is released.
 class CheckFileThread final : public BaseMonitoring {
  public:
-  CheckFileThread(bool paused, Services& services) : BaseMonitoring(paused, services) {}
+  CheckFileThread(bool paused, Services& services);
+
   uint8_t Check() override;
+
+  const IntParam& IfChanged() const { return *if_changed_; }
+  const BoolParam& IgnoreFirst() const { return *ignore_first_; }
+  const BoolParam& MustExist() const { return *must_exist_; }
+  const BoolParam& CheckLocking() const { return *check_locking_; }
+  const BoolParam& WaitUnlocking() const { return *wait_unlocking_; }
+
+ private:
+  // Whether the file at `path` is free of other processes, waiting for it to
+  // be released when "WaitUnlocking" asks so. The wait gives up when the
+  // item is stopped or asked for a new or fresh check.
+  bool WaitForRelease(const std::string& path);
+
+  bool initial_check_ = true;
+  double previous_time_ = 0.0;
+  IntParam* if_changed_;
+  BoolParam* ignore_first_;
+  BoolParam* must_exist_;
+  BoolParam* check_locking_;
+  BoolParam* wait_unlocking_;
 };
 
 }  // namespace sentrel

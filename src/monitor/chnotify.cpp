@@ -1,5 +1,6 @@
 #include "monitor/chnotify.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -90,7 +91,10 @@ void ChangeNotifyThread::OnDirEvent(const DirWatchEvent& ev) {
       ForgetTree(child);
     }
   }
-  if (!is_dir || settings_.dir_names) Wake();
+  // With a subtree, a directory moved in or out brings or takes files
+  // along that no other event announces.
+  const bool carries_files = settings_.subtree && (ev.flags & kWatchNameChange);
+  if (!is_dir || settings_.dir_names || carries_files) Wake();
 }
 
 void ChangeNotifyThread::OnDirOverflow() {
@@ -101,23 +105,35 @@ void ChangeNotifyThread::OnDirOverflow() {
 }
 
 void ChangeNotifyThread::OnDirTimer() {
-  if (!open_) return;
-  wake_pending_ = false;
-  last_wake_ms_ = DirWatchService::NowMs();
-  wake_();
+  if (!open_ || !wake_pending_) return;
+  const int64_t now = DirWatchService::NowMs();
+  const int64_t quiet_at = last_change_ms_ + settings_.quiet_ms;
+  const int64_t latest = pending_since_ms_ + settings_.max_delay_ms;
+  if (now >= quiet_at || now >= latest) {
+    Fire(now);
+  } else {
+    service_.SetTimer(this, static_cast<int>(std::min(quiet_at, latest) - now));
+  }
 }
 
 void ChangeNotifyThread::Wake() {
-  if (wake_pending_) return;  // a wake is already on its way
   const int64_t now = DirWatchService::NowMs();
-  const int64_t next = last_wake_ms_ + settings_.min_spacing_ms;
-  if (now >= next) {
-    last_wake_ms_ = now;
-    wake_();
-  } else {
-    wake_pending_ = true;
-    service_.SetTimer(this, static_cast<int>(next - now));
+  const bool calm = now - last_change_ms_ >= settings_.calm_ms;
+  last_change_ms_ = now;
+  if (wake_pending_) return;  // the timer decides
+  if (calm) {
+    Fire(now);
+    return;
   }
+  wake_pending_ = true;
+  pending_since_ms_ = now;
+  service_.SetTimer(this, settings_.quiet_ms);
+}
+
+void ChangeNotifyThread::Fire(int64_t now) {
+  wake_pending_ = false;
+  last_wake_ms_ = now;
+  wake_();
 }
 
 }  // namespace sentrel

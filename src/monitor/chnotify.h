@@ -23,9 +23,13 @@ class ChangeNotifyThread final : private DirWatchClient {
     std::string root;         // ends in "/"
     bool subtree = false;     // watch every subdirectory too
     bool dir_names = false;   // directory entries' own changes count
-    // Wakes caused by notifications come at most this often: the first
-    // change wakes at once, a burst of changes leads to a few checks only.
-    int min_spacing_ms = 70;
+    // A change after `calm_ms` without any wakes at once. Changes that
+    // come closer together are gathered: the wake comes once they have
+    // paused for `quiet_ms`, or `max_delay_ms` after the first of them,
+    // so that a burst of changes leads to a few checks, not one per file.
+    int calm_ms = 50;
+    int quiet_ms = 30;
+    int max_delay_ms = 150;
   };
 
   // `wake` is called on the shared reader thread; it must be quick.
@@ -58,7 +62,11 @@ class ChangeNotifyThread final : private DirWatchClient {
   bool open_ = false;
   int root_watch_ = -1;
   std::unordered_map<int, std::string> paths_;  // watch -> directory path ending in "/"
+  void Fire(int64_t now);
+
   int64_t last_wake_ms_ = INT64_MIN / 2;
+  int64_t last_change_ms_ = INT64_MIN / 2;
+  int64_t pending_since_ms_ = 0;
   bool wake_pending_ = false;
 };
 

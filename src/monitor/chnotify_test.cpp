@@ -26,7 +26,9 @@ struct Counted {
     s.root = root;
     s.subtree = subtree;
     s.dir_names = dir_names;
-    s.min_spacing_ms = 5;
+    s.calm_ms = 2;
+    s.quiet_ms = 2;
+    s.max_delay_ms = 5;
     watcher = std::make_unique<ChangeNotifyThread>(s, [this] { ++wakes; });
   }
   bool WokeUp() { return WaitUntil([&] { return wakes.load() > 0; }); }
@@ -83,6 +85,16 @@ TEST(ChangeNotifyTest, SubtreeWatchesFollowNewAndRemovedDirectories) {
   EXPECT_TRUE(deep.WokeUp());
 }
 
+TEST(ChangeNotifyTest, ADirectoryMovedInWakesASubtreeWatcher) {
+  TempTree tree, elsewhere;
+  elsewhere.Write("full/a");
+  Counted deep(tree.Root(), true, false);
+  ASSERT_TRUE(deep.watcher->Open());
+  fs::rename(elsewhere.Path("full"), tree.Path("full"));
+  EXPECT_TRUE(deep.WokeUp());
+  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 2u; }));
+}
+
 TEST(ChangeNotifyTest, ManyWatchersShareOneInstance) {
   // More than the usual per-user limit of 128 watch instances.
   TempTree tree;
@@ -125,7 +137,9 @@ TEST(ChangeNotifyTest, StoppingDuringABurstLeavesNothingBehind) {
     s.root = tree.Root();
     s.subtree = true;
     s.dir_names = true;
-    s.min_spacing_ms = round % 2 ? 0 : 50;
+    s.calm_ms = round % 2 ? 0 : 50;
+    s.quiet_ms = round % 2 ? 0 : 30;
+    s.max_delay_ms = round % 2 ? 0 : 50;
     auto w = std::make_unique<ChangeNotifyThread>(s, [p = owner.get()] { ++*p; });
     w->Open();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -171,12 +185,19 @@ TEST_F(RealTimeItemTest, AChangeChecksLongBeforeTheInterval) {
   MoveIn("sub/new");
   EXPECT_TRUE(WaitUntil([&] { return item->Status() == 2; }));
 
-  // A restart puts a fresh watcher in place; the next check is a baseline.
+}
+
+TEST_F(RealTimeItemTest, RestartPutsAFreshWatcherInPlace) {
+  tree_.Mkdir("a/b");
+  auto item = std::make_shared<CheckDirThread>(false, services_);
+  item->ParseBlock({"FileName=" + tree_.Root() + "\n", "RealTime=1\n", "Subdir=1\n"});
+  EXPECT_FALSE(item->WatcherRunning());
   item->Restart();
-  ASSERT_TRUE(WaitUntil([&] { return item->Status() == 1; }));
-  EXPECT_TRUE(item->WatcherRunning());
-  MoveIn("second");
-  EXPECT_TRUE(WaitUntil([&] { return item->Status() == 2; }));
+  EXPECT_EQ(item->WatchCount(), 3u);
+  tree_.Mkdir("c");
+  item->Restart();  // replaces the watcher, which lists the tree anew
+  EXPECT_EQ(item->WatchCount(), 4u);
+  EXPECT_TRUE(item->RebaselineSet());
 }
 
 TEST_F(RealTimeItemTest, ItemsEndCleanlyWhileEventsFlow) {

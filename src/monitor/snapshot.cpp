@@ -71,6 +71,20 @@ void Snapshot::Append(PathId id, double time, FileData data) {
   data_.push_back(std::move(data));
 }
 
+void Snapshot::Trim() {
+  if (entries_.capacity() > entries_.size() + entries_.size() / 8 + 64) entries_.shrink_to_fit();
+  if (data_.capacity() > data_.size() + data_.size() / 8 + 64) data_.shrink_to_fit();
+}
+
+void Snapshot::Shuffle(uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  for (size_t i = entries_.size(); i > 1; --i) {
+    const size_t j = static_cast<size_t>(rng() % i);
+    std::swap(entries_[i - 1], entries_[j]);
+    if (data_.size() == entries_.size()) std::swap(data_[i - 1], data_[j]);
+  }
+}
+
 void Snapshot::PrepareLookup() {
   if (lookup_ready_) return;
   lookup_ready_ = true;
@@ -86,24 +100,47 @@ void Snapshot::MarkTaken(size_t i) {
 
 namespace {
 
-size_t Slot(PathId id, size_t mask) {
-  return static_cast<size_t>(Mix64((static_cast<uint64_t>(id.crc) << 32) | id.extra)) & mask;
+// The home slot of `id` in a table of `cap` slots (any size, not only
+// powers of two, so the table can stay small).
+size_t Slot(PathId id, size_t cap) {
+  const uint64_t h = Mix64((static_cast<uint64_t>(id.crc) << 32) | id.extra);
+  return static_cast<size_t>((static_cast<unsigned __int128>(h) * cap) >> 64);
 }
+
+size_t Next(size_t slot, size_t cap) { return slot + 1 == cap ? 0 : slot + 1; }
 
 }  // namespace
 
 void Snapshot::BuildIndex() {
-  size_t cap = 16;
-  while (cap < entries_.size() * 2) cap <<= 1;
+  // A fifth of the slots stay free: probe runs stay short, and a probe
+  // mostly walks within one cache line.
+  const size_t cap = entries_.size() + entries_.size() / 4 + 16;
   index_.assign(cap, 0);
-  const size_t mask = cap - 1;
   // Inserted in snapshot order: entries with equal identity then lie along
   // one probe run in that order, so the first one not taken is the first
-  // remaining one in the snapshot too.
+  // remaining one in the snapshot too. Each slot holds the entry's CRC
+  // beside its index, so that a probe past another entry does not have to
+  // fetch that entry.
   for (size_t i = 0; i < entries_.size(); ++i) {
-    size_t s = Slot(entries_[i].id(), mask);
-    while (index_[s] != 0) s = (s + 1) & mask;
-    index_[s] = static_cast<uint32_t>(i + 1);
+    size_t s = Slot(entries_[i].id(), cap);
+    while (index_[s] != 0) s = Next(s, cap);
+    index_[s] = (static_cast<uint64_t>(entries_[i].crc) << 32) | static_cast<uint32_t>(i + 1);
+  }
+}
+
+void Snapshot::PrefetchSlot(PathId id) const {
+  if (index_.empty()) return;
+  __builtin_prefetch(&index_[Slot(id, index_.size())]);
+}
+
+void Snapshot::PrefetchEntry(PathId id) const {
+  if (index_.empty()) return;
+  const size_t cap = index_.size();
+  for (size_t s = Slot(id, cap); index_[s] != 0; s = Next(s, cap)) {
+    if (static_cast<uint32_t>(index_[s] >> 32) == id.crc) {
+      __builtin_prefetch(&entries_[static_cast<uint32_t>(index_[s]) - 1]);
+      return;
+    }
   }
 }
 
@@ -117,9 +154,10 @@ ptrdiff_t Snapshot::Take(PathId id) {
     return static_cast<ptrdiff_t>(i);
   }
   if (index_.empty()) BuildIndex();
-  const size_t mask = index_.size() - 1;
-  for (size_t s = Slot(id, mask); index_[s] != 0; s = (s + 1) & mask) {
-    const size_t i = index_[s] - 1;
+  const size_t cap = index_.size();
+  for (size_t s = Slot(id, cap); index_[s] != 0; s = Next(s, cap)) {
+    if (static_cast<uint32_t>(index_[s] >> 32) != id.crc) continue;
+    const size_t i = static_cast<uint32_t>(index_[s]) - 1;
     if (entries_[i].id() == id && !IsTaken(i)) {
       MarkTaken(i);
       return static_cast<ptrdiff_t>(i);

@@ -50,6 +50,12 @@ class Snapshot {
   void Reserve(size_t n, bool with_data);
   void Append(PathId id, double time);
   void Append(PathId id, double time, FileData data);
+  // Gives back the room a growing walk left unused, so that a resting
+  // snapshot keeps to about 16 bytes an entry.
+  void Trim();
+  // Puts the entries (and their records) in another order, as a walk that
+  // met them differently would have recorded them.
+  void Shuffle(uint64_t seed);
   // Drops the last entry (and its record).
   void PopBack() {
     entries_.pop_back();
@@ -66,6 +72,11 @@ class Snapshot {
   // snapshot's, that is the first remaining entry; otherwise a hash index
   // built on first need keeps each lookup short.
   ptrdiff_t Take(PathId id);
+  // Hints that `id` will be looked up soon: first its index slot, then (once
+  // that is at hand) its entry. They only ask for memory and change
+  // nothing.
+  void PrefetchSlot(PathId id) const;
+  void PrefetchEntry(PathId id) const;
   size_t remaining() {
     PrepareLookup();
     return remaining_;
@@ -93,7 +104,9 @@ class Snapshot {
   size_t cursor_ = 0;     // the first entry not taken
   size_t remaining_ = 0;  // entries not taken
   bool lookup_ready_ = false;
-  std::vector<uint32_t> index_;  // open addressing, entry index + 1, 0 = free
+  // Open addressing: CRC in the high half, entry index + 1 in the low half;
+  // 0 is a free slot.
+  std::vector<uint64_t> index_;
 };
 
 }  // namespace sentrel

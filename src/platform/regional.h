@@ -32,6 +32,13 @@ struct RegionalSettings {
 // Applies the user's locale to the process (once, at start).
 void ApplyUserLocale();
 
+// Sets the date and time formats and separators of `r` from a locale's
+// strftime formats (the date, the time, and the date-and-time format): the
+// short date from the first, the long and short time from the second, the
+// long date from the date part of the third with names written out.
+void ApplyLocaleFormats(RegionalSettings& r, const char* date_format, const char* time_format,
+                        const char* date_time_format);
+
 // The settings of the locale in force; the C/POSIX locale gives the defaults
 // above.
 RegionalSettings UserRegionalSettings();

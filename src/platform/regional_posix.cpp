@@ -1,6 +1,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -56,7 +57,8 @@ std::string PatternFromStrftime(const char* fmt, bool date_only = false) {
 }
 
 // The first character of a pattern that is not a field, a digit, a blank or
-// quoted text.
+// quoted text. Only ASCII punctuation counts: a byte of a multi-byte
+// character (as in "%Y年%m月%d日") is no separator.
 char FirstSeparator(const std::string& pattern, char fallback) {
   bool quoted = false;
   for (char c : pattern) {
@@ -65,7 +67,8 @@ char FirstSeparator(const std::string& pattern, char fallback) {
       continue;
     }
     if (quoted || c == ' ') continue;
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return c;
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u > 0x20 && u < 0x7F && !std::isalnum(u)) return c;
   }
   return fallback;
 }
@@ -106,10 +109,27 @@ std::string LongDateOf(const char* date_time_format) {
 
 void ApplyUserLocale() { setlocale(LC_ALL, ""); }
 
+void ApplyLocaleFormats(RegionalSettings& r, const char* date_format, const char* time_format,
+                        const char* date_time_format) {
+  std::string date = PatternFromStrftime(date_format);
+  std::string time = PatternFromStrftime(time_format);
+  if (!date.empty()) r.short_date = date;
+  std::string long_date = LongDateOf(date_time_format);
+  if (long_date.find_first_of("dmy") != std::string::npos) r.long_date = long_date;
+  if (!time.empty()) {
+    r.long_time = time;
+    r.short_time = ShortTimeOf(time);
+  }
+  r.date_separator = FirstSeparator(r.short_date, '/');
+  r.time_separator = FirstSeparator(r.long_time, ':');
+}
+
 RegionalSettings UserRegionalSettings() {
   RegionalSettings r;
   const char* current = setlocale(LC_TIME, nullptr);
-  if (current == nullptr || std::strcmp(current, "C") == 0 ||
+  // "C.UTF-8" is the C locale with another character set: its settings are
+  // the C locale's.
+  if (current == nullptr || std::strcmp(current, "C") == 0 || std::strncmp(current, "C.", 2) == 0 ||
       std::strcmp(current, "POSIX") == 0) {
     return r;
   }
@@ -130,17 +150,11 @@ RegionalSettings UserRegionalSettings() {
   std::string am = nl_langinfo(AM_STR), pm = nl_langinfo(PM_STR);
   if (!am.empty()) r.am = am;
   if (!pm.empty()) r.pm = pm;
-  std::string date = PatternFromStrftime(nl_langinfo(D_FMT));
-  std::string time = PatternFromStrftime(nl_langinfo(T_FMT));
-  if (!date.empty()) r.short_date = date;
-  std::string long_date = LongDateOf(nl_langinfo(D_T_FMT));
-  if (long_date.find_first_of("dmy") != std::string::npos) r.long_date = long_date;
-  if (!time.empty()) {
-    r.long_time = time;
-    r.short_time = ShortTimeOf(time);
-  }
-  r.date_separator = FirstSeparator(r.short_date, '/');
-  r.time_separator = FirstSeparator(r.long_time, ':');
+  // Copies: the next nl_langinfo call may overwrite the text it returned.
+  const std::string date_format = nl_langinfo(D_FMT);
+  const std::string time_format = nl_langinfo(T_FMT);
+  const std::string date_time_format = nl_langinfo(D_T_FMT);
+  ApplyLocaleFormats(r, date_format.c_str(), time_format.c_str(), date_time_format.c_str());
   return r;
 }
 

@@ -110,6 +110,26 @@ TEST_F(ConsoleProgramTest, LanguageNamedInSettingsReplacesTextsWithoutFormatting
   }
 }
 
+// On a real terminal (a pseudo-terminal that `script` provides) keys are not
+// echoed while Sentrel waits, and the terminal is restored on the way out,
+// by the exit key and by Ctrl-C alike.
+TEST_F(ConsoleProgramTest, TerminalIsQuietWhileWaitingAndRestoredAfterwards) {
+  if (!std::filesystem::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1)";
+  std::string config = Config("");
+  for (std::string stop : {"x", "\x03"}) {
+    std::string cmd = std::string(SENTREL_BINARY) + " " + config +
+                      "; echo rc=$?; stty -a | grep -o -- ' -\\?echo ' | head -1";
+    ChildProcess p({"/usr/bin/script", "-qec", cmd, "/dev/null"}, "", env_);
+    ASSERT_TRUE(p.WaitForOutput("exit."));
+    p.Send("abc");
+    p.Send(stop);
+    EXPECT_EQ(p.WaitExit(), 0);
+    EXPECT_EQ(p.output().find("abc"), std::string::npos) << p.output();
+    EXPECT_NE(p.output().find("rc=0"), std::string::npos) << p.output();
+    EXPECT_NE(p.output().find(" echo "), std::string::npos) << p.output();
+  }
+}
+
 TEST_F(ConsoleProgramTest, ShippedDefaultConfigurationLoadsCleanly) {
   std::string shipped = (std::filesystem::path(SENTREL_BINARY).parent_path() / "default.mon").string();
   ChildProcess p({SENTREL_BINARY}, dir_.str(), env_);

@@ -1,18 +1,18 @@
-// Test helper: opens every file named on the command line for reading and
-// keeps them open until its standard input ends: another program that has
-// files in use.
+// Test helper: opens the file named by its first argument for reading (or,
+// with a second argument "write", for appending), prints "ready" on standard
+// output, and keeps the file open until it is killed.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <vector>
+#include <cstring>
 
 int main(int argc, char** argv) {
-  std::vector<std::FILE*> held;
-  for (int i = 1; i < argc; ++i) {
-    std::FILE* f = std::fopen(argv[i], "rb");
-    if (f == nullptr) return 2;
-    held.push_back(f);
-  }
-  while (std::getchar() != EOF) {
-  }
-  for (std::FILE* f : held) std::fclose(f);
-  return 0;
+  if (argc < 2) return 2;
+  const bool write = argc > 2 && std::strcmp(argv[2], "write") == 0;
+  int fd = open(argv[1], write ? (O_WRONLY | O_APPEND) : O_RDONLY);
+  if (fd < 0) return 3;
+  std::printf("ready\n");
+  std::fflush(stdout);
+  for (;;) pause();
 }

@@ -1,0 +1,31 @@
+// Whole configuration files: blocks, values, actions, the older format.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "config/monitor_process.h"
+#include "shell/message_sink.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static std::string path = [] {
+    char name[] = "/tmp/sentrel-fuzz-config-XXXXXX";
+    std::FILE* f = std::fopen(name, "wb");  // the name is only a template
+    if (f) std::fclose(f);
+    return std::string(name) + ".mon";
+  }();
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return 0;
+  std::fwrite(data, 1, size, f);
+  std::fclose(f);
+
+  static sentrel::CapturingSink sink;
+  static sentrel::Services services = [] {
+    sentrel::Services s;
+    s.messages = &sink;
+    return s;
+  }();
+  sentrel::MonitorProcess process(services);
+  process.set_autostart(false);
+  process.Load(path);
+  return 0;
+}

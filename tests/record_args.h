@@ -1,0 +1,31 @@
+#ifndef SENTREL_TESTS_RECORD_ARGS_H_
+#define SENTREL_TESTS_RECORD_ARGS_H_
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace sentrel {
+
+// The helper program that appends its arguments to $RECORD_ARGS_FILE.
+inline std::string RecordArgsProgram() { return std::string(SENTREL_TEST_HELPER_DIR) + "/record_args"; }
+
+// What record_args wrote to `file`: the arguments of each start, in order.
+inline std::vector<std::vector<std::string>> RecordedStarts(const std::string& file) {
+  std::vector<std::vector<std::string>> starts(1);
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line == "--") {
+      starts.emplace_back();
+    } else {
+      starts.back().push_back(line);
+    }
+  }
+  starts.pop_back();
+  return starts;
+}
+
+}  // namespace sentrel
+
+#endif  // SENTREL_TESTS_RECORD_ARGS_H_
