@@ -269,7 +269,7 @@ class Runner {
     }
     if (src_dir) {
       if (!MakeDirectoryLike(dst, src, error)) return Fail(what, error);
-      return Merge(src, dst, move);
+      return Merge(src, dst, move, /*created=*/true);
     }
     bool ok = false;
     if (si.type == EntryType::kFile) {
@@ -288,8 +288,11 @@ class Runner {
   }
 
   // Brings the content of directory `src` into the existing directory
-  // `dst`. A moved directory is removed only when all its content went.
-  Outcome Merge(const std::string& src, const std::string& dst, bool move) {
+  // `dst`. A moved directory is removed only when all its content went. A
+  // directory made for the copy takes the source's permissions and times
+  // once its content is in.
+  Outcome Merge(const std::string& src, const std::string& dst, bool move,
+                bool created = false) {
     std::vector<std::string> names;
     std::string error;
     if (!ListDirectory(src, names, error)) return Fail("read " + Quoted(src), error);
@@ -300,6 +303,7 @@ class Runner {
       all_done = all_done && o == Outcome::kDone;
       any_failed = any_failed || o == Outcome::kFailed;
     }
+    if (created) FinishDirectoryLike(dst, src);
     if (move && all_done && !RemoveEmptyDirectory(src, error)) {
       return Fail("remove " + Quoted(src) + " after moving its content", error);
     }

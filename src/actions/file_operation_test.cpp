@@ -137,8 +137,14 @@ TEST_F(FileOperationTest, CopiesDirectoriesWithContentAndLinks) {
   tree.Write("d/x/y.txt", "deep");
   ::symlink("x/y.txt", tree.Path("d/link").c_str());
   tree.MakeDir("existing");
+  ::chmod(tree.Path("d/x").c_str(), 0555);
   Do(kFoCopy, {tree.Path("d")}, {tree.Path("existing")});
   EXPECT_EQ(ReadFile(tree.Path("existing/d/x/y.txt")), "deep");
+  struct stat st{};
+  ::stat(tree.Path("existing/d/x").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 07777, 0555u);
+  ::chmod(tree.Path("existing/d/x").c_str(), 0755);
+  ::chmod(tree.Path("d/x").c_str(), 0755);
   EXPECT_EQ(std::filesystem::read_symlink(tree.Path("existing/d/link")).string(), "x/y.txt");
   EXPECT_TRUE(NoLeftovers(tree.root()));
 }

@@ -55,9 +55,11 @@ bool CopyRegularFile(const std::string& from, const std::string& to, bool replac
 bool CopySymlink(const std::string& from, const std::string& to, bool replace,
                  std::string& error);
 
-// Creates one directory with the permissions of `like` (an existing
-// directory); an existing directory at `path` is fine.
+// Creates one directory that its owner can fill; an existing directory at
+// `path` is fine. FinishDirectoryLike then gives it the permissions and
+// times of `like`, once its content is in.
 bool MakeDirectoryLike(const std::string& path, const std::string& like, std::string& error);
+void FinishDirectoryLike(const std::string& path, const std::string& like);
 
 // Removes a non-directory entry.
 bool RemoveFile(const std::string& path, std::string& error);

@@ -301,14 +301,21 @@ bool MakeDirectoryLike(const std::string& path, const std::string& like, std::st
   struct stat st;
   mode_t mode = 0777;
   if (::stat(like.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  // Owner access is kept while the content goes in; the final mode is set
-  // as soon as the directory exists.
+  // Owner access is kept while the content goes in.
   if (::mkdir(path.c_str(), mode | 0700) != 0) {
     if (errno == EEXIST && StatTarget(path).type == EntryType::kDirectory) return true;
     error = Reason(errno);
     return false;
   }
   return true;
+}
+
+void FinishDirectoryLike(const std::string& path, const std::string& like) {
+  struct stat st;
+  if (::stat(like.c_str(), &st) != 0) return;
+  ::chmod(path.c_str(), st.st_mode & 07777);
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
 bool RemoveFile(const std::string& path, std::string& error) {
