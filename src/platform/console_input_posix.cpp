@@ -1,7 +1,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,15 +39,30 @@ void OnStopSignal(int) {
 class PosixConsoleInput final : public ConsoleInput {
  public:
   PosixConsoleInput() {
-    if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-      g_signal_pipe[0] = g_signal_pipe[1] = -1;
+    // The stop signals are blocked and read from a descriptor: no handler
+    // runs at an arbitrary point, and no thread started later (they inherit
+    // the mask) can be hit by one. Programs we start get a clean mask.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
+    if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) == 0) {
+      signal_fd_ = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+      if (signal_fd_ < 0) pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
     }
-    struct sigaction sa = {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    if (signal_fd_ < 0) {
+      // Without signalfd: a handler that writes to a pipe.
+      if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        g_signal_pipe[0] = g_signal_pipe[1] = -1;
+      }
+      struct sigaction sa = {};
+      sa.sa_handler = OnStopSignal;
+      sigemptyset(&sa.sa_mask);
+      sigaction(SIGINT, &sa, nullptr);
+      sigaction(SIGTERM, &sa, nullptr);
+      sigaction(SIGHUP, &sa, nullptr);
+    }
     // A program we start may close its end of a pipe we write to; that must
     // not end the monitor.
     signal(SIGPIPE, SIG_IGN);
@@ -65,13 +82,17 @@ class PosixConsoleInput final : public ConsoleInput {
       }
     }
   }
-  ~PosixConsoleInput() override { RestoreTerminal(); }
+  ~PosixConsoleInput() override {
+    RestoreTerminal();
+    if (signal_fd_ >= 0) close(signal_fd_);
+  }
 
   int WaitKey() override {
     for (;;) {
       struct pollfd fds[2];
       int n = 0;
-      fds[n++] = {g_signal_pipe[0], POLLIN, 0};
+      const int stop_fd = signal_fd_ >= 0 ? signal_fd_ : g_signal_pipe[0];
+      fds[n++] = {stop_fd, POLLIN, 0};
       if (!input_ended_) fds[n++] = {STDIN_FILENO, POLLIN, 0};
       int r = poll(fds, n, -1);
       if (r < 0) {
@@ -79,8 +100,8 @@ class PosixConsoleInput final : public ConsoleInput {
         return kStop;
       }
       if (fds[0].revents & POLLIN) {
-        char drain[16];
-        while (read(g_signal_pipe[0], drain, sizeof drain) > 0) {
+        char drain[sizeof(struct signalfd_siginfo)];
+        while (read(stop_fd, drain, sizeof drain) > 0) {
         }
         return kStop;
       }
@@ -98,6 +119,7 @@ class PosixConsoleInput final : public ConsoleInput {
 
  private:
   bool input_ended_ = false;
+  int signal_fd_ = -1;
 };
 
 }  // namespace
