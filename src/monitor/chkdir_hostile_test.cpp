@@ -1,0 +1,386 @@
+// Directory items over trees that change while they are walked, and over
+// names and shapes that nobody would choose: whatever lies in a watched
+// folder, a check ends, reports the truth once things settle, and never
+// takes the process down.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "config/monitor_process.h"
+#include "fake_clock.h"
+#include "monitor/chkdir.h"
+#include "temp_tree.h"
+#include "without_override.h"
+
+namespace sentrel {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+using ::testing::UnorderedElementsAreArray;
+
+// Every entry below `root` as "relative/path" (directories too when asked),
+// never through a link: what a walk with "Subdir" should record.
+std::set<std::string> Listing(const fs::path& root, bool with_dirs) {
+  std::set<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const bool dir = it->is_directory(ec) && !it->is_symlink(ec);
+    if (dir && !with_dirs) continue;
+    out.insert(fs::relative(it->path(), root).string());
+  }
+  return out;
+}
+
+// Writes a file without throwing: under churn its folder may be gone or be
+// a file by now.
+void TryWrite(const fs::path& p, const std::string& content = "x") {
+  std::ofstream out(p, std::ios::binary);
+  if (out) out << content;
+}
+
+// A directory item that remembers what each of its checks reported, for
+// items whose loop runs on their own thread.
+class RecordingItem final : public CheckDirThread {
+ public:
+  using CheckDirThread::CheckDirThread;
+  uint8_t Check() override {
+    const uint8_t r = CheckDirThread::Check();
+    std::lock_guard<std::mutex> lock(mu_);
+    for (const FileData& f : ReportedFiles) {
+      reported_.insert(f.Name.substr(FileName().Value().size()) + ":" + std::to_string(f.State));
+    }
+    return r;
+  }
+  bool Reported(const std::string& what) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return reported_.count(what) != 0;
+  }
+
+ private:
+  std::mutex mu_;
+  std::set<std::string> reported_;
+};
+
+class HostileTreeTest : public ::testing::Test {
+ protected:
+  template <typename T = CheckDirThread>
+  std::shared_ptr<T> Item(std::vector<std::string> lines, const std::string& root = "") {
+    auto item = std::make_shared<T>(false, services_);
+    lines.insert(lines.begin(), "FileName=" + (root.empty() ? tree_.Root() : root));
+    for (auto& l : lines) l += "\n";
+    item->ParseBlock(lines);
+    return item;
+  }
+
+  // One check; the reported files as "relative/name:state".
+  std::vector<std::string> Check(CheckDirThread& item, uint8_t* outcome = nullptr) {
+    const uint8_t r = item.Check();
+    if (outcome != nullptr) *outcome = r;
+    std::vector<std::string> out;
+    const std::string root = item.FileName().Value();
+    for (const FileData& f : item.ReportedFiles) {
+      EXPECT_EQ(f.Name.rfind(root, 0), 0u) << f.Name;
+      out.push_back(f.Name.substr(root.size()) + ":" + std::to_string(f.State));
+    }
+    item.ReportedFiles.clear();
+    return out;
+  }
+
+  // The names an age check a day ahead of the files lists: exactly what
+  // the walk records, whatever it is.
+  std::vector<std::string> Recorded(std::vector<std::string> lines, const std::string& root = "") {
+    FakeClock ahead(SystemClock().Now().value + 1.0);
+    Clock* saved = services_.clock;
+    services_.clock = &ahead;
+    lines.push_back("ConditionType=1");
+    lines.push_back("OlderInterval=60");
+    auto item = Item(lines, root);
+    std::vector<std::string> names;
+    for (const std::string& r : Check(*item)) names.push_back(r.substr(0, r.rfind(':')));
+    services_.clock = saved;
+    return names;
+  }
+
+  TempTree tree_;
+  Services services_;
+};
+
+// Files and folders created, written, renamed, replaced and deleted by
+// another thread while checks run back to back, and a real-time item over
+// the same tree all along: nothing fails, and once the churn stops the
+// item's picture of the tree is the tree.
+TEST_F(HostileTreeTest, ChurnUnderTheWalkEndsInAgreement) {
+  for (int d = 0; d < 4; ++d) {
+    for (int f = 0; f < 8; ++f) tree_.Write("d" + std::to_string(d) + "/f" + std::to_string(f));
+  }
+  auto item = Item({"Subdir=1", "DirMonitoring=1", "StorePrevInfo=1", "Conditions=1111"});
+  auto watcher_tracker = std::make_shared<ThreadTracker>();
+  auto live = Item({"Subdir=1", "DirMonitoring=1", "RealTime=1", "Interval=1"});
+  BaseMonitoring::Start(live, watcher_tracker);
+  Check(*item);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> ops{0};
+  std::thread churn([&] {
+    std::mt19937 rng(20261207);
+    auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+    auto dir = [&] { return tree_.Path("d" + std::to_string(pick(5))); };
+    auto entry = [&] {
+      fs::path p = dir();
+      if (pick(3) == 0) p /= "s" + std::to_string(pick(3));
+      return p / ("f" + std::to_string(pick(12)));
+    };
+    std::error_code ec;
+    while (!stop) {
+      switch (pick(10)) {
+        case 0:
+        case 1: TryWrite(entry(), std::string(pick(100), 'w')); break;
+        case 2: fs::remove(entry(), ec); break;
+        case 3: fs::rename(entry(), entry(), ec); break;
+        case 4: fs::create_directories(entry(), ec); break;  // a folder where files go
+        case 5: fs::remove_all(entry(), ec); break;          // a file or a folder
+        case 6: fs::remove_all(dir(), ec); break;
+        case 7: fs::create_directories(dir() / ("s" + std::to_string(pick(3))), ec); break;
+        case 8: fs::rename(dir(), dir(), ec); break;
+        case 9: {
+          const fs::path p = entry();
+          fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(pick(48)), ec);
+          break;
+        }
+      }
+      ++ops;
+    }
+  });
+  int checks = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while ((ops < 3000 || checks < 30) && std::chrono::steady_clock::now() < deadline) {
+    Check(*item);
+    ++checks;
+  }
+  stop = true;
+  churn.join();
+  EXPECT_GE(checks, 30);
+  EXPECT_GE(ops.load(), 3000);
+  RecordProperty("churn_ops", ops.load());
+  RecordProperty("checks", checks);
+
+  Check(*item);  // takes in the last of the churn
+  uint8_t outcome = 9;
+  EXPECT_THAT(Check(*item, &outcome), IsEmpty());
+  EXPECT_EQ(outcome, 0);
+  const std::set<std::string> now = Listing(tree_.Path(""), true);
+  EXPECT_EQ(item->SnapshotSize(), now.size());
+  EXPECT_THAT(Recorded({"Subdir=1", "DirMonitoring=1"}), UnorderedElementsAreArray(now));
+
+  // Every remembered entry is the right one: a precise change is reported
+  // precisely.
+  const std::set<std::string> files = Listing(tree_.Path(""), false);
+  ASSERT_GE(files.size(), 2u);
+  const std::string gone = *files.begin(), touched = *files.rbegin();
+  fs::remove(tree_.Path(gone));
+  tree_.Touch(touched, std::chrono::seconds(-7));
+  tree_.Write("fresh");
+  std::vector<std::string> expected = {gone + ":3", touched + ":2", "fresh:1"};
+  // Its folder, if not the root, has a new last-write time now.
+  const std::string folder = fs::path(gone).parent_path().string();
+  if (!folder.empty()) expected.push_back(folder + ":2");
+  EXPECT_THAT(Check(*item), UnorderedElementsAreArray(expected));
+
+  // The real-time item's watches follow the folders as they are now.
+  const size_t folders = now.size() - files.size() + 1;
+  EXPECT_TRUE(WaitUntil([&] { return live->WatchCount() == folders; }))
+      << live->WatchCount() << " watches for " << folders << " folders";
+  live->RequestTerminate();
+  EXPECT_TRUE(watcher_tracker->WaitIdle(10000));
+}
+
+// The root taken away and put back: first everything is gone, then
+// everything is new; a real-time item over it carries on at its interval.
+TEST_F(HostileTreeTest, RootRemovedAndRecreated) {
+  tree_.Write("root/a");
+  tree_.Write("root/sub/b");
+  const std::string root = tree_.Root() + "root/";
+  auto item = Item({"Subdir=1", "StorePrevInfo=1", "Conditions=1110"}, root);
+  auto tracker = std::make_shared<ThreadTracker>();
+  auto live = Item<RecordingItem>({"Subdir=1", "RealTime=1", "Interval=1"}, root);
+  BaseMonitoring::Start(live, tracker);
+  ASSERT_TRUE(WaitUntil([&] { return live->WatchCount() == 2u; }));
+  Check(*item);
+
+  fs::remove_all(tree_.Path("root"));
+  EXPECT_THAT(Check(*item), UnorderedElementsAre("a:3", "sub/b:3"));
+  EXPECT_THAT(Check(*item), IsEmpty());
+  EXPECT_TRUE(WaitUntil([&] { return live->WatchCount() == 0u; }));
+
+  tree_.Write("root/a");
+  tree_.Write("root/c");
+  EXPECT_THAT(Check(*item), UnorderedElementsAre("a:1", "c:1"));
+  EXPECT_THAT(Check(*item), IsEmpty());
+
+  // Its watch went with the old folder; the interval still finds changes.
+  tree_.Write("root/d");
+  EXPECT_TRUE(WaitUntil([&] { return live->Reported("d:1"); }));
+  live->RequestTerminate();
+  EXPECT_TRUE(tracker->WaitIdle(10000));
+}
+
+// A folder that cannot be read contributes nothing, like one that is not
+// there; readable again, its files are back. Root reads anything, so the
+// check runs on a thread that has given up that power.
+TEST_F(HostileTreeTest, UnreadableSubdirectoryCountsAsEmpty) {
+  tree_.Write("open/a");
+  tree_.Write("locked/b");
+  tree_.Write("locked/deeper/c");
+  auto item = Item({"Subdir=1", "DirMonitoring=1", "StorePrevInfo=1", "Conditions=1110"});
+  Check(*item);
+
+  fs::permissions(tree_.Path("locked"), fs::perms::none);
+  std::vector<std::string> reported;
+  const bool ran = RunWithoutOverridingPermissions([&] { reported = Check(*item); });
+  fs::permissions(tree_.Path("locked"), fs::perms::owner_all);
+  if (!ran) GTEST_SKIP() << "cannot give up the power to read anything";
+  // The folder itself is still there and unchanged: a new mode is no new
+  // last-write time.
+  EXPECT_THAT(reported, UnorderedElementsAre("locked/b:3", "locked/deeper/c:3", "locked/deeper:3"));
+
+  EXPECT_THAT(Check(*item),
+              UnorderedElementsAre("locked/b:1", "locked/deeper/c:1", "locked/deeper:1"));
+  EXPECT_THAT(Check(*item), IsEmpty());
+}
+
+// Links are entries, never ways in: links to themselves, to each other, to
+// an ancestor or to the root end no walk and no watch.
+TEST_F(HostileTreeTest, SymbolicLinkLoopsAreEntriesNotWaysIn) {
+  tree_.Write("deep/er/f");
+  fs::create_symlink("self", tree_.Path("self"));
+  fs::create_symlink("pong", tree_.Path("ping"));
+  fs::create_symlink("ping", tree_.Path("pong"));
+  fs::create_directory_symlink("../..", tree_.Path("deep/er/up"));
+  fs::create_directory_symlink(tree_.Path(""), tree_.Path("deep/root"));
+  const std::vector<std::string> all = {"self", "ping", "pong", "deep/er/f", "deep/er/up",
+                                        "deep/root", "deep/er", "deep"};
+  EXPECT_THAT(Recorded({"Subdir=1", "DirMonitoring=1"}), UnorderedElementsAreArray(all));
+
+  auto item = Item({"Subdir=1", "DirMonitoring=1", "RealTime=1"});
+  item->Restart();  // starts its watcher here, without a loop
+  EXPECT_EQ(item->WatchCount(), 3u);  // the root, deep and deep/er
+
+  // A root named through a loop is a root that cannot be opened.
+  EXPECT_THAT(Recorded({}, tree_.Root() + "self"), IsEmpty());
+  auto looped = Item({"RealTime=1", "Subdir=1"}, tree_.Root() + "ping");
+  looped->Restart();
+  EXPECT_EQ(looped->WatchCount(), 0u);
+}
+
+// Names are bytes: every byte but "/" and the end, sequences that are not
+// UTF-8, and a folder with such a name, are recorded, compared and
+// reported exactly as the file system spells them.
+TEST_F(HostileTreeTest, NamesOfAnyBytes) {
+  std::string every;
+  for (int b = 1; b < 256; ++b) {
+    if (b != '/') every.push_back(static_cast<char>(b));
+  }
+  const std::vector<std::string> broken = {
+      "\xff",             // never in UTF-8
+      "\xc3(",            // a lead byte without its follower
+      "tail\xe2\x82",     // cut short at the end
+      "\xc0\xaf",         // an overlong "/"
+      "\xed\xa0\x80",     // a surrogate
+      "\xf4\x90\x80\x80"  // beyond U+10FFFF
+  };
+  const std::string folder = "\x01\x7f\xfe dir\n";
+  tree_.Write(every, "1");
+  for (const std::string& n : broken) tree_.Write(n, "1");
+  tree_.Write(folder + "/" + every, "1");
+  tree_.Write(folder + "/\xff", "1");
+
+  std::vector<std::string> expected = broken;
+  expected.push_back(every);
+  expected.push_back(folder + "/" + every);
+  expected.push_back(folder + "/\xff");
+  EXPECT_THAT(Recorded({"Subdir=1"}), UnorderedElementsAreArray(expected));
+  // A mask with such bytes in it picks out just its names.
+  EXPECT_THAT(Recorded({"Subdir=1", "Mask=\xff;\xc3?;*\x82"}),
+              UnorderedElementsAre("\xff", "\xc3(", "tail\xe2\x82", folder + "/\xff"));
+
+  auto item = Item({"Subdir=1", "StorePrevInfo=1", "Conditions=1110", "RealTime=1"});
+  item->Restart();
+  EXPECT_EQ(item->WatchCount(), 2u);
+  Check(*item);
+  tree_.Touch(folder + "/" + every, std::chrono::seconds(-5));
+  fs::remove(tree_.Path("\xc0\xaf"));
+  fs::rename(tree_.Path("\xff"), tree_.Path("\xfe"));
+  EXPECT_THAT(Check(*item), UnorderedElementsAre(folder + "/" + every + ":2", "\xc0\xaf:3",
+                                                 "\xff:3", "\xfe:1"));
+}
+
+// A root of 4000 characters, through the configuration file, watched in
+// real time; below it, paths longer than the system lets one call name.
+TEST_F(HostileTreeTest, RootOfFourThousandCharacters) {
+  const fs::path saved = fs::current_path();
+  const std::string part(199, 'q');
+  std::string root = tree_.Root();
+  // Made step by step from inside, since the whole is too long to name at
+  // once later on.
+  fs::current_path(tree_.Path(""));
+  while (root.size() + part.size() + 1 <= 4000) {
+    fs::create_directory(part);
+    fs::current_path(part);
+    root += part + "/";
+  }
+  const std::string last(4000 - root.size(), 'r');
+  root += last;
+  fs::create_directory(last);
+  fs::current_path(last);
+  ASSERT_EQ(root.size(), 4000u);
+  { std::ofstream("top") << "1"; }
+  for (int i = 0; i < 3; ++i) {
+    fs::create_directory(part);
+    fs::current_path(part);
+  }
+  { std::ofstream("bottom") << "1"; }
+  fs::current_path(saved);
+
+  const std::string conf = tree_.Write("long.mon", "IsDirectory=1\nFileName=" + root +
+                                                       "\nSubdir=1\nRealTime=1\nInterval=3600\n"
+                                                       "Paused=1\nEOF\n")
+                               .string();
+  MonitorProcess process(services_);
+  ASSERT_TRUE(process.Load(conf));
+  ASSERT_EQ(process.Monitors().size(), 1u);
+  auto* item = dynamic_cast<CheckDirThread*>(process.Monitors()[0].get());
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->FileName().Value(), root + "/");
+  item->Restart();
+  EXPECT_GE(item->WatchCount(), 1u);  // the root at least; deeper ones may be out of reach
+
+  EXPECT_THAT(Recorded({"Subdir=1"}, root),
+              UnorderedElementsAre("top", part + "/" + part + "/" + part + "/bottom"));
+  EXPECT_EQ(item->Check(), 0);  // the baseline
+  fs::current_path(root);
+  { std::ofstream("new") << "1"; }
+  fs::current_path(saved);
+  EXPECT_EQ(item->Check(), 1);
+  ASSERT_EQ(item->ReportedFiles.size(), 1u);
+  EXPECT_EQ(item->ReportedFiles[0].Name, root + "/new");
+  process.StopAll();
+
+  // The deepest part goes from inside; the rest is short enough to name.
+  fs::current_path(root);
+  fs::remove_all(part);
+  fs::current_path(saved);
+}
+
+}  // namespace
+}  // namespace sentrel
