@@ -17,6 +17,7 @@
 #include "config/monitor_process.h"
 #include "fake_clock.h"
 #include "monitor/chkdir.h"
+#include "recording_dir_item.h"
 #include "temp_tree.h"
 #include "without_override.h"
 
@@ -48,29 +49,6 @@ void TryWrite(const fs::path& p, const std::string& content = "x") {
   std::ofstream out(p, std::ios::binary);
   if (out) out << content;
 }
-
-// A directory item that remembers what each of its checks reported, for
-// items whose loop runs on their own thread.
-class RecordingItem final : public CheckDirThread {
- public:
-  using CheckDirThread::CheckDirThread;
-  uint8_t Check() override {
-    const uint8_t r = CheckDirThread::Check();
-    std::lock_guard<std::mutex> lock(mu_);
-    for (const FileData& f : ReportedFiles) {
-      reported_.insert(f.Name.substr(FileName().Value().size()) + ":" + std::to_string(f.State));
-    }
-    return r;
-  }
-  bool Reported(const std::string& what) {
-    std::lock_guard<std::mutex> lock(mu_);
-    return reported_.count(what) != 0;
-  }
-
- private:
-  std::mutex mu_;
-  std::set<std::string> reported_;
-};
 
 class HostileTreeTest : public ::testing::Test {
  protected:
@@ -213,7 +191,7 @@ TEST_F(HostileTreeTest, RootRemovedAndRecreated) {
   const std::string root = tree_.Root() + "root/";
   auto item = Item({"Subdir=1", "StorePrevInfo=1", "Conditions=1110"}, root);
   auto tracker = std::make_shared<ThreadTracker>();
-  auto live = Item<RecordingItem>({"Subdir=1", "RealTime=1", "Interval=1"}, root);
+  auto live = Item<RecordingDirItem>({"Subdir=1", "RealTime=1", "Interval=1"}, root);
   BaseMonitoring::Start(live, tracker);
   ASSERT_TRUE(WaitUntil([&] { return live->WatchCount() == 2u; }));
   Check(*item);

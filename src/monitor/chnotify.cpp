@@ -46,7 +46,7 @@ void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root) {
   if (!settings_.subtree) return;
 
   DirectoryListing dir;
-  if (!dir.Open(path)) return;
+  if (!dir.Open(path, is_root)) return;
   std::vector<std::string> subdirs;
   DirEntryInfo e;
   while (dir.Next(e)) {

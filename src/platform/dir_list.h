@@ -30,9 +30,10 @@ class DirectoryListing {
   DirectoryListing(const DirectoryListing&) = delete;
   DirectoryListing& operator=(const DirectoryListing&) = delete;
 
-  // Opens the directory at `path` (a link to a directory is followed here).
-  // False when it does not exist or cannot be read.
-  bool Open(const std::string& path);
+  // Opens the directory at `path`; a link to a directory in its last place
+  // is followed only with `follow_link`. False when it does not exist or
+  // cannot be read.
+  bool Open(const std::string& path, bool follow_link = true);
   // Opens the subdirectory `name` of an open listing; a link is never
   // followed. False when it cannot be read.
   bool OpenChild(const DirectoryListing& parent, std::string_view name);
