@@ -19,6 +19,7 @@
 #include "monitor/chkdir.h"
 #include "recording_dir_item.h"
 #include "temp_tree.h"
+#include "user_namespace.h"
 #include "without_override.h"
 
 namespace sentrel {
@@ -259,6 +260,32 @@ TEST_F(HostileTreeTest, SymbolicLinkLoopsAreEntriesNotWaysIn) {
   auto looped = Item({"RealTime=1", "Subdir=1"}, tree_.Root() + "ping");
   looped->Restart();
   EXPECT_EQ(looped->WatchCount(), 0u);
+}
+
+// A folder mounted again inside itself (a bind mount, in a namespace of
+// the test's own): by their names the tree has no end, yet the walk and the
+// watcher go through each folder once and end.
+TEST_F(HostileTreeTest, FolderMountedInsideItself) {
+  SENTREL_RUN_IN_CHILD_PROCESS("SENTREL_MOUNT_LOOP_CHILD");
+  if (!EnterUserNamespace(true)) GTEST_SKIP() << "no user namespace";
+  tree_.Write("f");
+  tree_.Write("sub/g");
+  tree_.Mkdir("sub/loop");
+  const std::string loop = tree_.Path("sub/loop").string();
+  if (!BindMount(tree_.Root(), loop)) GTEST_SKIP() << "no bind mount";
+  EXPECT_THAT(Recorded({"Subdir=1", "DirMonitoring=1"}),
+              UnorderedElementsAre("f", "sub/g", "sub/loop", "sub"));
+  auto item = Item({"Subdir=1", "RealTime=1"});
+  item->Restart();
+  EXPECT_EQ(item->WatchCount(), 2u);  // the root and sub
+  tree_.Mkdir("sub/new");
+  EXPECT_TRUE(WaitUntil([&] { return item->WatchCount() == 3u; }));
+  // Its watches are filed under their own names: the mount's going takes
+  // none of them along.
+  Unmount(loop);
+  fs::remove(loop);
+  tree_.Mkdir("after");
+  EXPECT_TRUE(WaitUntil([&] { return item->WatchCount() == 4u; })) << item->WatchCount();
 }
 
 // Names are bytes: every byte but "/" and the end, sequences that are not

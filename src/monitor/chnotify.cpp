@@ -39,8 +39,17 @@ size_t ChangeNotifyThread::WatchCount() {
 // The watch is added before the directory is listed, so that a subdirectory
 // created during the listing is caught by one or the other.
 void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root) {
+  std::vector<int> above;
+  WatchTree(path, is_root, above);
+}
+
+void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root, std::vector<int>& above) {
   const int wd = service_.AddWatch(this, path, is_root);
   if (wd < 0) return;
+  // A folder has one watch, whatever it is called: the watch of a folder
+  // being listed further up means this is that folder mounted again inside
+  // itself, and it was listed already.
+  if (std::find(above.begin(), above.end(), wd) != above.end()) return;
   paths_[wd] = path;
   if (is_root) root_watch_ = wd;
   if (!settings_.subtree) return;
@@ -52,7 +61,9 @@ void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root) {
   while (dir.Next(e)) {
     if (e.is_directory && e.name != "." && e.name != "..") subdirs.emplace_back(e.name);
   }
-  for (const std::string& name : subdirs) WatchTree(path + name + "/", false);
+  above.push_back(wd);
+  for (const std::string& name : subdirs) WatchTree(path + name + "/", false, above);
+  above.pop_back();
 }
 
 void ChangeNotifyThread::ForgetTree(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/dir_watch.h"
 
@@ -52,6 +53,8 @@ class ChangeNotifyThread final : private DirWatchClient {
   void OnDirTimer() override;
 
   void WatchTree(const std::string& path, bool is_root);
+  // `above`: the watches of the folders being listed above `path`.
+  void WatchTree(const std::string& path, bool is_root, std::vector<int>& above);
   void ForgetTree(const std::string& path);
   void Wake();
 

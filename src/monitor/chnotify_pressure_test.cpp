@@ -5,12 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 
-#include "child_process.h"
 #include "counted_watcher.h"
 #include "monitor/chkdir.h"
 #include "platform/dir_watch.h"
@@ -67,23 +65,8 @@ TEST(WatchPressureTest, OutOfWatchesTheIntervalTakesOver) {
 // The same against the system's own limit, lowered for a child process
 // alone inside a user namespace of its own.
 TEST(WatchPressureTest, OutOfRealWatchesTheIntervalTakesOver) {
-  const char* kChildFlag = "SENTREL_WATCH_LIMIT_CHILD";
-  if (std::getenv(kChildFlag) == nullptr) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    ChildProcess child({"/proc/self/exe", std::string("--gtest_filter=") +
-                                              info->test_suite_name() + "." + info->name()},
-                       "", {std::string(kChildFlag) + "=1"});
-    ASSERT_TRUE(child.started());
-    const int code = child.WaitExit(60000);
-    if (child.output().find("[  SKIPPED ]") != std::string::npos) {
-      GTEST_SKIP() << "no user namespace for a lower watch limit here";
-    }
-    EXPECT_EQ(code, 0) << child.output();
-    return;
-  }
-  // The child. A process with threads cannot enter a namespace (the
-  // thread sanitizer keeps one of its own): the test is skipped then.
-  if (!EnterUserNamespaceWithWatchLimit(3)) GTEST_SKIP() << "no user namespace";
+  SENTREL_RUN_IN_CHILD_PROCESS("SENTREL_WATCH_LIMIT_CHILD");
+  if (!EnterUserNamespace(false) || !LimitInotifyWatches(3)) GTEST_SKIP() << "no user namespace";
   ItemsOutOfWatchesCarryOn(3);
 }
 

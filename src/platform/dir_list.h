@@ -40,6 +40,8 @@ class DirectoryListing {
   // The next entry; false at the end. An entry that vanishes before it can
   // be examined is passed over.
   bool Next(DirEntryInfo& out);
+  // The device and inode of the open directory; false when none is open.
+  bool Identity(uint64_t& device, uint64_t& inode) const;
 
  private:
   void Close();

@@ -53,6 +53,14 @@ bool DirectoryListing::OpenChild(const DirectoryListing& parent, std::string_vie
   return dir_ != nullptr;
 }
 
+bool DirectoryListing::Identity(uint64_t& device, uint64_t& inode) const {
+  struct stat st;
+  if (fd_ < 0 || fstat(fd_, &st) != 0) return false;
+  device = static_cast<uint64_t>(st.st_dev);
+  inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 bool DirectoryListing::Next(DirEntryInfo& out) {
   if (dir_ == nullptr) return false;
   for (;;) {
