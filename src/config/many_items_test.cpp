@@ -65,8 +65,10 @@ TEST(ManyItemsTest, AThousandRealTimeItemsStartAndStopTenTimes) {
   }
   const std::string path = tree.Write("many.mon", conf).string();
 
-  CapturingSink sink;
-  Services services;
+  // Kept past the test: if it fails half-way, item threads may still be
+  // ending when it returns.
+  static CapturingSink sink;
+  static Services services;
   services.messages = &sink;
   {
     // The shared watch reader starts with the first watcher and stays for

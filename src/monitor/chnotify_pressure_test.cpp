@@ -30,15 +30,23 @@ void ItemsOutOfWatchesCarryOn(int watchable) {
   CapturingSink sink;
   Services services;
   services.messages = &sink;
-  auto tracker = std::make_shared<ThreadTracker>();
-  std::vector<std::shared_ptr<RecordingDirItem>> items;
+  // Stops the items however the test ends: they use what is above.
+  struct Running {
+    std::shared_ptr<ThreadTracker> tracker = std::make_shared<ThreadTracker>();
+    std::vector<std::shared_ptr<RecordingDirItem>> items;
+    ~Running() {
+      for (auto& item : items) item->RequestTerminate();
+      EXPECT_TRUE(tracker->WaitIdle(10000));
+    }
+  } running;
+  auto& items = running.items;
   for (const TempTree* tree : {&first, &second}) {
     auto item = std::make_shared<RecordingDirItem>(false, services);
     item->ParseBlock(
         {"FileName=" + tree->Root() + "\n", "Subdir=1\n", "RealTime=1\n", "Interval=1\n"});
-    BaseMonitoring::Start(item, tracker);
-    ASSERT_TRUE(WaitUntil([&] { return item->WatcherRunning(); }));
+    BaseMonitoring::Start(item, running.tracker);
     items.push_back(item);
+    ASSERT_TRUE(WaitUntil([&] { return item->WatcherRunning(); }));
   }
   // The first takes what there is, the second finds none left.
   EXPECT_TRUE(WaitUntil([&] { return items[0]->WatchCount() == static_cast<size_t>(watchable); }))
@@ -51,8 +59,6 @@ void ItemsOutOfWatchesCarryOn(int watchable) {
     EXPECT_TRUE(WaitUntil([&] { return items[0]->Reported(std::string(d) + "/f:1"); })) << d;
   }
   EXPECT_TRUE(WaitUntil([&] { return items[1]->Reported("g:1"); }));
-  for (auto& item : items) item->RequestTerminate();
-  EXPECT_TRUE(tracker->WaitIdle(10000));
   EXPECT_EQ(sink.Text(), "");
 }
 
