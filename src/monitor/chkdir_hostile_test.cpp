@@ -54,8 +54,9 @@ void TryWrite(const fs::path& p, const std::string& content = "x") {
 class HostileTreeTest : public ::testing::Test {
  protected:
   template <typename T = CheckDirThread>
-  std::shared_ptr<T> Item(std::vector<std::string> lines, const std::string& root = "") {
-    auto item = std::make_shared<T>(false, services_);
+  std::shared_ptr<T> Item(std::vector<std::string> lines, const std::string& root = "",
+                          Services* services = nullptr) {
+    auto item = std::make_shared<T>(false, services ? *services : services_);
     lines.insert(lines.begin(), "FileName=" + (root.empty() ? tree_.Root() : root));
     for (auto& l : lines) l += "\n";
     item->ParseBlock(lines);
@@ -79,15 +80,15 @@ class HostileTreeTest : public ::testing::Test {
   // The names an age check a day ahead of the files lists: exactly what
   // the walk records, whatever it is.
   std::vector<std::string> Recorded(std::vector<std::string> lines, const std::string& root = "") {
+    // Services of its own: items started by the test read the shared ones.
     FakeClock ahead(SystemClock().Now().value + 1.0);
-    Clock* saved = services_.clock;
-    services_.clock = &ahead;
+    Services services;
+    services.clock = &ahead;
     lines.push_back("ConditionType=1");
     lines.push_back("OlderInterval=60");
-    auto item = Item(lines, root);
+    auto item = Item(lines, root, &services);
     std::vector<std::string> names;
     for (const std::string& r : Check(*item)) names.push_back(r.substr(0, r.rfind(':')));
-    services_.clock = saved;
     return names;
   }
 
