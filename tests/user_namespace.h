@@ -81,6 +81,12 @@ inline bool LimitInotifyWatches(int max_watches) {
                                         std::to_string(max_watches) + "\n");
 }
 
+// Inside such a namespace: limits the inotify instances that it may hold.
+inline bool LimitInotifyInstances(int max_instances) {
+  return user_namespace_detail::WriteTo("/proc/sys/user/max_inotify_instances",
+                                        std::to_string(max_instances) + "\n");
+}
+
 // Inside such a namespace with mounts: makes `target` show `source`.
 inline bool BindMount(const std::string& source, const std::string& target) {
   return mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;

@@ -76,6 +76,14 @@ TEST(WatchPressureTest, OutOfRealWatchesTheIntervalTakesOver) {
   ItemsOutOfWatchesCarryOn(3);
 }
 
+// No inotify instance to be had at all: the items are as quiet, and their
+// intervals as sure.
+TEST(WatchPressureTest, NoWatchInstanceLeftTheIntervalTakesOver) {
+  SENTREL_RUN_IN_CHILD_PROCESS("SENTREL_INSTANCE_LIMIT_CHILD");
+  if (!EnterUserNamespace(false) || !LimitInotifyInstances(0)) GTEST_SKIP() << "no user namespace";
+  ItemsOutOfWatchesCarryOn(0);
+}
+
 int ProcInt(const char* path) {
   std::ifstream in(path);
   int v = -1;
