@@ -225,7 +225,8 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
     const bool dots = e.name == "." || e.name == "..";
     // A subdirectory's content comes before its own entry.
     if (subdir && e.is_directory && !dots && MatchesAnyMask(dir_masks_, e.name) &&
-        !MatchesAnyMask(exclude_dir_masks_, e.name) && !walk.Walking(e.device, e.inode)) {
+        !MatchesAnyMask(exclude_dir_masks_, e.name) && walk.folders.size() <= kMaxFolderDepth &&
+        !walk.Walking(e.device, e.inode)) {
       DirectoryListing child;
       if (child.OpenChild(dir, e.name)) {
         process_all();

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "config/monitor_process.h"
+#include "deep_chain.h"
 #include "fake_clock.h"
 #include "monitor/chkdir.h"
 #include "recording_dir_item.h"
@@ -338,6 +339,41 @@ TEST_F(HostileTreeTest, NamesOfAnyBytes) {
   fs::rename(tree_.Path("\xff"), tree_.Path("\xfe"));
   EXPECT_THAT(Check(*item), UnorderedElementsAre(folder + "/" + every + ":2", "\xc0\xaf:3",
                                                  "\xff:3", "\xfe:1"));
+}
+
+// A chain of folders twenty thousand deep, which anyone who may write in
+// the tree can make in a second: walked level by level on the item's own
+// thread it would use up that thread's stack (and a descriptor and a
+// listing buffer per level). The walk and the watcher stop at a depth no
+// real tree reaches; what lies deeper counts as absent.
+TEST_F(HostileTreeTest, FolderChainsEndAtALimit) {
+  // In memory where the system offers it: freeing twenty thousand folders
+  // on a disk that discards each freed block takes half a minute. Elsewhere
+  // a chain just past the limit shows the limit, if not the crash.
+  const bool in_memory = fs::is_directory("/dev/shm");
+  struct Chain {
+    std::string root;
+    ~Chain() {
+      RemoveFolderChain(root);
+      std::error_code ec;
+      fs::remove_all(root, ec);
+    }
+  } chain{in_memory ? "/dev/shm/" + fs::path(tree_.Root()).parent_path().filename().string() + "/"
+                    : tree_.Root()};
+  fs::create_directories(chain.root);
+  ASSERT_TRUE(MakeFolderChain(chain.root, in_memory ? 20000 : kMaxFolderDepth + 50));
+  std::ofstream(chain.root + "top") << "1";
+
+  auto item = Item({"Subdir=1", "DirMonitoring=1", "RealTime=1"}, chain.root);
+  item->Restart();
+  EXPECT_EQ(item->WatchCount(), kMaxFolderDepth + 1);
+  std::thread check([&] { item->Check(); });  // on a thread of the usual size
+  check.join();
+  // "top" and the folders down to one level deeper than walked, which is
+  // seen but not walked, as if it could not be read.
+  EXPECT_EQ(item->SnapshotSize(), kMaxFolderDepth + 2);
+  fs::last_write_time(chain.root + "top", fs::last_write_time(chain.root + "top") - std::chrono::seconds(3));
+  EXPECT_THAT(Check(*item), UnorderedElementsAre("top:2"));
 }
 
 // A root of 4000 characters, through the configuration file, watched in

@@ -1,6 +1,7 @@
 #ifndef SENTREL_MONITOR_CHNOTIFY_H_
 #define SENTREL_MONITOR_CHNOTIFY_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,6 +11,12 @@
 #include "platform/dir_watch.h"
 
 namespace sentrel {
+
+// How many levels below its root a directory item walks and watches. Each
+// level walked holds a little of the walking thread's stack, a descriptor
+// and a listing buffer, so a chain of folders made deep on purpose must end
+// somewhere; what lies deeper counts as absent. No real tree comes near.
+constexpr size_t kMaxFolderDepth = 1024;
 
 // Wakes a directory item when something changes in its tree, so that it
 // checks at once instead of at the end of its interval. It carries no news
