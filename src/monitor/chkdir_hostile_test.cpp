@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "config/monitor_process.h"
-#include "deep_chain.h"
+#include "hostile_files.h"
 #include "fake_clock.h"
 #include "monitor/chkdir.h"
 #include "recording_dir_item.h"
@@ -374,6 +374,40 @@ TEST_F(HostileTreeTest, FolderChainsEndAtALimit) {
   EXPECT_EQ(item->SnapshotSize(), kMaxFolderDepth + 2);
   fs::last_write_time(chain.root + "top", fs::last_write_time(chain.root + "top") - std::chrono::seconds(3));
   EXPECT_THAT(Check(*item), UnorderedElementsAre("top:2"));
+}
+
+// Last-write times at the far ends of what a file system can hold (years
+// in the billions, or past what the calendar functions take): such a file
+// is recorded and compared like any other.
+TEST_F(HostileTreeTest, TimesAtTheEndsOfTime) {
+  // Memory-backed file systems keep any 64-bit time; disks clamp it.
+  const bool in_memory = fs::is_directory("/dev/shm");
+  TempTree disk;
+  const std::string root =
+      in_memory ? "/dev/shm/" + fs::path(tree_.Root()).parent_path().filename().string() + "-t/"
+                : tree_.Root();
+  struct Remove {
+    std::string root;
+    ~Remove() {
+      std::error_code ec;
+      fs::remove_all(root, ec);
+    }
+  } remove{root};
+  fs::create_directories(root);
+  const int64_t times[] = {INT64_MAX, INT64_MIN + 1, 67768036191676799, -67768040609740800, 0};
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = root + "t" + std::to_string(i);
+    std::ofstream(name) << "x";
+    ASSERT_TRUE(SetWriteTimeSeconds(name, times[i])) << i;
+  }
+  // A time the calendar cannot hold counts as its day zero, long past.
+  EXPECT_THAT(Recorded({}, root), UnorderedElementsAre("t0", "t1", "t2", "t3", "t4"));
+  auto item = Item({"StorePrevInfo=1", "Conditions=1110"}, root);
+  Check(*item);
+  EXPECT_EQ(item->SnapshotSize(), 5u);
+  SetWriteTimeSeconds(root + "t0", 1000);
+  SetWriteTimeSeconds(root + "t2", 2000);
+  EXPECT_THAT(Check(*item), UnorderedElementsAre("t0:2", "t2:2"));
 }
 
 // A root of 4000 characters, through the configuration file, watched in

@@ -1,16 +1,20 @@
-#ifndef SENTREL_TESTS_DEEP_CHAIN_H_
-#define SENTREL_TESTS_DEEP_CHAIN_H_
+#ifndef SENTREL_TESTS_HOSTILE_FILES_H_
+#define SENTREL_TESTS_HOSTILE_FILES_H_
 
-// Test support: chains of folders far deeper than any path can name, made
-// and removed one level at a time relative to the level above.
+// Test support: files that nobody makes on purpose, made the way someone
+// out to break a monitor would.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 
 namespace sentrel {
+
+// Chains of folders far deeper than any path can name, made and removed one
+// level at a time relative to the level above.
 
 // Makes `depth` nested folders called `name` inside `root`, with an empty
 // file "leaf" at the bottom. False if the system refused.
@@ -50,6 +54,13 @@ inline void RemoveFolderChain(const std::string& root, const char* name = "d") {
   close(fd);
 }
 
+// Sets the last-write time of `path` to `seconds` since the epoch, whatever
+// the value; the file system keeps what it can hold of it.
+inline bool SetWriteTimeSeconds(const std::string& path, int64_t seconds) {
+  struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
 }  // namespace sentrel
 
-#endif  // SENTREL_TESTS_DEEP_CHAIN_H_
+#endif  // SENTREL_TESTS_HOSTILE_FILES_H_
