@@ -20,7 +20,13 @@ class RecordingDirItem final : public CheckDirThread {
     for (const FileData& f : ReportedFiles) {
       reported_.insert(f.Name.substr(FileName().Value().size()) + ":" + std::to_string(f.State));
     }
+    ++checks_;
     return r;
+  }
+  // Checks done so far; the first is the baseline, which reports nothing.
+  int Checks() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return checks_;
   }
   bool Reported(const std::string& what) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -30,6 +36,7 @@ class RecordingDirItem final : public CheckDirThread {
  private:
   std::mutex mu_;
   std::set<std::string> reported_;
+  int checks_ = 0;
 };
 
 }  // namespace sentrel

@@ -207,7 +207,7 @@ TEST_F(HostileTreeTest, RootRemovedAndRecreated) {
   const std::string root = tree_.Root() + "root/";
   auto item = Item({"Subdir=1", "StorePrevInfo=1", "Conditions=1110"}, root);
   auto live = Started<RecordingDirItem>({"Subdir=1", "RealTime=1", "Interval=1"}, root);
-  ASSERT_TRUE(WaitUntil([&] { return live->WatchCount() == 2u; }));
+  ASSERT_TRUE(WaitUntil([&] { return live->WatchCount() == 2u && live->Checks() > 0; }));
   Check(*item);
 
   fs::remove_all(tree_.Path("root"));
