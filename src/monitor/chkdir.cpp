@@ -27,8 +27,9 @@ struct CheckDirThread::Walk {
   double now = 0.0;        // age detection only
   double threshold = 0.0;  // "OlderInterval" in days
   std::optional<OpenFileTable> open_files;
-  // (device, inode) of the folders being walked, root first. A folder
-  // mounted again inside itself would otherwise be walked without end.
+  // (device, inode) of the folders being walked, root first: a folder
+  // mounted again inside its own tree is not walked a second time under the
+  // mount's name, and the depth of the walk is its length.
   std::vector<std::pair<uint64_t, uint64_t>> folders;
   bool Walking(uint64_t device, uint64_t inode) const {
     return std::find(folders.begin(), folders.end(), std::make_pair(device, inode)) !=

@@ -53,9 +53,10 @@ void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root, std::v
   paths_[wd] = path;
   if (is_root) root_watch_ = wd;
   if (!settings_.subtree) return;
-  if (!is_root && static_cast<size_t>(std::count(path.begin() + settings_.root.size(), path.end(),
-                                                 '/')) >= kMaxFolderDepth) {
-    return;
+  if (!is_root && path.size() > settings_.root.size() &&
+      static_cast<size_t>(std::count(path.begin() + static_cast<ptrdiff_t>(settings_.root.size()),
+                                     path.end(), '/')) >= kMaxFolderDepth) {
+    return;  // as deep as the walk goes
   }
 
   DirectoryListing dir;
