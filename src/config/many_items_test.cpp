@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "config/monitor_process.h"
+#include "monitor/chkdir.h"
 #include "monitor/chnotify.h"
 #include "temp_tree.h"
 
@@ -86,8 +87,16 @@ TEST(ManyItemsTest, AThousandRealTimeItemsStartAndStopTenTimes) {
     MonitorProcess process(services);
     ASSERT_TRUE(process.Load(path));
     ASSERT_EQ(process.Monitors().size(), static_cast<size_t>(kItems));
-    ASSERT_TRUE(WaitUntil([&] { return InotifyWatches() == watches + kItems; }, 60000))
-        << InotifyWatches() - watches << " of " << kItems << " watching";
+    auto watching = [&] {
+      size_t n = 0;
+      for (const auto& item : process.Monitors()) {
+        n += static_cast<CheckDirThread&>(*item).WatchCount();
+      }
+      return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return watching() == kItems; }, 60000))
+        << watching() << " of " << kItems << " watching";
+    EXPECT_GE(InotifyWatches(), static_cast<size_t>(kItems));
 
     const auto start = std::chrono::steady_clock::now();
     process.StopAll();
@@ -97,10 +106,11 @@ TEST(ManyItemsTest, AThousandRealTimeItemsStartAndStopTenTimes) {
                            .count();
     slowest_stop_ms = std::max(slowest_stop_ms, ms);
     total_stop_ms += ms;
-    // An item thread counts itself out just before it returns.
-    EXPECT_TRUE(WaitUntil([&] { return Threads() == threads; })) << Threads() - threads << " left";
-    EXPECT_EQ(InotifyWatches(), watches);
-    EXPECT_EQ(Descriptors(), descriptors);
+    // An item thread counts itself out just before it returns. (Fewer than
+    // before is fine: earlier tests' threads may still have been ending.)
+    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threads; })) << Threads() - threads << " left";
+    EXPECT_LE(InotifyWatches(), watches);
+    EXPECT_LE(Descriptors(), descriptors);
   }
   RecordProperty("items", kItems);
   RecordProperty("slowest_stop_ms", static_cast<int>(slowest_stop_ms));
