@@ -7,6 +7,17 @@
 #include "platform/dir_list.h"
 
 namespace sentrel {
+namespace {
+
+// Whether two paths lead to the same folder now.
+bool SameFolder(const std::string& a, const std::string& b) {
+  DirectoryListing da, db;
+  uint64_t dev_a = 0, ino_a = 0, dev_b = 0, ino_b = 0;
+  return da.Open(a, false) && db.Open(b, false) && da.Identity(dev_a, ino_a) &&
+         db.Identity(dev_b, ino_b) && dev_a == dev_b && ino_a == ino_b;
+}
+
+}  // namespace
 
 ChangeNotifyThread::ChangeNotifyThread(Settings settings, std::function<void()> wake)
     : service_(DirWatchService::Shared()), settings_(std::move(settings)), wake_(std::move(wake)) {}
@@ -50,6 +61,13 @@ void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root, std::v
   // being listed further up means this is that folder mounted again inside
   // itself, and it was listed already.
   if (std::find(above.begin(), above.end(), wd) != above.end()) return;
+  // Already watched under another name that still leads to it: the new
+  // name passed through a link (a parent replaced after the news left).
+  // The folder keeps its own name, or going with the link's would take
+  // its watch along. A name that no longer leads to it (moved while
+  // events were lost) gives way.
+  auto known = paths_.find(wd);
+  if (known != paths_.end() && known->second != path && SameFolder(known->second, path)) return;
   paths_[wd] = path;
   if (is_root) root_watch_ = wd;
   if (!settings_.subtree) return;

@@ -180,5 +180,31 @@ TEST(WatchPressureTest, AFolderSwappedForALinkIsNotFollowed) {
   EXPECT_TRUE(deep.WokeUp()) << "sub/inner is still watched";
 }
 
+// The same one level up: news of a folder made inside "p" arrives after "p"
+// itself was moved away and a link to "q" put in its place. The new
+// folder's path then leads, through the link, to a folder that is watched
+// already under its own name, which must keep it.
+TEST(WatchPressureTest, AParentSwappedForALinkTakesNoWatchAlong) {
+  TempTree tree, elsewhere;
+  tree.Mkdir("q/c");
+  tree.Mkdir("p");
+  Counted deep(tree.Root(), true, true);
+  ASSERT_TRUE(deep.watcher->Open());
+  ASSERT_EQ(deep.watcher->WatchCount(), 4u);
+  {
+    std::lock_guard<std::recursive_mutex> hold(DirWatchService::Shared().mutex());
+    fs::create_directory(tree.Path("p/c"));
+    fs::rename(tree.Path("p"), elsewhere.Path("p"));
+    fs::create_directory_symlink(tree.Path("q"), tree.Path("p"));
+    fs::create_directory(tree.Path("real"));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 4u; }))
+      << deep.watcher->WatchCount() << " watches";  // the root, q, q/c and real
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  deep.wakes = 0;
+  tree.Write("q/c/f");
+  EXPECT_TRUE(deep.WokeUp()) << "q/c is still watched";
+}
+
 }  // namespace
 }  // namespace sentrel
