@@ -1,6 +1,9 @@
 #include "monitor/chkdir.h"
 
+#include <algorithm>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/dir_list.h"
@@ -24,6 +27,14 @@ struct CheckDirThread::Walk {
   double now = 0.0;        // age detection only
   double threshold = 0.0;  // "OlderInterval" in days
   std::optional<OpenFileTable> open_files;
+  // (device, inode) of the folders being walked, root first: a folder
+  // mounted again inside its own tree is not walked a second time under the
+  // mount's name, and the depth of the walk is its length.
+  std::vector<std::pair<uint64_t, uint64_t>> folders;
+  bool Walking(uint64_t device, uint64_t inode) const {
+    return std::find(folders.begin(), folders.end(), std::make_pair(device, inode)) !=
+           folders.end();
+  }
 };
 
 CheckDirThread::CheckDirThread(bool paused, Services& services)
@@ -137,6 +148,8 @@ uint8_t CheckDirThread::Check() {
   std::string path = FileName().Value();
   DirectoryListing root;
   if (root.Open(path)) {
+    uint64_t device = 0, inode = 0;
+    if (root.Identity(device, inode)) walk.folders.emplace_back(device, inode);
     PathHasher hasher;
     hasher.Update(path);
     ScanDirectory(walk, root, path, hasher);
@@ -213,7 +226,8 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
     const bool dots = e.name == "." || e.name == "..";
     // A subdirectory's content comes before its own entry.
     if (subdir && e.is_directory && !dots && MatchesAnyMask(dir_masks_, e.name) &&
-        !MatchesAnyMask(exclude_dir_masks_, e.name)) {
+        !MatchesAnyMask(exclude_dir_masks_, e.name) && walk.folders.size() <= kMaxFolderDepth &&
+        !walk.Walking(e.device, e.inode)) {
       DirectoryListing child;
       if (child.OpenChild(dir, e.name)) {
         process_all();
@@ -221,7 +235,9 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
         path.push_back('/');
         PathHasher hasher = prefix;
         hasher.Update(std::string_view(path).substr(base));
+        walk.folders.emplace_back(e.device, e.inode);
         ScanDirectory(walk, child, path, hasher);
+        walk.folders.pop_back();
         path.resize(base);
         if (WalkStopped()) break;
       }

@@ -7,6 +7,17 @@
 #include "platform/dir_list.h"
 
 namespace sentrel {
+namespace {
+
+// Whether two paths lead to the same folder now.
+bool SameFolder(const std::string& a, const std::string& b) {
+  DirectoryListing da, db;
+  uint64_t dev_a = 0, ino_a = 0, dev_b = 0, ino_b = 0;
+  return da.Open(a, false) && db.Open(b, false) && da.Identity(dev_a, ino_a) &&
+         db.Identity(dev_b, ino_b) && dev_a == dev_b && ino_a == ino_b;
+}
+
+}  // namespace
 
 ChangeNotifyThread::ChangeNotifyThread(Settings settings, std::function<void()> wake)
     : service_(DirWatchService::Shared()), settings_(std::move(settings)), wake_(std::move(wake)) {}
@@ -39,20 +50,43 @@ size_t ChangeNotifyThread::WatchCount() {
 // The watch is added before the directory is listed, so that a subdirectory
 // created during the listing is caught by one or the other.
 void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root) {
+  std::vector<int> above;
+  WatchTree(path, is_root, above);
+}
+
+void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root, std::vector<int>& above) {
   const int wd = service_.AddWatch(this, path, is_root);
   if (wd < 0) return;
+  // A folder has one watch, whatever it is called: the watch of a folder
+  // being listed further up means this is that folder mounted again inside
+  // itself, and it was listed already.
+  if (std::find(above.begin(), above.end(), wd) != above.end()) return;
+  // Already watched under another name that still leads to it: the new
+  // name passed through a link (a parent replaced after the news left).
+  // The folder keeps its own name, or going with the link's would take
+  // its watch along. A name that no longer leads to it (moved while
+  // events were lost) gives way.
+  auto known = paths_.find(wd);
+  if (known != paths_.end() && known->second != path && SameFolder(known->second, path)) return;
   paths_[wd] = path;
   if (is_root) root_watch_ = wd;
   if (!settings_.subtree) return;
+  if (!is_root && path.size() > settings_.root.size() &&
+      static_cast<size_t>(std::count(path.begin() + static_cast<ptrdiff_t>(settings_.root.size()),
+                                     path.end(), '/')) >= kMaxFolderDepth) {
+    return;  // as deep as the walk goes
+  }
 
   DirectoryListing dir;
-  if (!dir.Open(path)) return;
+  if (!dir.Open(path, is_root)) return;
   std::vector<std::string> subdirs;
   DirEntryInfo e;
   while (dir.Next(e)) {
     if (e.is_directory && e.name != "." && e.name != "..") subdirs.emplace_back(e.name);
   }
-  for (const std::string& name : subdirs) WatchTree(path + name + "/", false);
+  above.push_back(wd);
+  for (const std::string& name : subdirs) WatchTree(path + name + "/", false, above);
+  above.pop_back();
 }
 
 void ChangeNotifyThread::ForgetTree(const std::string& path) {

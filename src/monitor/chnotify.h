@@ -1,14 +1,22 @@
 #ifndef SENTREL_MONITOR_CHNOTIFY_H_
 #define SENTREL_MONITOR_CHNOTIFY_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/dir_watch.h"
 
 namespace sentrel {
+
+// How many levels below its root a directory item walks and watches. Each
+// level walked holds a little of the walking thread's stack, a descriptor
+// and a listing buffer, so a chain of folders made deep on purpose must end
+// somewhere; what lies deeper counts as absent. No real tree comes near.
+constexpr size_t kMaxFolderDepth = 1024;
 
 // Wakes a directory item when something changes in its tree, so that it
 // checks at once instead of at the end of its interval. It carries no news
@@ -52,6 +60,8 @@ class ChangeNotifyThread final : private DirWatchClient {
   void OnDirTimer() override;
 
   void WatchTree(const std::string& path, bool is_root);
+  // `above`: the watches of the folders being listed above `path`.
+  void WatchTree(const std::string& path, bool is_root, std::vector<int>& above);
   void ForgetTree(const std::string& path);
   void Wake();
 

@@ -1,5 +1,6 @@
 #include <time.h>
 
+#include <climits>
 #include <cmath>
 
 #include "platform/clock.h"
@@ -111,7 +112,10 @@ LocalTime LocalTimeFromValue(double value) {
 double FileTimeToLocalDateTime(int64_t seconds, int64_t nanoseconds) {
   struct tm tm;
   time_t secs = static_cast<time_t>(seconds);
-  if (localtime_r(&secs, &tm) == nullptr) return 0.0;
+  // A file may be dated in a year that the calendar's int cannot hold once
+  // 1900 is added (file systems keep any 64-bit time): it is as undatable as
+  // one that localtime_r refuses.
+  if (localtime_r(&secs, &tm) == nullptr || tm.tm_year > INT_MAX - 1900) return 0.0;
   return FromTm(tm, static_cast<int>(nanoseconds / 1000000)).value;
 }
 

@@ -30,15 +30,18 @@ class DirectoryListing {
   DirectoryListing(const DirectoryListing&) = delete;
   DirectoryListing& operator=(const DirectoryListing&) = delete;
 
-  // Opens the directory at `path` (a link to a directory is followed here).
-  // False when it does not exist or cannot be read.
-  bool Open(const std::string& path);
+  // Opens the directory at `path`; a link to a directory in its last place
+  // is followed only with `follow_link`. False when it does not exist or
+  // cannot be read.
+  bool Open(const std::string& path, bool follow_link = true);
   // Opens the subdirectory `name` of an open listing; a link is never
   // followed. False when it cannot be read.
   bool OpenChild(const DirectoryListing& parent, std::string_view name);
   // The next entry; false at the end. An entry that vanishes before it can
   // be examined is passed over.
   bool Next(DirEntryInfo& out);
+  // The device and inode of the open directory; false when none is open.
+  bool Identity(uint64_t& device, uint64_t& inode) const;
 
  private:
   void Close();

@@ -31,9 +31,15 @@ void* OpenStream(int fd, int& fd_out) {
 
 }  // namespace
 
-bool DirectoryListing::Open(const std::string& path) {
+bool DirectoryListing::Open(const std::string& path, bool follow_link) {
   Close();
-  dir_ = OpenStream(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), fd_);
+  std::string name = path;
+  // With a trailing "/" the system would follow a link despite O_NOFOLLOW.
+  if (!follow_link) {
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+  }
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow_link ? 0 : O_NOFOLLOW);
+  dir_ = OpenStream(open(name.c_str(), flags), fd_);
   return dir_ != nullptr;
 }
 
@@ -45,6 +51,14 @@ bool DirectoryListing::OpenChild(const DirectoryListing& parent, std::string_vie
                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
                     fd_);
   return dir_ != nullptr;
+}
+
+bool DirectoryListing::Identity(uint64_t& device, uint64_t& inode) const {
+  struct stat st;
+  if (fd_ < 0 || fstat(fd_, &st) != 0) return false;
+  device = static_cast<uint64_t>(st.st_dev);
+  inode = static_cast<uint64_t>(st.st_ino);
+  return true;
 }
 
 bool DirectoryListing::Next(DirEntryInfo& out) {

@@ -64,6 +64,15 @@ class DirWatchService {
 
   std::recursive_mutex& mutex();
 
+  // How many times the system said events were lost.
+  uint64_t OverflowCount();
+  // For tests: the next `n` new system watches are made, later ones are
+  // refused as when the user's watches are used up; -1 lifts the limit.
+  void FailWatchesAfterForTesting(int n);
+  // For tests: tells every client that events were lost, as the system
+  // does when its queue is full.
+  void InjectOverflowForTesting();
+
   struct Impl;
 
  private:

@@ -24,6 +24,8 @@ struct DirWatchService::Impl {
   std::unordered_set<DirWatchClient*> clients;
   std::unordered_map<int, std::vector<DirWatchClient*>> by_watch;
   std::unordered_map<DirWatchClient*, int64_t> timers;
+  uint64_t overflows = 0;
+  int watch_budget = -1;  // new watches a test still allows; -1: no limit
 
   void StartReader();
   void Run();
@@ -104,8 +106,21 @@ int DirWatchService::AddWatch(DirWatchClient* client, const std::string& path, b
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
   if (impl_->fd < 0 || impl_->clients.count(client) == 0) return -1;
   const uint32_t mask = kWatchMask | (follow_link ? 0u : IN_DONT_FOLLOW);
-  const int wd = inotify_add_watch(impl_->fd, path.c_str(), mask);
+  // A trailing "/" makes the system follow a link in the last place despite
+  // IN_DONT_FOLLOW: a folder swapped for a link would be watched through it.
+  std::string name = path;
+  if (!follow_link) {
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+  }
+  const int wd = inotify_add_watch(impl_->fd, name.c_str(), mask);
   if (wd < 0) return -1;
+  if (impl_->watch_budget >= 0 && impl_->by_watch.count(wd) == 0) {
+    if (impl_->watch_budget == 0) {
+      inotify_rm_watch(impl_->fd, wd);
+      return -1;
+    }
+    --impl_->watch_budget;
+  }
   auto& list = impl_->by_watch[wd];
   if (std::find(list.begin(), list.end(), client) == list.end()) list.push_back(client);
   return wd;
@@ -121,6 +136,24 @@ void DirWatchService::RemoveWatch(DirWatchClient* client, int watch) {
     inotify_rm_watch(impl_->fd, watch);
     impl_->by_watch.erase(it);
   }
+}
+
+uint64_t DirWatchService::OverflowCount() {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
+  return impl_->overflows;
+}
+
+void DirWatchService::FailWatchesAfterForTesting(int n) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
+  impl_->watch_budget = n;
+}
+
+void DirWatchService::InjectOverflowForTesting() {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
+  struct inotify_event ev = {};
+  ev.wd = -1;
+  ev.mask = IN_Q_OVERFLOW;
+  impl_->Dispatch(ev);
 }
 
 void DirWatchService::SetTimer(DirWatchClient* client, int delay_ms) {
@@ -159,6 +192,7 @@ void DirWatchService::Impl::FireTimers() {
 
 void DirWatchService::Impl::Dispatch(const struct inotify_event& ev) {
   if (ev.mask & IN_Q_OVERFLOW) {
+    ++overflows;
     std::vector<DirWatchClient*> all(clients.begin(), clients.end());
     for (DirWatchClient* c : all) {
       if (clients.count(c) != 0) c->OnDirOverflow();
