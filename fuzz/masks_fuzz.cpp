@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "monitor/masks.h"
 
@@ -29,17 +30,27 @@ std::string Normalise(const std::string& mask) {
   return out;
 }
 
-bool Reference(const char* m, const char* n) {
-  if (*m == '\0') return *n == '\0';
-  if (*m == '*') {
-    for (const char* p = n;; ++p) {
-      if (Reference(m + 1, p)) return true;
-      if (*p == '\0') return false;
+// Plain glob matching by dynamic programming: row j tells which prefixes of
+// the name the first j mask characters match.
+bool Reference(const std::string& m, const std::string& n) {
+  std::vector<char> row(n.size() + 1, 0), next(n.size() + 1, 0);
+  row[0] = 1;
+  for (char c : m) {
+    std::fill(next.begin(), next.end(), 0);
+    if (c == '*') {
+      char any = 0;
+      for (size_t i = 0; i <= n.size(); ++i) {
+        any |= row[i];
+        next[i] = any;
+      }
+    } else {
+      for (size_t i = 0; i < n.size(); ++i) {
+        if (row[i] && (c == '?' || Upper(c) == Upper(n[i]))) next[i + 1] = 1;
+      }
     }
+    row.swap(next);
   }
-  if (*n == '\0') return false;
-  if (*m == '?' || Upper(*m) == Upper(*n)) return Reference(m + 1, n + 1);
-  return false;
+  return row[n.size()] != 0;
 }
 
 bool Simple(const std::string& s) {
@@ -67,11 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     sentrel::TMask m(mask);
     bool got = m.Matches(name);
-    // The reference backtracks naively: keep it to few stars.
-    if (Simple(mask) && Simple(name) && mask.size() < 200 && name.size() < 200 &&
-        std::count(mask.begin(), mask.end(), '*') <= 6) {
-      std::string norm = Normalise(mask);
-      if (got != Reference(norm.c_str(), name.c_str())) __builtin_trap();
+    if (Simple(mask) && Simple(name)) {
+      if (got != Reference(Normalise(mask), name)) __builtin_trap();
     }
   } catch (const sentrel::InvalidMask&) {
   }
