@@ -281,7 +281,14 @@ class Runner {
     }
     if (!ok) return Fail(what, error);
     Progress(move ? kLngMove : kLngCopy, src, dst);
-    if (move && !RemoveFile(src, error)) {
+    if (!move) return Outcome::kDone;
+    // Another file may have taken the source's name while it was copied (a
+    // save by rename does that): it is not the one copied, and stays.
+    EntryInfo now = StatEntry(src);
+    if (now.exists() && (!now.SameAs(si) || now.size != si.size)) {
+      return Fail("remove " + Quoted(src) + " after copying it", "it changed meanwhile");
+    }
+    if (!RemoveFile(src, error)) {
       return Fail("remove " + Quoted(src) + " after copying it", error);
     }
     return Outcome::kDone;
@@ -394,7 +401,17 @@ class Runner {
       case RenameOutcome::kCrossDevice: {
         // Another file system: a verified copy into the trash, and only then
         // the original goes.
+        const bool slot_free = !StatEntry(dst).exists();
         o = Transfer(abs, dst, /*move=*/true);
+        // An original that could not be removed (a read-only mount) is
+        // still whole in its place; its copy would be a second one that
+        // nobody could put back. A directory may have gone in part, and
+        // keeps what went.
+        if (o != Outcome::kDone && slot_free && si.type != EntryType::kDirectory &&
+            StatEntry(abs).SameAs(si)) {
+          std::string ignored;
+          RemoveFile(dst, ignored);
+        }
         break;
       }
       default:
