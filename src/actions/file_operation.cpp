@@ -297,7 +297,7 @@ class Runner {
   // Brings the content of directory `src` into the existing directory
   // `dst`. A moved directory is removed only when all its content went. A
   // directory made for the copy takes the source's permissions and times
-  // once its content is in.
+  // once its content is in, and goes again when nothing could go in.
   Outcome Merge(const std::string& src, const std::string& dst, bool move,
                 bool created = false) {
     std::vector<std::string> names;
@@ -310,6 +310,9 @@ class Runner {
       all_done = all_done && o == Outcome::kDone;
       any_failed = any_failed || o == Outcome::kFailed;
     }
+    // A folder made for content that all failed would stand for a copy that
+    // never happened; only an empty one can go.
+    if (created && any_failed && RemoveEmptyDirectory(dst, error)) created = false;
     if (created) FinishDirectoryLike(dst, src);
     if (move && all_done && !RemoveEmptyDirectory(src, error)) {
       return Fail("remove " + Quoted(src) + " after moving its content", error);
