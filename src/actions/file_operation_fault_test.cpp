@@ -244,7 +244,9 @@ TEST_F(FileOpFaultTest, CopyToATreeWithoutFreeInodes) {
   EXPECT_TRUE(Leftovers(small).empty());
   // A folder made for the move holds what went into it, else it went too.
   for (const auto& e : fs::recursive_directory_iterator(small)) {
-    if (e.is_directory()) EXPECT_FALSE(fs::is_empty(e.path())) << e.path();
+    if (e.is_directory()) {
+      EXPECT_FALSE(fs::is_empty(e.path())) << e.path();
+    }
   }
 }
 
