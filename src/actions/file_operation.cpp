@@ -302,9 +302,9 @@ class Runner {
                 bool created = false) {
     std::vector<std::string> names;
     std::string error;
-    if (!ListDirectory(src, names, error)) return Fail("read " + Quoted(src), error);
-    bool all_done = true;
-    bool any_failed = false;
+    bool any_failed = !ListDirectory(src, names, error);
+    if (any_failed) Fail("read " + Quoted(src), error);
+    bool all_done = !any_failed;
     for (const std::string& n : names) {
       Outcome o = Transfer(Join(src, n), Join(dst, n), move);
       all_done = all_done && o == Outcome::kDone;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -315,6 +316,35 @@ TEST_F(FileOpFaultTest, ReadOnlySourceIsNeverHalfTrashed) {
   EXPECT_TRUE(Leftovers(tree.root()).empty());
 }
 
+// A folder that cannot be read (here: no descriptor left to read it with)
+// is not copied as an empty one.
+TEST_F(FileOpFaultTest, FolderThatCannotBeReadLeavesNoEmptyCopy) {
+  tree.Write("d/f", "f");
+  const std::string out = tree.MakeDir("out");
+  const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  struct rlimit old {};
+  ::getrlimit(RLIMIT_NOFILE, &old);
+  struct rlimit none = old;
+  none.rlim_cur = static_cast<rlim_t>(lowest);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  FileOpSummary copied = Do(kFoCopy, {tree.Path("d")}, {out});
+  // Across file systems a move is a copy too.
+  ScratchDir shm("/dev/shm");
+  const bool across = shm.ok() && testing::DeviceOf(shm.root()) != testing::DeviceOf(tree.root());
+  FileOpSummary moved;
+  if (across) moved = Do(kFoMove, {tree.Path("d")}, {shm.Path("d")});
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(copied.failed, 1);
+  EXPECT_FALSE(Exists(out + "/d"));
+  if (across) {
+    EXPECT_EQ(moved.failed, 1);
+    EXPECT_FALSE(Exists(shm.Path("d")));
+  }
+  EXPECT_EQ(ReadFile(tree.Path("d/f")), "f");
+}
+
 // Sources deleted by someone else while one batch goes through them: each
 // file that was not deleted is done whole or still at its source, and
 // counted; a copy made of a file that went meanwhile is whole too.
@@ -425,6 +455,46 @@ TEST_F(VanishingSourcesTest, DeleteToATrashOnAnotherFileSystem) {
   FileOpSummary s;
   std::set<int> deleted = RunAgainstDeleter(kFoDelete, "", s, kPlain | kFofAllowUndo);
   ExpectEachFileInOnePlace(deleted, "");
+  EXPECT_TRUE(Leftovers(shm.root()).empty());
+}
+
+// Whole folders deleted while they are moved to another file system: a
+// folder made at the destination holds what went into it, else it goes.
+TEST_F(VanishingSourcesTest, FoldersMovedAcrossFileSystems) {
+  ScratchDir shm("/dev/shm");
+  if (!shm.ok() || testing::DeviceOf(shm.root()) == testing::DeviceOf(tree.root())) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  std::vector<std::string> sources;
+  for (int i = 0; i < kFiles; ++i) {
+    tree.Write("src/" + Name(i) + "/a", Content(Name(i) + "a", 2000));
+    tree.Write("src/" + Name(i) + "/b/c", Content(Name(i) + "c", 2000));
+    sources.push_back(tree.Path("src/" + Name(i)));
+  }
+  std::atomic<bool> go{false};
+  std::thread deleter([&] {
+    while (!go.load()) std::this_thread::yield();
+    for (int i = kFiles - 1; i >= 0; i -= 2) {
+      std::error_code ec;
+      fs::remove_all(sources[i], ec);
+    }
+  });
+  go = true;
+  Do(kFoMove, sources, {shm.root()});
+  deleter.join();
+  for (int i = 0; i < kFiles; i += 2) {
+    for (const std::string rel : {"/a", "/b/c"}) {
+      const std::string here = sources[i] + rel;
+      const std::string there = shm.Path(Name(i)) + rel;
+      EXPECT_NE(Exists(here), Exists(there)) << here;
+      EXPECT_EQ(ReadFile(Exists(here) ? here : there), Content(Name(i) + rel[rel.size() - 1], 2000));
+    }
+  }
+  for (const auto& e : fs::recursive_directory_iterator(shm.root())) {
+    if (e.is_directory()) {
+      EXPECT_FALSE(fs::is_empty(e.path())) << e.path();
+    }
+  }
   EXPECT_TRUE(Leftovers(shm.root()).empty());
 }
 
