@@ -62,8 +62,8 @@ class ScopedMount {
       if (vfs.f_flag & ST_NODIRATIME) keep |= MS_NODIRATIME;
       if (vfs.f_flag & ST_RELATIME) keep |= MS_RELATIME;
     }
-    return mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | keep,
-                 nullptr) == 0;
+    const unsigned long flags = MS_BIND | MS_REMOUNT | MS_RDONLY | keep;
+    return mount(nullptr, dir.c_str(), nullptr, flags, nullptr) == 0;
   }
 
   void Release() {
@@ -79,9 +79,9 @@ class ScopedMount {
 
 // Runs the test in a child process with a mount namespace of its own, or
 // skips it where the system does not allow one.
-#define SENTREL_RUN_WITH_PRIVATE_MOUNTS(flag)                             \
-  SENTREL_RUN_IN_CHILD_PROCESS(flag)                                      \
-  if (!::sentrel::EnterPrivateMounts()) {                                 \
+#define SENTREL_RUN_WITH_PRIVATE_MOUNTS(flag)                                  \
+  SENTREL_RUN_IN_CHILD_PROCESS(flag)                                           \
+  if (!::sentrel::EnterPrivateMounts()) {                                      \
     GTEST_SKIP() << "no mount namespace here (needs root or user namespaces)"; \
   }
 

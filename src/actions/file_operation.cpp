@@ -407,9 +407,9 @@ class Runner {
         const bool slot_free = !StatEntry(dst).exists();
         o = Transfer(abs, dst, /*move=*/true);
         // An original that could not be removed (a read-only mount) is
-        // still whole in its place; its copy would be a second one that
-        // nobody could put back. A directory may have gone in part, and
-        // keeps what went.
+        // still whole in its place: a copy in the trash would be a second
+        // one, waiting to be put back over it. A directory may have gone
+        // in part, and keeps in the trash what went.
         if (o != Outcome::kDone && slot_free && si.type != EntryType::kDirectory &&
             StatEntry(abs).SameAs(si)) {
           std::string ignored;

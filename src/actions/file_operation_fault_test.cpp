@@ -376,9 +376,9 @@ class VanishingSourcesTest : public FileOpFaultTest {
       }
     });
     go = true;
-    summary = Do(op, sources, target.empty() ? std::vector<std::string>{}
-                                             : std::vector<std::string>{target},
-                 flags);
+    summary =
+        Do(op, sources,
+           target.empty() ? std::vector<std::string>{} : std::vector<std::string>{target}, flags);
     deleter.join();
     EXPECT_EQ(summary.done + summary.failed, kFiles);
     return deleted;
@@ -386,11 +386,11 @@ class VanishingSourcesTest : public FileOpFaultTest {
 
   // After a move to `dest` (or into the trash when `dest` is empty).
   void ExpectEachFileInOnePlace(const std::set<int>& deleted, const std::string& dest) {
-    std::set<std::string> trashed;
-    if (dest.empty()) trashed = TrashEntries(trash_dir);
+    if (dest.empty()) TrashEntries(trash_dir);
     for (int i = 0; i < kFiles; ++i) {
       const std::string want = Content(Name(i), 3000);
-      const std::string moved = dest.empty() ? trash_dir + "/files/" + Name(i) : dest + "/" + Name(i);
+      const std::string moved =
+          dest.empty() ? trash_dir + "/files/" + Name(i) : dest + "/" + Name(i);
       const bool there = Exists(moved);
       if (there) {
         EXPECT_EQ(ReadFile(moved), want) << moved;
@@ -553,8 +553,8 @@ TEST_F(ReplacedSourceTest, MoveKeepsTheNewFile) {
     const std::string src = tree.Write("doc", std::string(32 << 20, 'o'));
     const std::string dst = shm.Path("doc" + std::to_string(attempt));
     FileOpSummary s;
-    const bool in_time =
-        MoveWhileReplaced(src, shm.root(), fs::path(dst).filename().string(), [&] { s = Do(kFoMove, {src}, {dst}); });
+    const bool in_time = MoveWhileReplaced(src, shm.root(), fs::path(dst).filename().string(),
+                                           [&] { s = Do(kFoMove, {src}, {dst}); });
     EXPECT_EQ(ReadFile(src), "saved meanwhile");
     if (!in_time) continue;
     EXPECT_EQ(ReadFile(dst), std::string(32 << 20, 'o'));
