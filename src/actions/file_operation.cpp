@@ -281,7 +281,14 @@ class Runner {
     }
     if (!ok) return Fail(what, error);
     Progress(move ? kLngMove : kLngCopy, src, dst);
-    if (move && !RemoveFile(src, error)) {
+    if (!move) return Outcome::kDone;
+    // Another file may have taken the source's name while it was copied (a
+    // save by rename does that): it is not the one copied, and stays.
+    EntryInfo now = StatEntry(src);
+    if (now.exists() && (!now.SameAs(si) || now.size != si.size)) {
+      return Fail("remove " + Quoted(src) + " after copying it", "it changed meanwhile");
+    }
+    if (!RemoveFile(src, error)) {
       return Fail("remove " + Quoted(src) + " after copying it", error);
     }
     return Outcome::kDone;
@@ -290,19 +297,22 @@ class Runner {
   // Brings the content of directory `src` into the existing directory
   // `dst`. A moved directory is removed only when all its content went. A
   // directory made for the copy takes the source's permissions and times
-  // once its content is in.
+  // once its content is in, and goes again when nothing could go in.
   Outcome Merge(const std::string& src, const std::string& dst, bool move,
                 bool created = false) {
     std::vector<std::string> names;
     std::string error;
-    if (!ListDirectory(src, names, error)) return Fail("read " + Quoted(src), error);
-    bool all_done = true;
-    bool any_failed = false;
+    bool any_failed = !ListDirectory(src, names, error);
+    if (any_failed) Fail("read " + Quoted(src), error);
+    bool all_done = !any_failed;
     for (const std::string& n : names) {
       Outcome o = Transfer(Join(src, n), Join(dst, n), move);
       all_done = all_done && o == Outcome::kDone;
       any_failed = any_failed || o == Outcome::kFailed;
     }
+    // A folder made for content that all failed would stand for a copy that
+    // never happened; only an empty one can go.
+    if (created && any_failed && RemoveEmptyDirectory(dst, error)) created = false;
     if (created) FinishDirectoryLike(dst, src);
     if (move && all_done && !RemoveEmptyDirectory(src, error)) {
       return Fail("remove " + Quoted(src) + " after moving its content", error);
@@ -394,7 +404,17 @@ class Runner {
       case RenameOutcome::kCrossDevice: {
         // Another file system: a verified copy into the trash, and only then
         // the original goes.
+        const bool slot_free = !StatEntry(dst).exists();
         o = Transfer(abs, dst, /*move=*/true);
+        // An original that could not be removed (a read-only mount) is
+        // still whole in its place: a copy in the trash would be a second
+        // one, waiting to be put back over it. A directory may have gone
+        // in part, and keeps in the trash what went.
+        if (o != Outcome::kDone && slot_free && si.type != EntryType::kDirectory &&
+            StatEntry(abs).SameAs(si)) {
+          std::string ignored;
+          RemoveFile(dst, ignored);
+        }
         break;
       }
       default:
