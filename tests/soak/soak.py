@@ -558,6 +558,17 @@ def check(root, items, min_life):
 # Figures
 
 
+def slope(rows):
+    """Least-squares slope of resident memory, in kB per minute."""
+    if len(rows) < 2:
+        return 0.0
+    xs = [r[0] / 60 for r in rows]
+    ys = [r[1] for r in rows]
+    mx, my = sum(xs) / len(xs), sum(ys) / len(ys)
+    den = sum((x - mx) ** 2 for x in xs)
+    return sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / den if den else 0.0
+
+
 def summarize_samples(path, warmup):
     rows = []
     with open(path) as f:
@@ -582,6 +593,9 @@ def summarize_samples(path, warmup):
         "threads_warm": int(w[5]), "threads_end": int(e[5]),
         "threads_max": int(max(r[5] for r in rows)),
         "zombies_max": int(max(r[6] for r in rows)),
+        # Growth over the second half of the run after the warm-up, per
+        # minute: what "flat" has to be judged by.
+        "rss_kb_per_min_second_half": round(slope(after[len(after) // 2:]), 1),
         "cpu_seconds": e[7],
     }
 
