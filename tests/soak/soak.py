@@ -487,7 +487,8 @@ def check_path(path, versions, reports, min_life, res, examples):
             elif life(k) >= min_life:
                 res["missed_versions"] += 1
                 if len(examples["missed"]) < 10:
-                    examples["missed"].append((path, versions[k].op, versions[k].size))
+                    examples["missed"].append((path, versions[k].op, versions[k].size,
+                                               round(life(k), 3)))
             else:
                 res["coalesced_versions"] += 1
 
