@@ -10,6 +10,7 @@ reported with what the churn did.
     tests/soak/soak.py --minutes 30            # the full run
     tests/soak/soak.py --minutes 2 --rate 8    # a short one
     tests/soak/soak.py --check-only            # re-check the last run's files
+                                               # (give it the same --items, --overlap)
 
 Not part of CI: it runs for as long as it is told to.
 """
@@ -55,8 +56,9 @@ class Churn:
     """Changes the trees at a steady rate and logs every change.
 
     Each change becomes one JSON line per affected path, with the wall time
-    after the change: {"t", "op", "path", "size"} where size is the file's
-    size afterwards, or null when the path no longer exists. A path is never
+    after the change: {"t", "op", "path", "size", "mtime"} where size is the
+    file's size afterwards, or null when the path no longer exists, and mtime
+    its last-write time in milliseconds. A path is never
     touched twice within `gap` seconds, so that every state of every file
     lasts long enough to be seen by a real-time check.
     """
