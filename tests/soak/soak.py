@@ -338,6 +338,26 @@ def sampler(pid, path, every, stop, t0):
                 return
 
 
+def find_process(group, exe):
+    """The process of `group` that runs `exe`: Sentrel under a wrapper."""
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                if os.getpgid(int(entry)) != group:
+                    continue
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv = f.read().split(b"\0")
+            except OSError:
+                continue
+            if argv[0].decode(errors="replace") == exe:
+                return int(entry)
+        time.sleep(0.1)
+    sys.exit("Sentrel did not start under the wrapper")
+
+
 # ---------------------------------------------------------------------------
 # Configuration
 
@@ -683,9 +703,11 @@ def main():
     console = open(os.path.join(root, "sentrel.out"), "wb")
     t0 = time.time()
     proc = subprocess.Popen(args.wrap.split() + [sentrel, conf], stdin=subprocess.DEVNULL, stdout=console,
-                            stderr=subprocess.STDOUT, env=env, cwd=root)
+                            stderr=subprocess.STDOUT, env=env, cwd=root,
+                            start_new_session=True)
+    pid = find_process(proc.pid, sentrel) if args.wrap else proc.pid
     stop = threading.Event()
-    sampling = threading.Thread(target=sampler, args=(proc.pid, os.path.join(root, "samples.csv"),
+    sampling = threading.Thread(target=sampler, args=(pid, os.path.join(root, "samples.csv"),
                                                       args.sample_every, stop, t0))
     sampling.start()
     stop_churn = threading.Event()
@@ -693,7 +715,7 @@ def main():
     # Every item takes its baseline at once; give a loaded machine time.
     time.sleep(5)
     print("sentrel pid %d; churning %.1f min at %.1f changes/s over %d trees in %s" %
-          (proc.pid, args.minutes, args.rate, args.items, root), flush=True)
+          (pid, args.minutes, args.rate, args.items, root), flush=True)
     late = churn.run(args.minutes * 60, args.rate, stop_churn)
     churn_end = time.time()
     log.close()
@@ -702,12 +724,15 @@ def main():
     time.sleep(args.settle)
     stop.set()
     sampling.join()
-    proc.send_signal(signal.SIGTERM)
+    # To Sentrel itself: a wrapper may not pass the signal on, and a
+    # profiler's own processes must outlive it to write their findings.
+    os.kill(pid, signal.SIGTERM)
     t_term = time.monotonic()
     try:
         code = proc.wait(timeout=30)
     except subprocess.TimeoutExpired:
-        proc.kill()
+        os.killpg(proc.pid, signal.SIGKILL)  # everything it started
+        proc.wait()
         code = "killed"
     stop_s = time.monotonic() - t_term
     extra = {"churn_seconds": round(churn_end - t0 - 5, 1), "late_ticks": late,
