@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include "wait_until.h"
 
 namespace sentrel {
 
@@ -50,16 +51,6 @@ class TempTree {
  private:
   std::filesystem::path root_;
 };
-
-// Polls `cond` every few milliseconds for up to `ms`; true once it holds.
-inline bool WaitUntil(const std::function<bool()>& cond, int ms = 15000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return cond();
-}
 
 }  // namespace sentrel
 

@@ -14,18 +14,9 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "wait_until.h"
 
 namespace sentrel::testing {
-
-// Polls `done` every 20 ms for up to `ms` milliseconds.
-inline bool WaitUntil(const std::function<bool()>& done, int ms = 15000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // Joins a thread that runs an action which waits for a dialog, however the
 // test ends: the item's stop request ends the wait first.

@@ -13,7 +13,6 @@ namespace {
 
 using testing::Exists;
 using testing::ReadFile;
-using testing::WaitUntil;
 
 class FileOpActionTest : public ::testing::Test {
  protected:

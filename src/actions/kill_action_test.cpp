@@ -15,7 +15,6 @@ namespace {
 
 using testing::HelperPath;
 using testing::ReadText;
-using testing::WaitUntil;
 
 Services WithSink(MessageSink* sink) {
   Services s;

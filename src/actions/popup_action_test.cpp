@@ -15,7 +15,6 @@ namespace sentrel {
 namespace {
 
 using testing::ReadText;
-using testing::WaitUntil;
 
 class PopupActionTest : public ::testing::Test {
  protected:

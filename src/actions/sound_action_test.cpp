@@ -20,7 +20,6 @@
 namespace sentrel {
 namespace {
 
-using testing::WaitUntil;
 
 // A 16-bit mono wave of `samples` equal samples, so that what reaches the
 // sink tells which file it came from.

@@ -8,6 +8,7 @@
 
 #include "fake_clock.h"
 #include "lang/lang.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
@@ -58,15 +59,6 @@ class CountingAction final : public Action {
  private:
   std::function<void()> on_run_;
 };
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return done();
-}
 
 class LoopTest : public ::testing::Test {
  protected:
