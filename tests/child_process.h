@@ -21,13 +21,21 @@ namespace sentrel {
 class ChildProcess {
  public:
   // Starts `argv` in `cwd` (when not empty) with `extra_env` ("NAME=value")
-  // added to this process's environment.
+  // set over this process's environment.
   ChildProcess(const std::vector<std::string>& argv, const std::string& cwd = "",
                const std::vector<std::string>& extra_env = {}) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+    // An inherited variable of the same name would win in getenv (the first
+    // one counts), so the test's own values replace it.
+    auto name_of = [](const std::string& e) { return e.substr(0, e.find('=')); };
     std::vector<std::string> env_text;
-    for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+      std::string entry = *e, name = name_of(entry);
+      bool replaced = false;
+      for (const auto& x : extra_env) replaced = replaced || name_of(x) == name;
+      if (!replaced) env_text.push_back(entry);
+    }
     for (const auto& e : extra_env) env_text.push_back(e);
     std::vector<char*> args, env;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
