@@ -8,7 +8,8 @@
 #include <thread>
 
 #include "monitor/chnotify.h"
-#include "temp_tree.h"
+#include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 

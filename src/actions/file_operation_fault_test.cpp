@@ -23,15 +23,12 @@
 #include "actions/file_operation.h"
 #include "private_mounts.h"
 #include "without_override.h"
-#include "scratch_dir.h"
+#include "temp_dir.h"
 
 namespace sentrel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Exists;
-using testing::ReadFile;
-using testing::ScratchDir;
 
 constexpr uint16_t kPlain = kFofNoConfirmation | kFofNoConfirmMkdir;
 
@@ -110,9 +107,9 @@ class FileOpFaultTest : public ::testing::Test {
     return files;
   }
 
-  ScratchDir tree;
+  TempDir tree;
   CapturingSink sink;
-  std::string trash_dir = tree.Path("Trash");
+  std::string trash_dir = tree.Sub("Trash");
 };
 
 TEST_F(FileOpFaultTest, CopyToAFullFileSystemKeepsOnlyWholeFiles) {
@@ -127,32 +124,32 @@ TEST_F(FileOpFaultTest, CopyToAFullFileSystemKeepsOnlyWholeFiles) {
   FileOpSummary s = Do(kFoCopy, {a, big, c}, {small});
   EXPECT_EQ(s.done, 2);
   EXPECT_EQ(s.failed, 1);
-  EXPECT_EQ(ReadFile(small + "/a"), Content("a", 20000));
+  EXPECT_EQ(ReadFileText(small + "/a"), Content("a", 20000));
   EXPECT_FALSE(Exists(small + "/big"));
-  EXPECT_EQ(ReadFile(small + "/c"), Content("c", 20000));
+  EXPECT_EQ(ReadFileText(small + "/c"), Content("c", 20000));
   EXPECT_NE(sink.Text().find("No space left on device"), std::string::npos) << sink.Text();
 
   // A file that its replacement does not fit over stays as it was.
   tree.Write("small/old", "old");
   EXPECT_EQ(Do(kFoCopy, {big}, {small + "/old"}).failed, 1);
-  EXPECT_EQ(ReadFile(small + "/old"), "old");
+  EXPECT_EQ(ReadFileText(small + "/old"), "old");
 
   // A copied tree brings what fits, each file whole.
   for (int i = 0; i < 8; ++i) {
     tree.Write("d/f" + std::to_string(i), Content("d" + std::to_string(i), 48000));
   }
-  s = Do(kFoCopy, {tree.Path("d")}, {small + "/tree"});
+  s = Do(kFoCopy, {tree.Sub("d")}, {small + "/tree"});
   EXPECT_GE(s.failed, 1);
   for (int i = 0; i < 8; ++i) {
     const std::string name = "/f" + std::to_string(i);
     const std::string want = Content("d" + std::to_string(i), 48000);
-    EXPECT_EQ(ReadFile(tree.Path("d") + name), want);
+    EXPECT_EQ(ReadFileText(tree.Sub("d") + name), want);
     if (Exists(small + "/tree" + name)) {
-      EXPECT_EQ(ReadFile(small + "/tree" + name), want);
+      EXPECT_EQ(ReadFileText(small + "/tree" + name), want);
     }
   }
-  EXPECT_EQ(ReadFile(a), Content("a", 20000));
-  EXPECT_EQ(ReadFile(big), Content("big", 1 << 20));
+  EXPECT_EQ(ReadFileText(a), Content("a", 20000));
+  EXPECT_EQ(ReadFileText(big), Content("big", 1 << 20));
   EXPECT_TRUE(Leftovers(small).empty());
 }
 
@@ -165,22 +162,22 @@ TEST_F(FileOpFaultTest, MoveToAFullFileSystemLosesNothing) {
   // Across file systems a file that does not fit stays where it was.
   const std::string big = tree.Write("big", Content("big", 1 << 20));
   EXPECT_EQ(Do(kFoMove, {big}, {small + "/big"}).failed, 1);
-  EXPECT_EQ(ReadFile(big), Content("big", 1 << 20));
+  EXPECT_EQ(ReadFileText(big), Content("big", 1 << 20));
   EXPECT_FALSE(Exists(small + "/big"));
 
   // A tree that half fits: every file ends whole in exactly one place.
   for (int i = 0; i < 8; ++i) {
     tree.Write("d/f" + std::to_string(i), Content("d" + std::to_string(i), 48000));
   }
-  Do(kFoMove, {tree.Path("d")}, {small});
+  Do(kFoMove, {tree.Sub("d")}, {small});
   int moved = 0;
   for (int i = 0; i < 8; ++i) {
     const std::string name = "/f" + std::to_string(i);
     const std::string want = Content("d" + std::to_string(i), 48000);
     const bool there = Exists(small + "/d" + name);
-    const bool here = Exists(tree.Path("d") + name);
+    const bool here = Exists(tree.Sub("d") + name);
     EXPECT_NE(there, here) << name;
-    EXPECT_EQ(ReadFile(there ? small + "/d" + name : tree.Path("d") + name), want) << name;
+    EXPECT_EQ(ReadFileText(there ? small + "/d" + name : tree.Sub("d") + name), want) << name;
     moved += there;
   }
   EXPECT_GT(moved, 0);
@@ -192,11 +189,11 @@ TEST_F(FileOpFaultTest, MoveToAFullFileSystemLosesNothing) {
   ASSERT_FALSE(filler.empty());
   const std::string kept = small + "/d/f0";
   const std::string from = Exists(kept) ? kept : filler.front();
-  const std::string want = ReadFile(from);
+  const std::string want = ReadFileText(from);
   tree.MakeDir("small/elsewhere");
   EXPECT_EQ(Do(kFoMove, {from}, {small + "/elsewhere/"}).done, 1);
   EXPECT_FALSE(Exists(from));
-  EXPECT_EQ(ReadFile(small + "/elsewhere/" + fs::path(from).filename().string()), want);
+  EXPECT_EQ(ReadFileText(small + "/elsewhere/" + fs::path(from).filename().string()), want);
 }
 
 TEST_F(FileOpFaultTest, TrashOnAFullFileSystemLeavesTheFileInPlace) {
@@ -216,13 +213,13 @@ TEST_F(FileOpFaultTest, TrashOnAFullFileSystemLeavesTheFileInPlace) {
 
   const std::string f = tree.Write("f", Content("f", 200000));
   EXPECT_EQ(Do(kFoDelete, {f}, {}, kPlain | kFofAllowUndo).failed, 1);
-  EXPECT_EQ(ReadFile(f), Content("f", 200000));
+  EXPECT_EQ(ReadFileText(f), Content("f", 200000));
 
   // Nothing at all fits: not even the information is written.
   Fill(small);
   EXPECT_EQ(Do(kFoDelete, {f, local}, {}, kPlain | kFofAllowUndo).failed, 2);
-  EXPECT_EQ(ReadFile(f), Content("f", 200000));
-  EXPECT_EQ(ReadFile(local), "on the trash's own file system");
+  EXPECT_EQ(ReadFileText(f), Content("f", 200000));
+  EXPECT_EQ(ReadFileText(local), "on the trash's own file system");
   EXPECT_TRUE(TrashEntries(trash_dir).empty());
   EXPECT_TRUE(Leftovers(small).empty());
 }
@@ -235,13 +232,13 @@ TEST_F(FileOpFaultTest, CopyToATreeWithoutFreeInodes) {
   for (int i = 0; i < 6; ++i) {
     tree.Write("d/sub" + std::to_string(i) + "/f", Content(std::to_string(i), 1000));
   }
-  FileOpSummary s = Do(kFoMove, {tree.Path("d")}, {small});
+  FileOpSummary s = Do(kFoMove, {tree.Sub("d")}, {small});
   EXPECT_GE(s.failed, 1);
   for (int i = 0; i < 6; ++i) {
     const std::string rel = "/d/sub" + std::to_string(i) + "/f";
     const bool there = Exists(small + rel);
-    EXPECT_NE(there, Exists(tree.root() + rel)) << rel;
-    EXPECT_EQ(ReadFile(there ? small + rel : tree.root() + rel), Content(std::to_string(i), 1000));
+    EXPECT_NE(there, Exists(tree.str() + rel)) << rel;
+    EXPECT_EQ(ReadFileText(there ? small + rel : tree.str() + rel), Content(std::to_string(i), 1000));
   }
   EXPECT_TRUE(Leftovers(small).empty());
   // A folder made for the move holds what went into it, else it went too.
@@ -271,15 +268,15 @@ TEST_F(FileOpFaultTest, ReadOnlyDestinationTakesNothingAndKeepsWhatItHas) {
   EXPECT_EQ(Do(kFoCopy, {a}, {ro + "/new/deeper/a"}).failed, 1);
   // The same file system behind another, read-only mount.
   EXPECT_EQ(Do(kFoMove, {a}, {ro + "/a"}).failed, 1);
-  EXPECT_EQ(Do(kFoMove, {tree.Path("d")}, {ro}).failed, 1);
-  EXPECT_EQ(Do(kFoMove, {a, tree.Path("d")}, {rotmp}).failed, 2);
+  EXPECT_EQ(Do(kFoMove, {tree.Sub("d")}, {ro}).failed, 1);
+  EXPECT_EQ(Do(kFoMove, {a, tree.Sub("d")}, {rotmp}).failed, 2);
   trash_dir = ro + "/Trash";
   EXPECT_EQ(Do(kFoDelete, {a}, {}, kPlain | kFofAllowUndo).failed, 1);
   EXPECT_NE(sink.Text().find("Read-only file system"), std::string::npos) << sink.Text();
 
-  EXPECT_EQ(ReadFile(a), Content("a", 30000));
-  EXPECT_EQ(ReadFile(tree.Path("d/x/y")), "y");
-  EXPECT_EQ(ReadFile(backing + "/old.txt"), "old");
+  EXPECT_EQ(ReadFileText(a), Content("a", 30000));
+  EXPECT_EQ(ReadFileText(tree.Sub("d/x/y")), "y");
+  EXPECT_EQ(ReadFileText(backing + "/old.txt"), "old");
   std::vector<std::string> in_backing;
   for (const auto& e : fs::recursive_directory_iterator(backing)) {
     in_backing.push_back(e.path().lexically_relative(backing).string());
@@ -303,18 +300,18 @@ TEST_F(FileOpFaultTest, ReadOnlySourceIsNeverHalfTrashed) {
   ScopedMount bind;
   ASSERT_TRUE(bind.ReadOnlyBind(backing, ro));
 
-  FileOpSummary s = Do(kFoMove, {ro + "/keep"}, {tree.Path("out/keep")});
+  FileOpSummary s = Do(kFoMove, {ro + "/keep"}, {tree.Sub("out/keep")});
   EXPECT_EQ(s.failed, 1);
-  EXPECT_EQ(ReadFile(ro + "/keep"), Content("keep", 70000));
-  EXPECT_EQ(ReadFile(tree.Path("out/keep")), Content("keep", 70000));
+  EXPECT_EQ(ReadFileText(ro + "/keep"), Content("keep", 70000));
+  EXPECT_EQ(ReadFileText(tree.Sub("out/keep")), Content("keep", 70000));
 
   s = Do(kFoDelete, {ro + "/keep", ro + "/link"}, {}, kPlain | kFofAllowUndo);
   EXPECT_EQ(s.failed, 2);
   EXPECT_EQ(s.done, 0);
-  EXPECT_EQ(ReadFile(ro + "/keep"), Content("keep", 70000));
+  EXPECT_EQ(ReadFileText(ro + "/keep"), Content("keep", 70000));
   EXPECT_TRUE(fs::is_symlink(ro + "/link"));
   EXPECT_TRUE(TrashEntries(trash_dir).empty());
-  EXPECT_TRUE(Leftovers(tree.root()).empty());
+  EXPECT_TRUE(Leftovers(tree.str()).empty());
 }
 
 // A folder that cannot be read is not copied as an empty one. Its mode
@@ -323,24 +320,24 @@ TEST_F(FileOpFaultTest, ReadOnlySourceIsNeverHalfTrashed) {
 TEST_F(FileOpFaultTest, FolderThatCannotBeReadLeavesNoEmptyCopy) {
   tree.Write("d/f", "f");
   const std::string out = tree.MakeDir("out");
-  fs::permissions(tree.Path("d"), fs::perms::owner_write | fs::perms::owner_exec);
+  fs::permissions(tree.Sub("d"), fs::perms::owner_write | fs::perms::owner_exec);
   // Across file systems a move is a copy too.
-  ScratchDir shm("/dev/shm");
-  const bool across = shm.ok() && testing::DeviceOf(shm.root()) != testing::DeviceOf(tree.root());
+  TempDir shm("/dev/shm");
+  const bool across = shm.ok() && DeviceOf(shm.str()) != DeviceOf(tree.str());
   FileOpSummary copied, moved;
   const bool ran = RunWithoutOverridingPermissions([&] {
-    copied = Do(kFoCopy, {tree.Path("d")}, {out});
-    if (across) moved = Do(kFoMove, {tree.Path("d")}, {shm.Path("d")});
+    copied = Do(kFoCopy, {tree.Sub("d")}, {out});
+    if (across) moved = Do(kFoMove, {tree.Sub("d")}, {shm.Sub("d")});
   });
-  fs::permissions(tree.Path("d"), fs::perms::owner_all);
+  fs::permissions(tree.Sub("d"), fs::perms::owner_all);
   if (!ran) GTEST_SKIP() << "cannot drop the permission override capabilities";
   EXPECT_EQ(copied.failed, 1);
   EXPECT_FALSE(Exists(out + "/d"));
   if (across) {
     EXPECT_EQ(moved.failed, 1);
-    EXPECT_FALSE(Exists(shm.Path("d")));
+    EXPECT_FALSE(Exists(shm.Sub("d")));
   }
-  EXPECT_EQ(ReadFile(tree.Path("d/f")), "f");
+  EXPECT_EQ(ReadFileText(tree.Sub("d/f")), "f");
 }
 
 // Sources deleted by someone else while one batch goes through them: each
@@ -391,13 +388,13 @@ class VanishingSourcesTest : public FileOpFaultTest {
           dest.empty() ? trash_dir + "/files/" + Name(i) : dest + "/" + Name(i);
       const bool there = Exists(moved);
       if (there) {
-        EXPECT_EQ(ReadFile(moved), want) << moved;
+        EXPECT_EQ(ReadFileText(moved), want) << moved;
       }
       if (deleted.count(i) != 0) continue;
-      const bool here = Exists(tree.Path("src/" + Name(i)));
+      const bool here = Exists(tree.Sub("src/" + Name(i)));
       EXPECT_NE(there, here) << Name(i);
       if (here) {
-        EXPECT_EQ(ReadFile(tree.Path("src/" + Name(i))), want) << Name(i);
+        EXPECT_EQ(ReadFileText(tree.Sub("src/" + Name(i))), want) << Name(i);
       }
     }
   }
@@ -405,37 +402,37 @@ class VanishingSourcesTest : public FileOpFaultTest {
 
 TEST_F(VanishingSourcesTest, Copy) {
   FileOpSummary s;
-  std::set<int> deleted = RunAgainstDeleter(kFoCopy, tree.Path("out"), s);
+  std::set<int> deleted = RunAgainstDeleter(kFoCopy, tree.Sub("out"), s);
   EXPECT_GE(s.failed, 1);
   for (int i = 0; i < kFiles; ++i) {
     const std::string want = Content(Name(i), 3000);
-    const std::string copy = tree.Path("out/" + Name(i));
+    const std::string copy = tree.Sub("out/" + Name(i));
     if (deleted.count(i) == 0) {
-      EXPECT_EQ(ReadFile(copy), want) << Name(i);
-      EXPECT_EQ(ReadFile(tree.Path("src/" + Name(i))), want) << Name(i);
+      EXPECT_EQ(ReadFileText(copy), want) << Name(i);
+      EXPECT_EQ(ReadFileText(tree.Sub("src/" + Name(i))), want) << Name(i);
     } else if (Exists(copy)) {
-      EXPECT_EQ(ReadFile(copy), want) << Name(i);
+      EXPECT_EQ(ReadFileText(copy), want) << Name(i);
     }
   }
-  EXPECT_TRUE(Leftovers(tree.root()).empty());
+  EXPECT_TRUE(Leftovers(tree.str()).empty());
 }
 
 TEST_F(VanishingSourcesTest, MoveWithinOneFileSystem) {
   FileOpSummary s;
-  std::set<int> deleted = RunAgainstDeleter(kFoMove, tree.Path("out"), s);
-  ExpectEachFileInOnePlace(deleted, tree.Path("out"));
-  EXPECT_TRUE(Leftovers(tree.root()).empty());
+  std::set<int> deleted = RunAgainstDeleter(kFoMove, tree.Sub("out"), s);
+  ExpectEachFileInOnePlace(deleted, tree.Sub("out"));
+  EXPECT_TRUE(Leftovers(tree.str()).empty());
 }
 
 TEST_F(VanishingSourcesTest, MoveAcrossFileSystems) {
-  ScratchDir shm("/dev/shm");
-  if (!shm.ok() || testing::DeviceOf(shm.root()) == testing::DeviceOf(tree.root())) {
+  TempDir shm("/dev/shm");
+  if (!shm.ok() || DeviceOf(shm.str()) == DeviceOf(tree.str())) {
     GTEST_SKIP() << "no second file system at /dev/shm";
   }
   FileOpSummary s;
-  std::set<int> deleted = RunAgainstDeleter(kFoMove, shm.Path("out"), s);
-  ExpectEachFileInOnePlace(deleted, shm.Path("out"));
-  EXPECT_TRUE(Leftovers(shm.root()).empty());
+  std::set<int> deleted = RunAgainstDeleter(kFoMove, shm.Sub("out"), s);
+  ExpectEachFileInOnePlace(deleted, shm.Sub("out"));
+  EXPECT_TRUE(Leftovers(shm.str()).empty());
 }
 
 TEST_F(VanishingSourcesTest, DeleteToTheTrash) {
@@ -445,29 +442,29 @@ TEST_F(VanishingSourcesTest, DeleteToTheTrash) {
 }
 
 TEST_F(VanishingSourcesTest, DeleteToATrashOnAnotherFileSystem) {
-  ScratchDir shm("/dev/shm");
-  if (!shm.ok() || testing::DeviceOf(shm.root()) == testing::DeviceOf(tree.root())) {
+  TempDir shm("/dev/shm");
+  if (!shm.ok() || DeviceOf(shm.str()) == DeviceOf(tree.str())) {
     GTEST_SKIP() << "no second file system at /dev/shm";
   }
-  trash_dir = shm.Path("Trash");
+  trash_dir = shm.Sub("Trash");
   FileOpSummary s;
   std::set<int> deleted = RunAgainstDeleter(kFoDelete, "", s, kPlain | kFofAllowUndo);
   ExpectEachFileInOnePlace(deleted, "");
-  EXPECT_TRUE(Leftovers(shm.root()).empty());
+  EXPECT_TRUE(Leftovers(shm.str()).empty());
 }
 
 // Whole folders deleted while they are moved to another file system: the
 // others go whole, and what went of the deleted ones went whole.
 TEST_F(VanishingSourcesTest, FoldersMovedAcrossFileSystems) {
-  ScratchDir shm("/dev/shm");
-  if (!shm.ok() || testing::DeviceOf(shm.root()) == testing::DeviceOf(tree.root())) {
+  TempDir shm("/dev/shm");
+  if (!shm.ok() || DeviceOf(shm.str()) == DeviceOf(tree.str())) {
     GTEST_SKIP() << "no second file system at /dev/shm";
   }
   std::vector<std::string> sources;
   for (int i = 0; i < kFiles; ++i) {
     tree.Write("src/" + Name(i) + "/a", Content(Name(i) + "a", 2000));
     tree.Write("src/" + Name(i) + "/b/c", Content(Name(i) + "c", 2000));
-    sources.push_back(tree.Path("src/" + Name(i)));
+    sources.push_back(tree.Sub("src/" + Name(i)));
   }
   std::atomic<bool> go{false};
   std::thread deleter([&] {
@@ -478,24 +475,24 @@ TEST_F(VanishingSourcesTest, FoldersMovedAcrossFileSystems) {
     }
   });
   go = true;
-  Do(kFoMove, sources, {shm.root()});
+  Do(kFoMove, sources, {shm.str()});
   deleter.join();
   for (int i = 0; i < kFiles; ++i) {
     for (const std::string rel : {"/a", "/b/c"}) {
       const std::string want = Content(Name(i) + rel.back(), 2000);
       const std::string here = sources[i] + rel;
-      const std::string there = shm.Path(Name(i)) + rel;
+      const std::string there = shm.Sub(Name(i)) + rel;
       if (Exists(there)) {
-        EXPECT_EQ(ReadFile(there), want) << there;
+        EXPECT_EQ(ReadFileText(there), want) << there;
       }
       if (i % 2 == 1) continue;  // deleted, or not yet, by the other thread
       EXPECT_NE(Exists(here), Exists(there)) << here;
       if (Exists(here)) {
-        EXPECT_EQ(ReadFile(here), want) << here;
+        EXPECT_EQ(ReadFileText(here), want) << here;
       }
     }
   }
-  EXPECT_TRUE(Leftovers(shm.root()).empty());
+  EXPECT_TRUE(Leftovers(shm.str()).empty());
 }
 
 // A source swapped for another file (a save by rename) while it is being
@@ -504,7 +501,7 @@ TEST_F(VanishingSourcesTest, FoldersMovedAcrossFileSystems) {
 class ReplacedSourceTest : public FileOpFaultTest {
  protected:
   void SetUp() override {
-    if (!shm.ok() || testing::DeviceOf(shm.root()) == testing::DeviceOf(tree.root())) {
+    if (!shm.ok() || DeviceOf(shm.str()) == DeviceOf(tree.str())) {
       GTEST_SKIP() << "no second file system at /dev/shm";
     }
   }
@@ -543,28 +540,28 @@ class ReplacedSourceTest : public FileOpFaultTest {
     return in_time;
   }
 
-  ScratchDir shm{"/dev/shm"};
+  TempDir shm{"/dev/shm"};
 };
 
 TEST_F(ReplacedSourceTest, MoveKeepsTheNewFile) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     const std::string src = tree.Write("doc", std::string(32 << 20, 'o'));
-    const std::string dst = shm.Path("doc" + std::to_string(attempt));
+    const std::string dst = shm.Sub("doc" + std::to_string(attempt));
     FileOpSummary s;
-    const bool in_time = MoveWhileReplaced(src, shm.root(), fs::path(dst).filename().string(),
+    const bool in_time = MoveWhileReplaced(src, shm.str(), fs::path(dst).filename().string(),
                                            [&] { s = Do(kFoMove, {src}, {dst}); });
-    EXPECT_EQ(ReadFile(src), "saved meanwhile");
+    EXPECT_EQ(ReadFileText(src), "saved meanwhile");
     if (!in_time) continue;
-    EXPECT_EQ(ReadFile(dst), std::string(32 << 20, 'o'));
+    EXPECT_EQ(ReadFileText(dst), std::string(32 << 20, 'o'));
     EXPECT_EQ(s.failed, 1);
-    EXPECT_TRUE(Leftovers(shm.root()).empty());
+    EXPECT_TRUE(Leftovers(shm.str()).empty());
     return;
   }
   GTEST_SKIP() << "the swap never came while the copy was under way";
 }
 
 TEST_F(ReplacedSourceTest, TrashKeepsTheNewFile) {
-  trash_dir = shm.Path("Trash");
+  trash_dir = shm.Sub("Trash");
   for (int attempt = 0; attempt < 5; ++attempt) {
     const std::string src = tree.Write("doc", std::string(32 << 20, 'o'));
     fs::create_directories(trash_dir + "/files");
@@ -572,12 +569,12 @@ TEST_F(ReplacedSourceTest, TrashKeepsTheNewFile) {
     const bool in_time = MoveWhileReplaced(src, trash_dir + "/files", "doc", [&] {
       s = Do(kFoDelete, {src}, {}, kPlain | kFofAllowUndo);
     });
-    EXPECT_EQ(ReadFile(src), "saved meanwhile");
+    EXPECT_EQ(ReadFileText(src), "saved meanwhile");
     if (!in_time) continue;
     EXPECT_EQ(s.failed, 1);
     // Whatever the trash kept, it kept with its information.
     TrashEntries(trash_dir);
-    EXPECT_TRUE(Leftovers(shm.root()).empty());
+    EXPECT_TRUE(Leftovers(shm.str()).empty());
     return;
   }
   GTEST_SKIP() << "the swap never came while the copy was under way";

@@ -11,14 +11,11 @@
 #include <vector>
 
 #include "actions/fileop_action.h"
-#include "scratch_dir.h"
+#include "temp_dir.h"
 
 namespace sentrel {
 namespace {
 
-using testing::Exists;
-using testing::ReadFile;
-using testing::ScratchDir;
 
 class ScriptedConfirmer final : public Confirmer {
  public:
@@ -58,9 +55,9 @@ class FileOperationTest : public ::testing::Test {
     return true;
   }
 
-  ScratchDir tree;
+  TempDir tree;
   CapturingSink sink;
-  std::string trash_dir = tree.Path("Trash");
+  std::string trash_dir = tree.Sub("Trash");
 };
 
 TEST(FileOpFlagRule, FollowsTheSwitches) {
@@ -93,11 +90,11 @@ TEST(FileOpList, EndsAtTheFirstEmptyEntry) {
 
 TEST_F(FileOperationTest, CopiesOneFileToANewNameCreatingItsFolders) {
   std::string a = tree.Write("a.txt", "alpha");
-  FileOpSummary s = Do(kFoCopy, {a}, {tree.Path("out/deep/b.txt")});
+  FileOpSummary s = Do(kFoCopy, {a}, {tree.Sub("out/deep/b.txt")});
   EXPECT_EQ(s.done, 1);
-  EXPECT_EQ(ReadFile(tree.Path("out/deep/b.txt")), "alpha");
-  EXPECT_EQ(ReadFile(a), "alpha");
-  EXPECT_NE(sink.Text().find("Copy: " + a + " -> " + tree.Path("out/deep/b.txt")),
+  EXPECT_EQ(ReadFileText(tree.Sub("out/deep/b.txt")), "alpha");
+  EXPECT_EQ(ReadFileText(a), "alpha");
+  EXPECT_NE(sink.Text().find("Copy: " + a + " -> " + tree.Sub("out/deep/b.txt")),
             std::string::npos);
 }
 
@@ -109,54 +106,54 @@ TEST_F(FileOperationTest, SeveralSourcesOrAWildcardGoIntoTheTargetDirectory) {
   tree.Write("src/sub.txt/inner", "i");
 
   // A missing source is passed over; the others are still copied.
-  FileOpSummary s = Do(kFoCopy, {a, tree.Path("src/missing"), b}, {tree.Path("two")});
+  FileOpSummary s = Do(kFoCopy, {a, tree.Sub("src/missing"), b}, {tree.Sub("two")});
   EXPECT_EQ(s.done, 2);
   EXPECT_EQ(s.failed, 1);
-  EXPECT_EQ(ReadFile(tree.Path("two/a.txt")), "a");
-  EXPECT_EQ(ReadFile(tree.Path("two/b.log")), "b");
+  EXPECT_EQ(ReadFileText(tree.Sub("two/a.txt")), "a");
+  EXPECT_EQ(ReadFileText(tree.Sub("two/b.log")), "b");
   EXPECT_NE(sink.Text().find("Cannot copy"), std::string::npos);
 
   // Case folds for the ASCII letters; directories match unless files only.
-  Do(kFoCopy, {tree.Path("src/*.txt")}, {tree.Path("all")});
-  EXPECT_TRUE(Exists(tree.Path("all/a.txt")));
-  EXPECT_TRUE(Exists(tree.Path("all/C.TXT")));
-  EXPECT_EQ(ReadFile(tree.Path("all/sub.txt/inner")), "i");
-  EXPECT_FALSE(Exists(tree.Path("all/b.log")));
+  Do(kFoCopy, {tree.Sub("src/*.txt")}, {tree.Sub("all")});
+  EXPECT_TRUE(Exists(tree.Sub("all/a.txt")));
+  EXPECT_TRUE(Exists(tree.Sub("all/C.TXT")));
+  EXPECT_EQ(ReadFileText(tree.Sub("all/sub.txt/inner")), "i");
+  EXPECT_FALSE(Exists(tree.Sub("all/b.log")));
 
-  Do(kFoCopy, {tree.Path("src/*.txt")}, {tree.Path("files")},
+  Do(kFoCopy, {tree.Sub("src/*.txt")}, {tree.Sub("files")},
      kFofNoConfirmation | kFofNoConfirmMkdir | kFofFilesOnly);
-  EXPECT_TRUE(Exists(tree.Path("files/a.txt")));
-  EXPECT_FALSE(Exists(tree.Path("files/sub.txt")));
+  EXPECT_TRUE(Exists(tree.Sub("files/a.txt")));
+  EXPECT_FALSE(Exists(tree.Sub("files/sub.txt")));
 
   // One wildcard match is still put into the directory.
-  Do(kFoCopy, {tree.Path("src/*.log")}, {tree.Path("one")});
-  EXPECT_EQ(ReadFile(tree.Path("one/b.log")), "b");
+  Do(kFoCopy, {tree.Sub("src/*.log")}, {tree.Sub("one")});
+  EXPECT_EQ(ReadFileText(tree.Sub("one/b.log")), "b");
 }
 
 TEST_F(FileOperationTest, CopiesDirectoriesWithContentAndLinks) {
   tree.Write("d/x/y.txt", "deep");
-  ::symlink("x/y.txt", tree.Path("d/link").c_str());
+  ::symlink("x/y.txt", tree.Sub("d/link").c_str());
   tree.MakeDir("existing");
-  ::chmod(tree.Path("d/x").c_str(), 0555);
-  Do(kFoCopy, {tree.Path("d")}, {tree.Path("existing")});
-  EXPECT_EQ(ReadFile(tree.Path("existing/d/x/y.txt")), "deep");
+  ::chmod(tree.Sub("d/x").c_str(), 0555);
+  Do(kFoCopy, {tree.Sub("d")}, {tree.Sub("existing")});
+  EXPECT_EQ(ReadFileText(tree.Sub("existing/d/x/y.txt")), "deep");
   struct stat st{};
-  ::stat(tree.Path("existing/d/x").c_str(), &st);
+  ::stat(tree.Sub("existing/d/x").c_str(), &st);
   EXPECT_EQ(st.st_mode & 07777, 0555u);
-  ::chmod(tree.Path("existing/d/x").c_str(), 0755);
-  ::chmod(tree.Path("d/x").c_str(), 0755);
-  EXPECT_EQ(std::filesystem::read_symlink(tree.Path("existing/d/link")).string(), "x/y.txt");
-  EXPECT_TRUE(NoLeftovers(tree.root()));
+  ::chmod(tree.Sub("existing/d/x").c_str(), 0755);
+  ::chmod(tree.Sub("d/x").c_str(), 0755);
+  EXPECT_EQ(std::filesystem::read_symlink(tree.Sub("existing/d/link")).string(), "x/y.txt");
+  EXPECT_TRUE(NoLeftovers(tree.str()));
 }
 
 TEST_F(FileOperationTest, RefusesToCopyADirectoryIntoItself) {
   tree.Write("d/f", "f");
-  FileOpSummary s = Do(kFoCopy, {tree.Path("d")}, {tree.Path("d/inside/")});
+  FileOpSummary s = Do(kFoCopy, {tree.Sub("d")}, {tree.Sub("d/inside/")});
   EXPECT_EQ(s.failed, 1);
-  EXPECT_FALSE(Exists(tree.Path("d/inside/d")));
-  s = Do(kFoMove, {tree.Path("d")}, {tree.Path("d/sub/d2")});
+  EXPECT_FALSE(Exists(tree.Sub("d/inside/d")));
+  s = Do(kFoMove, {tree.Sub("d")}, {tree.Sub("d/sub/d2")});
   EXPECT_EQ(s.failed, 1);
-  EXPECT_EQ(ReadFile(tree.Path("d/f")), "f");
+  EXPECT_EQ(ReadFileText(tree.Sub("d/f")), "f");
 }
 
 TEST_F(FileOperationTest, OverwritesOnlyWhenNoConfirmationIsAskedOrTheUserAgrees) {
@@ -167,70 +164,70 @@ TEST_F(FileOperationTest, OverwritesOnlyWhenNoConfirmationIsAskedOrTheUserAgrees
   // Nobody to ask: the answer is no.
   FileOpSummary s = Do(kFoCopy, {a}, {b}, ask, nullptr);
   EXPECT_EQ(s.skipped, 1);
-  EXPECT_EQ(ReadFile(b), "old");
+  EXPECT_EQ(ReadFileText(b), "old");
 
   ScriptedConfirmer no(false);
   Do(kFoMove, {a}, {b}, ask, &no);
   ASSERT_EQ(no.questions.size(), 1u);
   EXPECT_NE(no.questions[0].find(b), std::string::npos);
-  EXPECT_EQ(ReadFile(b), "old");
-  EXPECT_EQ(ReadFile(a), "new");
+  EXPECT_EQ(ReadFileText(b), "old");
+  EXPECT_EQ(ReadFileText(a), "new");
 
   ScriptedConfirmer yes(true);
   Do(kFoCopy, {a}, {b}, ask, &yes);
-  EXPECT_EQ(ReadFile(b), "new");
+  EXPECT_EQ(ReadFileText(b), "new");
 
   tree.Write("b", "old");
   Do(kFoCopy, {a}, {b});
-  EXPECT_EQ(ReadFile(b), "new");
+  EXPECT_EQ(ReadFileText(b), "new");
 
   // A file never replaces a directory.
   tree.Write("dir/a/keep", "k");
-  s = Do(kFoMove, {a}, {tree.Path("dir")});
+  s = Do(kFoMove, {a}, {tree.Sub("dir")});
   EXPECT_EQ(s.failed, 1);
-  EXPECT_EQ(ReadFile(tree.Path("dir/a/keep")), "k");
-  EXPECT_EQ(ReadFile(a), "new");
+  EXPECT_EQ(ReadFileText(tree.Sub("dir/a/keep")), "k");
+  EXPECT_EQ(ReadFileText(a), "new");
 }
 
 class CrossDeviceTest : public FileOperationTest {
  protected:
   void SetUp() override {
-    if (!shm.ok() || testing::DeviceOf(shm.root()) == testing::DeviceOf(tree.root())) {
+    if (!shm.ok() || DeviceOf(shm.str()) == DeviceOf(tree.str())) {
       GTEST_SKIP() << "no second file system at /dev/shm";
     }
   }
-  ScratchDir shm{"/dev/shm"};
+  TempDir shm{"/dev/shm"};
 };
 
 TEST_F(CrossDeviceTest, MovesFilesAndTreesByVerifiedCopy) {
   std::string f = tree.Write("f.bin", std::string(300000, 'x'));
   struct stat before{};
   ::stat(f.c_str(), &before);
-  FileOpSummary s = Do(kFoMove, {f}, {shm.Path("f.bin")});
+  FileOpSummary s = Do(kFoMove, {f}, {shm.Sub("f.bin")});
   EXPECT_EQ(s.done, 1);
   EXPECT_FALSE(Exists(f));
-  EXPECT_EQ(ReadFile(shm.Path("f.bin")), std::string(300000, 'x'));
+  EXPECT_EQ(ReadFileText(shm.Sub("f.bin")), std::string(300000, 'x'));
   struct stat after{};
-  ::stat(shm.Path("f.bin").c_str(), &after);
+  ::stat(shm.Sub("f.bin").c_str(), &after);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
 
   tree.Write("d/a", "a");
   tree.Write("d/e/b", "b");
-  s = Do(kFoMove, {tree.Path("d")}, {shm.root()});
+  s = Do(kFoMove, {tree.Sub("d")}, {shm.str()});
   EXPECT_EQ(s.done, 1);
-  EXPECT_FALSE(Exists(tree.Path("d")));
-  EXPECT_EQ(ReadFile(shm.Path("d/e/b")), "b");
-  EXPECT_TRUE(NoLeftovers(shm.root()));
+  EXPECT_FALSE(Exists(tree.Sub("d")));
+  EXPECT_EQ(ReadFileText(shm.Sub("d/e/b")), "b");
+  EXPECT_TRUE(NoLeftovers(shm.str()));
 }
 
 TEST_F(CrossDeviceTest, KeepsTheSourceWhenItsCopyFails) {
   // Anything that cannot be copied stays where it is, with its directory.
   tree.Write("d/a", "a");
-  ASSERT_EQ(::mkfifo(tree.Path("d/pipe").c_str(), 0600), 0);
-  FileOpSummary s = Do(kFoMove, {tree.Path("d")}, {shm.Path("d")});
+  ASSERT_EQ(::mkfifo(tree.Sub("d/pipe").c_str(), 0600), 0);
+  FileOpSummary s = Do(kFoMove, {tree.Sub("d")}, {shm.Sub("d")});
   EXPECT_EQ(s.failed, 1);
-  EXPECT_TRUE(Exists(tree.Path("d/pipe")));
-  EXPECT_EQ(ReadFile(shm.Path("d/a")), "a");
+  EXPECT_TRUE(Exists(tree.Sub("d/pipe")));
+  EXPECT_EQ(ReadFileText(shm.Sub("d/a")), "a");
 
   // A copy cut short by the file-size limit leaves no partial file, and
   // the source stays.
@@ -241,13 +238,13 @@ TEST_F(CrossDeviceTest, KeepsTheSourceWhenItsCopyFails) {
   struct rlimit small = old;
   small.rlim_cur = 64 * 1024;
   ::setrlimit(RLIMIT_FSIZE, &small);
-  s = Do(kFoMove, {big}, {shm.Path("big")});
+  s = Do(kFoMove, {big}, {shm.Sub("big")});
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, prev);
   EXPECT_EQ(s.failed, 1);
-  EXPECT_EQ(ReadFile(big).size(), size_t{1} << 20);
-  EXPECT_FALSE(Exists(shm.Path("big")));
-  EXPECT_TRUE(NoLeftovers(shm.root()));
+  EXPECT_EQ(ReadFileText(big).size(), size_t{1} << 20);
+  EXPECT_FALSE(Exists(shm.Sub("big")));
+  EXPECT_TRUE(NoLeftovers(shm.str()));
 }
 
 TEST_F(CrossDeviceTest, TrashesAcrossFileSystems) {
@@ -255,31 +252,31 @@ TEST_F(CrossDeviceTest, TrashesAcrossFileSystems) {
   FileOpSummary s = Do(kFoDelete, {f}, {}, kFofNoConfirmation | kFofAllowUndo);
   EXPECT_EQ(s.done, 1);
   EXPECT_FALSE(Exists(f));
-  EXPECT_EQ(ReadFile(trash_dir + "/files/report.txt"), "r");
-  EXPECT_NE(ReadFile(trash_dir + "/info/report.txt.trashinfo").find("Path=" + f + "\n"),
+  EXPECT_EQ(ReadFileText(trash_dir + "/files/report.txt"), "r");
+  EXPECT_NE(ReadFileText(trash_dir + "/info/report.txt.trashinfo").find("Path=" + f + "\n"),
             std::string::npos);
 }
 
 TEST_F(FileOperationTest, DeletesTreesOrSendsThemToTheTrash) {
   tree.Write("d/x/y", "y");
   std::string f = tree.Write("a b%.txt", "a");
-  FileOpSummary s = Do(kFoDelete, {tree.Path("d"), tree.Path("nothing")}, {});
+  FileOpSummary s = Do(kFoDelete, {tree.Sub("d"), tree.Sub("nothing")}, {});
   EXPECT_EQ(s.done, 1);
   EXPECT_EQ(s.failed, 1);
-  EXPECT_FALSE(Exists(tree.Path("d")));
+  EXPECT_FALSE(Exists(tree.Sub("d")));
 
   Do(kFoDelete, {f}, {}, kFofNoConfirmation | kFofAllowUndo);
   EXPECT_FALSE(Exists(f));
-  EXPECT_EQ(ReadFile(trash_dir + "/files/a b%.txt"), "a");
-  std::string info = ReadFile(trash_dir + "/info/a b%.txt.trashinfo");
-  EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + tree.root() + "/a%20b%25.txt\nDeletionDate=", 0),
+  EXPECT_EQ(ReadFileText(trash_dir + "/files/a b%.txt"), "a");
+  std::string info = ReadFileText(trash_dir + "/info/a b%.txt.trashinfo");
+  EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + tree.str() + "/a%20b%25.txt\nDeletionDate=", 0),
             0u)
       << info;
 
   // The same name again takes the next free slot.
   tree.Write("a b%.txt", "second");
   Do(kFoDelete, {f}, {}, kFofNoConfirmation | kFofAllowUndo);
-  EXPECT_EQ(ReadFile(trash_dir + "/files/a b%.txt.2"), "second");
+  EXPECT_EQ(ReadFileText(trash_dir + "/files/a b%.txt.2"), "second");
   EXPECT_TRUE(Exists(trash_dir + "/info/a b%.txt.2.trashinfo"));
 }
 
@@ -291,7 +288,7 @@ TEST_F(FileOperationTest, DeletesNothingUnlessConfirmed) {
   EXPECT_TRUE(Exists(a) && Exists(b));
 
   ScriptedConfirmer yes(true);
-  Do(kFoDelete, {tree.Path("*")}, {}, kFofNoConfirmMkdir, &yes);
+  Do(kFoDelete, {tree.Sub("*")}, {}, kFofNoConfirmMkdir, &yes);
   ASSERT_EQ(yes.questions.size(), 1u);
   EXPECT_NE(yes.questions[0].find("these 2 items"), std::string::npos);
   EXPECT_FALSE(Exists(a) || Exists(b));
@@ -301,22 +298,22 @@ TEST_F(FileOperationTest, RenamesOneEntryWithinItsDirectory) {
   std::string a = tree.Write("a.txt", "a");
   tree.MakeDir("other");
   EXPECT_EQ(Do(kFoRename, {a}, {"b.txt"}).done, 1);
-  EXPECT_EQ(ReadFile(tree.Path("b.txt")), "a");
+  EXPECT_EQ(ReadFileText(tree.Sub("b.txt")), "a");
 
-  std::string b = tree.Path("b.txt");
-  EXPECT_EQ(Do(kFoRename, {b}, {tree.Path("other/c.txt")}).failed, 1);
-  EXPECT_EQ(Do(kFoRename, {tree.Path("*.txt")}, {tree.Path("c.txt")}).failed, 1);
-  EXPECT_EQ(Do(kFoRename, {b, b}, {tree.Path("c.txt")}).done, 0);
+  std::string b = tree.Sub("b.txt");
+  EXPECT_EQ(Do(kFoRename, {b}, {tree.Sub("other/c.txt")}).failed, 1);
+  EXPECT_EQ(Do(kFoRename, {tree.Sub("*.txt")}, {tree.Sub("c.txt")}).failed, 1);
+  EXPECT_EQ(Do(kFoRename, {b, b}, {tree.Sub("c.txt")}).done, 0);
   EXPECT_TRUE(Exists(b));
-  EXPECT_EQ(Do(kFoRename, {b}, {tree.Path("c.txt")}).done, 1);
-  EXPECT_EQ(ReadFile(tree.Path("c.txt")), "a");
+  EXPECT_EQ(Do(kFoRename, {b}, {tree.Sub("c.txt")}).done, 1);
+  EXPECT_EQ(ReadFileText(tree.Sub("c.txt")), "a");
 }
 
 TEST_F(FileOperationTest, SilentOperationsPrintNothing) {
   std::string a = tree.Write("a", "a");
-  Do(kFoCopy, {a, tree.Path("missing")}, {tree.Path("out")},
+  Do(kFoCopy, {a, tree.Sub("missing")}, {tree.Sub("out")},
      kFofNoConfirmation | kFofSilent | kFofNoErrorUi);
-  EXPECT_TRUE(Exists(tree.Path("out/a")));
+  EXPECT_TRUE(Exists(tree.Sub("out/a")));
   EXPECT_EQ(sink.Text(), "");
 }
 

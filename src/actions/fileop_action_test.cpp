@@ -5,14 +5,12 @@
 #include <thread>
 
 #include "platform/top_windows.h"
-#include "scratch_dir.h"
+#include "temp_dir.h"
 #include "xvfb.h"
 
 namespace sentrel {
 namespace {
 
-using testing::Exists;
-using testing::ReadFile;
 
 class FileOpActionTest : public ::testing::Test {
  protected:
@@ -22,7 +20,7 @@ class FileOpActionTest : public ::testing::Test {
                                const std::string& display = "") {
     auto action = CreateAction(kFileOpAction);
     auto* op = static_cast<FileOpAction*>(action.get());
-    op->SetTrashDir(dir.Path("Trash"));
+    op->SetTrashDir(dir.Sub("Trash"));
     op->SetDisplay(display);
     for (const std::string& line : lines) OfferLine(action->Params(), line + "\n");
     return action;
@@ -34,7 +32,7 @@ class FileOpActionTest : public ::testing::Test {
     return files;
   }
 
-  testing::ScratchDir dir;
+  TempDir dir;
   CapturingSink sink;
   Services services;
   std::atomic<bool> stop{false};
@@ -54,16 +52,16 @@ TEST_F(FileOpActionTest, OneOperationPerFileOrOneForTheWholeBatch) {
   EXPECT_TRUE(Exists(files[1].Name) && Exists(files[2].Name));
 
   files = Files({"a", "b", "c"});
-  Make({"OpIndex=0", "OpSource=%(%File;%)", "OpDestination=" + dir.Path("backup")})
+  Make({"OpIndex=0", "OpSource=%(%File;%)", "OpDestination=" + dir.Sub("backup")})
       ->Run(files, ctx);
-  EXPECT_EQ(ReadFile(dir.Path("backup/a")), "a");
-  EXPECT_EQ(ReadFile(dir.Path("backup/c")), "c");
+  EXPECT_EQ(ReadFileText(dir.Sub("backup/a")), "a");
+  EXPECT_EQ(ReadFileText(dir.Sub("backup/c")), "c");
 
   // A per-file destination built from the file's own name.
   Make({"OpIndex=1", "OpSource=%File", "OpSingleArg=1",
         "OpDestination=%File=\"'/'P'/moved/'N'.old'\""})
       ->Run(files, ctx);
-  EXPECT_EQ(ReadFile(dir.Path("moved/b.old")), "b");
+  EXPECT_EQ(ReadFileText(dir.Sub("moved/b.old")), "b");
   EXPECT_FALSE(Exists(files[1].Name));
 }
 

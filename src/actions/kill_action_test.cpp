@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/process.h"
-#include "scratch_dir.h"
+#include "temp_dir.h"
 #include "xvfb.h"
 
 namespace sentrel {
@@ -78,8 +78,8 @@ class KillActionTest : public ::testing::Test {
   }
 
   testing::Xvfb xvfb;
-  testing::ScratchDir tree;
-  std::string log = tree.Path("x.log");
+  TempDir tree;
+  std::string log = tree.Sub("x.log");
   std::vector<SpawnedProcess> helpers;
   CapturingSink sink;
   Services services = WithSink(&sink);

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "platform/process.h"
-#include "scratch_dir.h"
+#include "temp_dir.h"
 #include "xvfb.h"
 
 namespace sentrel {
@@ -50,15 +50,15 @@ class SoundActionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!IsExecutableProgram("aplay")) GTEST_SKIP() << "no aplay";
-    sink_path = dir.Path("sink.raw");
+    sink_path = dir.Sub("sink.raw");
     ASSERT_EQ(::mkfifo(sink_path.c_str(), 0600), 0);
     // Read and write: the pipe never reports an end while players come and go.
     fd = ::open(sink_path.c_str(), O_RDWR | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     dir.Write("asound.conf", "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \"" +
                                  sink_path + "\"\n  format \"raw\"\n}\n");
-    ::setenv("ALSA_CONFIG_PATH", dir.Path("asound.conf").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", dir.Path("cache").c_str(), 1);
+    ::setenv("ALSA_CONFIG_PATH", dir.Sub("asound.conf").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", dir.Sub("cache").c_str(), 1);
     services.messages = &console;
     reader = std::thread([this] {
       char buf[4096];
@@ -108,7 +108,7 @@ class SoundActionTest : public ::testing::Test {
     return static_cast<size_t>(std::count(h.begin(), h.end(), b));
   }
 
-  testing::ScratchDir dir;
+  TempDir dir;
   std::string sink_path;
   int fd = -1;
   std::thread reader;
@@ -124,31 +124,31 @@ class SoundActionTest : public ::testing::Test {
 };
 
 TEST_F(SoundActionTest, PlaysTheExpandedWaveFileOnceAndAMissingFileIsSilence) {
-  WriteWave(dir.Path("alert.wav"), 0x1212, 4000);
+  WriteWave(dir.Sub("alert.wav"), 0x1212, 4000);
   Make("WaveFile=%Path/nothing.wav\n");
-  Run({FileData(dir.Path("a.txt"), 0, 1, kStateAdded)});
+  Run({FileData(dir.Sub("a.txt"), 0, 1, kStateAdded)});
   EXPECT_TRUE(WaitUntil([&] { return !sound().Repeating(); }));
 
   Make("WaveFile=%Path/alert.wav\n");
-  Run({FileData(dir.Path("a.txt"), 0, 1, kStateAdded)});
+  Run({FileData(dir.Sub("a.txt"), 0, 1, kStateAdded)});
   ASSERT_TRUE(WaitUntil([&] { return CountBytes(0x12) == 8000; }));
   EXPECT_TRUE(WaitUntil([&] { return !sound().Repeating(); }));
   EXPECT_EQ(Heard(), std::string(8000, 0x12));
 }
 
 TEST_F(SoundActionTest, ANewPlayReplacesTheSoundStillPlaying) {
-  WriteWave(dir.Path("long.wav"), 0x1111, 400000);
-  WriteWave(dir.Path("short.wav"), 0x2222, 4000);
+  WriteWave(dir.Sub("long.wav"), 0x1111, 400000);
+  WriteWave(dir.Sub("short.wav"), 0x2222, 4000);
   // The sink does not listen yet: the long sound fills the pipe and then
   // waits, still playing, when the next play comes.
   hold = true;
-  Make("WaveFile=" + dir.Path("long.wav") + "\n");
+  Make("WaveFile=" + dir.Sub("long.wav") + "\n");
   Run();
   ASSERT_TRUE(WaitUntil([&] {
     int queued = 0;
     return ::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0;
   }));
-  OfferLine(action->Params(), "WaveFile=" + dir.Path("short.wav") + "\n");
+  OfferLine(action->Params(), "WaveFile=" + dir.Sub("short.wav") + "\n");
   Run();
   hold = false;
   ASSERT_TRUE(WaitUntil([&] { return CountBytes(0x22) == 8000; }));
@@ -159,16 +159,16 @@ TEST_F(SoundActionTest, ANewPlayReplacesTheSoundStillPlaying) {
 }
 
 TEST_F(SoundActionTest, RepeatsForTheIntervalAndEndsWithTheItem) {
-  WriteWave(dir.Path("tick.wav"), 0x3333, 400);
+  WriteWave(dir.Sub("tick.wav"), 0x3333, 400);
   // Plays at about 0 and 500 ms; the measured time may add one more.
-  Make("WaveFile=" + dir.Path("tick.wav") + "\nSndInterval=1\nSndPeriod=500\n");
+  Make("WaveFile=" + dir.Sub("tick.wav") + "\nSndInterval=1\nSndPeriod=500\n");
   Run();
   ASSERT_TRUE(WaitUntil([&] { return !sound().Repeating(); }));
   const size_t plays = CountBytes(0x33) / 800;
   EXPECT_GE(plays, 2u);
   EXPECT_LE(plays, 3u);
 
-  Make("WaveFile=" + dir.Path("tick.wav") + "\nSndInterval=3600\n");
+  Make("WaveFile=" + dir.Sub("tick.wav") + "\nSndInterval=3600\n");
   Run();
   ASSERT_TRUE(WaitUntil([&] { return CountBytes(0x33) > plays * 800; }));
   stop = true;  // the item is asked to end

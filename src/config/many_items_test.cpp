@@ -12,7 +12,8 @@
 #include "config/monitor_process.h"
 #include "monitor/chkdir.h"
 #include "monitor/chnotify.h"
-#include "temp_tree.h"
+#include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
@@ -57,14 +58,14 @@ size_t InotifyWatches() {
 }
 
 TEST(ManyItemsTest, AThousandRealTimeItemsStartAndStopTenTimes) {
-  TempTree tree;
+  TempDir tree;
   std::string conf;
   for (int i = 0; i < kItems; ++i) {
-    tree.Mkdir("i" + std::to_string(i));
+    tree.MakeDir("i" + std::to_string(i));
     conf += "IsDirectory=1\nFileName=" + tree.Root() + "i" + std::to_string(i) +
             "\nRealTime=1\nSubdir=1\nInterval=3600\nEOF\n";
   }
-  const std::string path = tree.Write("many.mon", conf).string();
+  const std::string path = tree.Write("many.mon", conf);
 
   // Kept past the test: if it fails half-way, item threads may still be
   // ending when it returns.

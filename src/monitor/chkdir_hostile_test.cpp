@@ -19,7 +19,8 @@
 #include "fake_clock.h"
 #include "monitor/chkdir.h"
 #include "recording_dir_item.h"
-#include "temp_tree.h"
+#include "temp_dir.h"
+#include "wait_until.h"
 #include "user_namespace.h"
 #include "without_override.h"
 
@@ -107,7 +108,7 @@ class HostileTreeTest : public ::testing::Test {
     EXPECT_TRUE(tracker_->WaitIdle(10000));
   }
 
-  TempTree tree_;
+  TempDir tree_;
   Services services_;
   std::shared_ptr<ThreadTracker> tracker_ = std::make_shared<ThreadTracker>();
   std::vector<std::shared_ptr<CheckDirThread>> started_;
@@ -281,7 +282,7 @@ TEST_F(HostileTreeTest, FolderMountedInsideItself) {
   if (!EnterUserNamespace(true)) GTEST_SKIP() << "no user namespace";
   tree_.Write("f");
   tree_.Write("sub/g");
-  tree_.Mkdir("sub/loop");
+  tree_.MakeDir("sub/loop");
   const std::string loop = tree_.Path("sub/loop").string();
   if (!BindMount(tree_.Root(), loop)) GTEST_SKIP() << "no bind mount";
   EXPECT_THAT(Recorded({"Subdir=1", "DirMonitoring=1"}),
@@ -289,13 +290,13 @@ TEST_F(HostileTreeTest, FolderMountedInsideItself) {
   auto item = Item({"Subdir=1", "RealTime=1"});
   item->Restart();
   EXPECT_EQ(item->WatchCount(), 2u);  // the root and sub
-  tree_.Mkdir("sub/new");
+  tree_.MakeDir("sub/new");
   EXPECT_TRUE(WaitUntil([&] { return item->WatchCount() == 3u; }));
   // Its watches are filed under their own names: the mount's going takes
   // none of them along.
   Unmount(loop);
   fs::remove(loop);
-  tree_.Mkdir("after");
+  tree_.MakeDir("after");
   EXPECT_TRUE(WaitUntil([&] { return item->WatchCount() == 4u; })) << item->WatchCount();
 }
 
@@ -382,7 +383,7 @@ TEST_F(HostileTreeTest, FolderChainsEndAtALimit) {
 TEST_F(HostileTreeTest, TimesAtTheEndsOfTime) {
   // Memory-backed file systems keep any 64-bit time; disks clamp it.
   const bool in_memory = fs::is_directory("/dev/shm");
-  TempTree disk;
+  TempDir disk;
   const std::string root =
       in_memory ? "/dev/shm/" + fs::path(tree_.Root()).parent_path().filename().string() + "-t/"
                 : tree_.Root();
@@ -439,8 +440,7 @@ TEST_F(HostileTreeTest, RootOfFourThousandCharacters) {
 
   const std::string conf = tree_.Write("long.mon", "IsDirectory=1\nFileName=" + root +
                                                        "\nSubdir=1\nRealTime=1\nInterval=3600\n"
-                                                       "Paused=1\nEOF\n")
-                               .string();
+                                                       "Paused=1\nEOF\n");
   MonitorProcess process(services_);
   ASSERT_TRUE(process.Load(conf));
   ASSERT_EQ(process.Monitors().size(), 1u);

@@ -11,7 +11,8 @@
 #include "config/monitor_process.h"
 #include "fake_clock.h"
 #include "platform/open_files.h"
-#include "temp_tree.h"
+#include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
@@ -49,7 +50,7 @@ class CheckDirTest : public ::testing::Test {
     return name.rfind(root, 0) == 0 ? name.substr(root.size()) : name;
   }
 
-  TempTree tree_;
+  TempDir tree_;
   Services services_;
   FileList last_;
 };
@@ -316,7 +317,7 @@ TEST_F(CheckDirTest, FilesInUseWaitUntilReleased) {
   Check(*item);
   tree_.Write("b", "2");
   tree_.Touch("a", seconds(-50));
-  tree_.Mkdir("dir");
+  tree_.MakeDir("dir");
 
   const std::string cmd = std::string(SENTREL_TEST_HELPER_DIR) + "/hold_files '" +
                           tree_.Path("a").string() + "' '" + tree_.Path("b").string() + "'";

@@ -13,7 +13,8 @@
 #include "monitor/chkdir.h"
 #include "platform/dir_watch.h"
 #include "recording_dir_item.h"
-#include "temp_tree.h"
+#include "temp_dir.h"
+#include "wait_until.h"
 #include "user_namespace.h"
 
 namespace sentrel {
@@ -25,8 +26,8 @@ using ::testing::UnorderedElementsAre;
 // Real-time items over trees that cannot all be watched: each watches what
 // it can, says nothing, and its interval finds every change.
 void ItemsOutOfWatchesCarryOn(int watchable) {
-  TempTree first, second;
-  for (const char* d : {"a", "b", "c", "d"}) first.Mkdir(d);
+  TempDir first, second;
+  for (const char* d : {"a", "b", "c", "d"}) first.MakeDir(d);
   CapturingSink sink;
   Services services;
   services.messages = &sink;
@@ -40,7 +41,7 @@ void ItemsOutOfWatchesCarryOn(int watchable) {
     }
   } running;
   auto& items = running.items;
-  for (const TempTree* tree : {&first, &second}) {
+  for (const TempDir* tree : {&first, &second}) {
     auto item = std::make_shared<RecordingDirItem>(false, services);
     item->ParseBlock(
         {"FileName=" + tree->Root() + "\n", "Subdir=1\n", "RealTime=1\n", "Interval=1\n"});
@@ -96,7 +97,7 @@ int ProcInt(const char* path) {
 // folders made meanwhile are watched from then on, and wakes its item,
 // whose check (which walks everything) sees every change.
 TEST(WatchPressureTest, QueueOverflowWakesAndRewatches) {
-  TempTree tree;
+  TempDir tree;
   tree.Write("a");
   tree.Write("b");
   tree.Write("changed");
@@ -158,8 +159,8 @@ TEST(WatchPressureTest, QueueOverflowWakesAndRewatches) {
 // folders it already watches under their own names, and when the news of
 // the replaced folder's end arrives, it would let go of them with it.
 TEST(WatchPressureTest, AFolderSwappedForALinkIsNotFollowed) {
-  TempTree tree;
-  tree.Mkdir("sub/inner");
+  TempDir tree;
+  tree.MakeDir("sub/inner");
   Counted deep(tree.Root(), true, true);
   ASSERT_TRUE(deep.watcher->Open());
   ASSERT_EQ(deep.watcher->WatchCount(), 3u);
@@ -185,9 +186,9 @@ TEST(WatchPressureTest, AFolderSwappedForALinkIsNotFollowed) {
 // folder's path then leads, through the link, to a folder that is watched
 // already under its own name, which must keep it.
 TEST(WatchPressureTest, AParentSwappedForALinkTakesNoWatchAlong) {
-  TempTree tree, elsewhere;
-  tree.Mkdir("q/c");
-  tree.Mkdir("p");
+  TempDir tree, elsewhere;
+  tree.MakeDir("q/c");
+  tree.MakeDir("p");
   Counted deep(tree.Root(), true, true);
   ASSERT_TRUE(deep.watcher->Open());
   ASSERT_EQ(deep.watcher->WatchCount(), 4u);

@@ -9,7 +9,8 @@
 
 #include "counted_watcher.h"
 #include "monitor/chkdir.h"
-#include "temp_tree.h"
+#include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
@@ -17,13 +18,13 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(ChangeNotifyTest, FileChangesWakeAndDirectoryNamesOnlyWhenAskedFor) {
-  TempTree tree;
+  TempDir tree;
   tree.Write("existing", "1");
   Counted files(tree.Root(), false, false), dirs(tree.Root(), false, true);
   ASSERT_TRUE(files.watcher->Open());
   ASSERT_TRUE(dirs.watcher->Open());
 
-  tree.Mkdir("newdir");
+  tree.MakeDir("newdir");
   EXPECT_TRUE(dirs.WokeUp());
   EXPECT_TRUE(files.StaysAsleep());
 
@@ -35,8 +36,8 @@ TEST(ChangeNotifyTest, FileChangesWakeAndDirectoryNamesOnlyWhenAskedFor) {
 }
 
 TEST(ChangeNotifyTest, SubtreeWatchesFollowNewAndRemovedDirectories) {
-  TempTree tree;
-  tree.Mkdir("old/inner");
+  TempDir tree;
+  tree.MakeDir("old/inner");
   Counted flat(tree.Root(), false, false), deep(tree.Root(), true, false);
   ASSERT_TRUE(flat.watcher->Open());
   ASSERT_TRUE(deep.watcher->Open());
@@ -47,7 +48,7 @@ TEST(ChangeNotifyTest, SubtreeWatchesFollowNewAndRemovedDirectories) {
   EXPECT_TRUE(flat.StaysAsleep());
 
   // A tree made in one go: the watcher lists what it may have missed.
-  tree.Mkdir("new/a/b");
+  tree.MakeDir("new/a/b");
   ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 6u; }));
   deep.wakes = 0;
   tree.Write("new/a/b/f");
@@ -62,7 +63,7 @@ TEST(ChangeNotifyTest, SubtreeWatchesFollowNewAndRemovedDirectories) {
 }
 
 TEST(ChangeNotifyTest, ADirectoryMovedInWakesASubtreeWatcher) {
-  TempTree tree, elsewhere;
+  TempDir tree, elsewhere;
   elsewhere.Write("full/a");
   Counted deep(tree.Root(), true, false);
   ASSERT_TRUE(deep.watcher->Open());
@@ -73,7 +74,7 @@ TEST(ChangeNotifyTest, ADirectoryMovedInWakesASubtreeWatcher) {
 
 TEST(ChangeNotifyTest, ManyWatchersShareOneInstance) {
   // More than the usual per-user limit of 128 watch instances.
-  TempTree tree;
+  TempDir tree;
   std::vector<std::unique_ptr<Counted>> all;
   for (int i = 0; i < 200; ++i) {
     all.push_back(std::make_unique<Counted>(tree.Root(), false, false));
@@ -87,7 +88,7 @@ TEST(ChangeNotifyTest, ManyWatchersShareOneInstance) {
 }
 
 TEST(ChangeNotifyTest, MissingRootNeverWakes) {
-  TempTree tree;
+  TempDir tree;
   Counted c(tree.Root() + "later/", true, true);
   EXPECT_FALSE(c.watcher->Open());
   tree.Write("later/f");
@@ -97,7 +98,7 @@ TEST(ChangeNotifyTest, MissingRootNeverWakes) {
 }
 
 TEST(ChangeNotifyTest, StoppingDuringABurstLeavesNothingBehind) {
-  TempTree tree;
+  TempDir tree;
   std::atomic<bool> done{false};
   std::thread writer([&] {
     for (int i = 0; !done; ++i) {
@@ -147,14 +148,14 @@ class RealTimeItemTest : public ::testing::Test {
     EXPECT_TRUE(tracker_->WaitIdle(5000));
   }
 
-  TempTree tree_, outside_;
+  TempDir tree_, outside_;
   Services services_;
   std::shared_ptr<ThreadTracker> tracker_ = std::make_shared<ThreadTracker>();
   std::vector<std::shared_ptr<CheckDirThread>> started_;
 };
 
 TEST_F(RealTimeItemTest, AChangeChecksLongBeforeTheInterval) {
-  tree_.Mkdir("sub");
+  tree_.MakeDir("sub");
   auto item = Start({"Subdir=1"});
   started_.push_back(item);
   ASSERT_TRUE(WaitUntil([&] { return item->Status() == 1; })) << "baseline";
@@ -164,13 +165,13 @@ TEST_F(RealTimeItemTest, AChangeChecksLongBeforeTheInterval) {
 }
 
 TEST_F(RealTimeItemTest, RestartPutsAFreshWatcherInPlace) {
-  tree_.Mkdir("a/b");
+  tree_.MakeDir("a/b");
   auto item = std::make_shared<CheckDirThread>(false, services_);
   item->ParseBlock({"FileName=" + tree_.Root() + "\n", "RealTime=1\n", "Subdir=1\n"});
   EXPECT_FALSE(item->WatcherRunning());
   item->Restart();
   EXPECT_EQ(item->WatchCount(), 3u);
-  tree_.Mkdir("c");
+  tree_.MakeDir("c");
   item->Restart();  // replaces the watcher, which lists the tree anew
   EXPECT_EQ(item->WatchCount(), 4u);
   EXPECT_TRUE(item->RebaselineSet());
