@@ -3,7 +3,9 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -70,10 +72,15 @@ class PosixConsoleInput final : public ConsoleInput {
     if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_saved_termios) == 0) {
       struct termios raw = g_saved_termios;
       raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-      raw.c_cc[VMIN] = 1;
+      // Reads never wait (poll does the waiting): input that poll announced
+      // can be gone before the read, since Ctrl-C flushes it and another
+      // reader of the terminal may take it, and a read that blocked then
+      // would leave every stop signal unanswered until the next key.
+      raw.c_cc[VMIN] = 0;
       raw.c_cc[VTIME] = 0;
       if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
         g_saved_terminal = true;
+        terminal_never_blocks_ = true;
         static bool registered = false;
         if (!registered) {
           registered = true;
@@ -106,10 +113,16 @@ class PosixConsoleInput final : public ConsoleInput {
         return kStop;
       }
       if (n > 1 && fds[1].revents) {
+        const bool ended = fds[1].revents & (POLLHUP | POLLERR | POLLNVAL);
+        // The same vanishing input on a pipe: read only what is there.
+        if (!ended && !terminal_never_blocks_ && NothingToRead()) continue;
         unsigned char c;
         ssize_t got = read(STDIN_FILENO, &c, 1);
         if (got == 1) return c;
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        // A terminal that never blocks reads nothing when its input was
+        // flushed; only a hang-up ends it.
+        if (got == 0 && terminal_never_blocks_ && !ended) continue;
         // End of input (or an unreadable one): keep monitoring until a signal,
         // so that the program can run with its input closed, as a service.
         input_ended_ = true;
@@ -118,6 +131,17 @@ class PosixConsoleInput final : public ConsoleInput {
   }
 
  private:
+  // A pipe whose announced bytes are gone (a second reader took them). Files
+  // and devices are left to read: a file at its end polls ready for ever, so
+  // asking it would spin instead of ending the input.
+  static bool NothingToRead() {
+    struct stat st;
+    if (fstat(STDIN_FILENO, &st) != 0 || !S_ISFIFO(st.st_mode)) return false;
+    int available = 0;
+    return ioctl(STDIN_FILENO, FIONREAD, &available) == 0 && available == 0;
+  }
+
+  bool terminal_never_blocks_ = false;
   bool input_ended_ = false;
   int signal_fd_ = -1;
 };
