@@ -82,14 +82,15 @@ class ChildProcess {
     if (pid_ > 0 && !exited_) kill(pid_, sig);
   }
 
-  // Reads output until `needle` appears (true) or `ms` pass (false).
-  bool WaitForOutput(const std::string& needle, int ms = 20000) {
+  // Reads output until `needle` appears at or after `from` (true) or `ms`
+  // pass (false).
+  bool WaitForOutput(const std::string& needle, int ms = 20000, size_t from = 0) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (output_.find(needle) == std::string::npos) {
+    while (output_.find(needle, from) == std::string::npos) {
       int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                       end - std::chrono::steady_clock::now())
                                       .count());
-      if (left <= 0 || !ReadSome(left)) return output_.find(needle) != std::string::npos;
+      if (left <= 0 || !ReadSome(left)) return output_.find(needle, from) != std::string::npos;
     }
     return true;
   }

@@ -19,13 +19,37 @@ namespace sentrel {
 namespace {
 
 int g_signal_pipe[2] = {-1, -1};
+// The terminal's own settings, kept while key mode may be on, to be put back.
 std::atomic<bool> g_saved_terminal{false};
 struct termios g_saved_termios;
 
+// Whether this process may use the terminal on standard input: it is in the
+// terminal's foreground group, or the terminal has no job control for it
+// (not its controlling terminal).
+bool InForeground() {
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  return foreground < 0 || foreground == getpgrp();
+}
+
+// Changes the terminal without ever being stopped for it: a process that
+// touches its terminal from the background gets SIGTTOU, whose default is to
+// stop, and a monitor stopped that way (or on its way out) never resumes by
+// itself. Callers check InForeground first, so the shell's own settings are
+// not overwritten either.
+bool SetTerminal(const struct termios& settings) {
+  sigset_t ttou, previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  pthread_sigmask(SIG_BLOCK, &ttou, &previous);
+  const bool done = tcsetattr(STDIN_FILENO, TCSANOW, &settings) == 0;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return done;
+}
+
 void RestoreTerminal() {
-  if (g_saved_terminal.exchange(false)) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
-  }
+  // In the background the shell has taken the terminal back with its own
+  // settings; ours are not to be forced on it.
+  if (g_saved_terminal.exchange(false) && InForeground()) SetTerminal(g_saved_termios);
 }
 
 void OnStopSignal(int) {
@@ -40,18 +64,23 @@ void OnStopSignal(int) {
 
 class PosixConsoleInput final : public ConsoleInput {
  public:
-  PosixConsoleInput() {
+  PosixConsoleInput() : terminal_(isatty(STDIN_FILENO) == 1) {
     // The stop signals are blocked and read from a descriptor: no handler
     // runs at an arbitrary point, and no thread started later (they inherit
     // the mask) can be hit by one. Programs we start get a clean mask.
+    // SIGCONT still continues the process; read from the descriptor too, it
+    // says that the job came back (from Ctrl-Z, to the fore- or background),
+    // when the shell may have reset the terminal.
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGHUP);
-    if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) == 0) {
-      signal_fd_ = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
-      if (signal_fd_ < 0) pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+    sigset_t watched = stops;
+    sigaddset(&watched, SIGCONT);
+    if (pthread_sigmask(SIG_BLOCK, &watched, nullptr) == 0) {
+      signal_fd_ = signalfd(-1, &watched, SFD_CLOEXEC | SFD_NONBLOCK);
+      if (signal_fd_ < 0) pthread_sigmask(SIG_UNBLOCK, &watched, nullptr);
     }
     if (signal_fd_ < 0) {
       // Without signalfd: a handler that writes to a pipe.
@@ -69,25 +98,10 @@ class PosixConsoleInput final : public ConsoleInput {
     // not end the monitor.
     signal(SIGPIPE, SIG_IGN);
 
-    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_saved_termios) == 0) {
-      struct termios raw = g_saved_termios;
-      raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-      // Reads never wait (poll does the waiting): input that poll announced
-      // can be gone before the read, since Ctrl-C flushes it and another
-      // reader of the terminal may take it, and a read that blocked then
-      // would leave every stop signal unanswered until the next key.
-      raw.c_cc[VMIN] = 0;
-      raw.c_cc[VTIME] = 0;
-      if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
-        g_saved_terminal = true;
-        terminal_never_blocks_ = true;
-        static bool registered = false;
-        if (!registered) {
-          registered = true;
-          atexit(RestoreTerminal);
-        }
-      }
-    }
+    // Started in the background (`sentrel my.mon &`), the program leaves the
+    // terminal alone and monitors; key mode starts when it is brought to the
+    // foreground.
+    if (InForeground()) EnterKeyMode();
   }
   ~PosixConsoleInput() override {
     RestoreTerminal();
@@ -96,33 +110,39 @@ class PosixConsoleInput final : public ConsoleInput {
 
   int WaitKey() override {
     for (;;) {
+      const bool foreground = !terminal_ || InForeground();
+      if (foreground) EnterKeyMode();
+      const bool take_keys = !input_ended_ && foreground;
       struct pollfd fds[2];
       int n = 0;
       const int stop_fd = signal_fd_ >= 0 ? signal_fd_ : g_signal_pipe[0];
       fds[n++] = {stop_fd, POLLIN, 0};
-      if (!input_ended_) fds[n++] = {STDIN_FILENO, POLLIN, 0};
-      int r = poll(fds, n, -1);
+      if (take_keys) fds[n++] = {STDIN_FILENO, POLLIN, 0};
+      // In the background the terminal belongs to the shell (reading it would
+      // stop the program); it is looked at again twice a second, to take keys
+      // once the program is in the foreground.
+      const int timeout_ms = !input_ended_ && !foreground ? 500 : -1;
+      int r = poll(fds, n, timeout_ms);
       if (r < 0) {
         if (errno == EINTR) continue;
         return kStop;
       }
       if (fds[0].revents & POLLIN) {
-        char drain[sizeof(struct signalfd_siginfo)];
-        while (read(stop_fd, drain, sizeof drain) > 0) {
-        }
-        return kStop;
+        if (TakeSignals(stop_fd)) return kStop;
+        continue;
       }
       if (n > 1 && fds[1].revents) {
+        if (terminal_ && !InForeground()) continue;  // sent to the background meanwhile
         const bool ended = fds[1].revents & (POLLHUP | POLLERR | POLLNVAL);
         // The same vanishing input on a pipe: read only what is there.
-        if (!ended && !terminal_never_blocks_ && NothingToRead()) continue;
+        if (!ended && !key_mode_ && NothingToRead()) continue;
         unsigned char c;
         ssize_t got = read(STDIN_FILENO, &c, 1);
         if (got == 1) return c;
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        // A terminal that never blocks reads nothing when its input was
-        // flushed; only a hang-up ends it.
-        if (got == 0 && terminal_never_blocks_ && !ended) continue;
+        // A terminal in key mode reads nothing when its input was flushed;
+        // only a hang-up ends it.
+        if (got == 0 && key_mode_ && !ended) continue;
         // End of input (or an unreadable one): keep monitoring until a signal,
         // so that the program can run with its input closed, as a service.
         input_ended_ = true;
@@ -131,6 +151,49 @@ class PosixConsoleInput final : public ConsoleInput {
   }
 
  private:
+  // Single keys without echo. Reads never wait (poll does the waiting):
+  // input that poll announced can be gone before the read, since Ctrl-C
+  // flushes it and another reader of the terminal may take it, and a read
+  // that blocked then would leave every stop signal unanswered until the
+  // next key. Checked at every wake-up, since the shell resets the terminal
+  // when the job is stopped with Ctrl-Z.
+  void EnterKeyMode() {
+    key_mode_ = false;
+    if (!terminal_) return;
+    struct termios now;
+    if (tcgetattr(STDIN_FILENO, &now) != 0) return;
+    if (g_saved_terminal && (now.c_lflag & (ICANON | ECHO)) == 0 && now.c_cc[VMIN] == 0 &&
+        now.c_cc[VTIME] == 0) {
+      key_mode_ = true;
+      return;
+    }
+    if (!g_saved_terminal) g_saved_termios = now;
+    struct termios keys = g_saved_termios;
+    keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    keys.c_cc[VMIN] = 0;
+    keys.c_cc[VTIME] = 0;
+    if (!SetTerminal(keys)) return;
+    key_mode_ = true;
+    g_saved_terminal = true;
+    static bool registered = false;
+    if (!registered) {
+      registered = true;
+      atexit(RestoreTerminal);
+    }
+  }
+
+  // Reads the pending signals; true when one of them is a stop signal.
+  static bool TakeSignals(int fd) {
+    bool stop = false;
+    struct signalfd_siginfo info;
+    ssize_t got;
+    while ((got = read(fd, &info, sizeof info)) > 0) {
+      // The pipe of the fallback carries stop signals only.
+      if (got != static_cast<ssize_t>(sizeof info) || info.ssi_signo != SIGCONT) stop = true;
+    }
+    return stop;
+  }
+
   // A pipe whose announced bytes are gone (a second reader took them). Files
   // and devices are left to read: a file at its end polls ready for ever, so
   // asking it would spin instead of ending the input.
@@ -141,7 +204,8 @@ class PosixConsoleInput final : public ConsoleInput {
     return ioctl(STDIN_FILENO, FIONREAD, &available) == 0 && available == 0;
   }
 
-  bool terminal_never_blocks_ = false;
+  const bool terminal_;
+  bool key_mode_ = false;
   bool input_ended_ = false;
   int signal_fd_ = -1;
 };

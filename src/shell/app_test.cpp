@@ -143,6 +143,38 @@ TEST_F(ConsoleProgramTest, TerminalIsQuietWhileWaitingAndRestoredAfterwards) {
   }
 }
 
+// Started as a background job (`sentrel my.mon &`) the program loads and
+// monitors without touching the terminal, which would stop it, ends on a
+// signal there, and takes keys once brought to the foreground with `fg`.
+TEST_F(ConsoleProgramTest, BackgroundJobMonitorsAndTakesKeysOnceInTheForeground) {
+  if (!std::filesystem::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1)";
+  const std::string sentrel = std::string(SENTREL_BINARY) + " " + Config("");
+  const std::string cmd = "set -m; " + sentrel + " & read line; kill -TERM $!; wait $!; "
+                          "echo first=$?; " + sentrel + " & read line; echo fore; "
+                          "fg >/dev/null; echo second=$?; "
+                          "stty -a | grep -o -- ' -\\?echo ' | head -1";
+  std::vector<std::string> env = env_;
+  env.push_back("SHELL=/bin/sh");
+  ChildProcess p({"/usr/bin/script", "-qec", cmd, "/dev/null"}, "", env);
+
+  ASSERT_TRUE(p.WaitForOutput("exit.")) << p.output();
+  p.Send("go\n");  // read by the shell, which then stops the job with SIGTERM
+  ASSERT_TRUE(p.WaitForOutput("first=")) << p.output();
+  const size_t second = p.output().find("first=");
+  ASSERT_TRUE(p.WaitForOutput("exit.", 20000, second)) << p.output();
+  p.Send("go\n");
+  ASSERT_TRUE(p.WaitForOutput("fore", 20000, second)) << p.output();
+  int code = -1;
+  for (int tries = 0; tries < 40 && code == -1; ++tries) {
+    p.Send("x");
+    code = p.WaitExit(500);
+  }
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(p.output().find("first=0"), std::string::npos) << p.output();
+  EXPECT_NE(p.output().find("second=0"), std::string::npos) << p.output();
+  EXPECT_NE(p.output().find(" echo "), std::string::npos) << p.output();
+}
+
 TEST_F(ConsoleProgramTest, ShippedDefaultConfigurationLoadsCleanly) {
   std::string shipped = (std::filesystem::path(SENTREL_BINARY).parent_path() / "default.mon").string();
   ChildProcess p({SENTREL_BINARY}, dir_.str(), env_);
