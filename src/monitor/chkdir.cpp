@@ -113,6 +113,11 @@ void CheckDirThread::StopNotify() {
   old.reset();
 }
 
+void CheckDirThread::FollowRoot(bool found, uint64_t device, uint64_t inode) {
+  std::lock_guard<std::mutex> lock(watcher_mu_);
+  if (watcher_) watcher_->Follow(found, device, inode);
+}
+
 bool CheckDirThread::WatcherRunning() {
   std::lock_guard<std::mutex> lock(watcher_mu_);
   return watcher_ != nullptr;
@@ -147,9 +152,13 @@ uint8_t CheckDirThread::Check() {
 
   std::string path = FileName().Value();
   DirectoryListing root;
-  if (root.Open(path)) {
-    uint64_t device = 0, inode = 0;
-    if (root.Identity(device, inode)) walk.folders.emplace_back(device, inode);
+  uint64_t device = 0, inode = 0;
+  const bool opened = root.Open(path);
+  const bool known = opened && root.Identity(device, inode);
+  // Before the walk, so that a change after the listing wakes the item.
+  FollowRoot(known, device, inode);
+  if (opened) {
+    if (known) walk.folders.emplace_back(device, inode);
     PathHasher hasher;
     hasher.Update(path);
     ScanDirectory(walk, root, path, hasher);

@@ -46,6 +46,7 @@ class CheckDirThread : public BaseMonitoring {
 
   void StartNotify();
   void StopNotify();
+  void FollowRoot(bool found, uint64_t device, uint64_t inode);
   bool WalkStopped() const { return Terminated() || RebaselineSet(); }
   void ScanDirectory(Walk& walk, DirectoryListing& dir, std::string& path,
                      const PathHasher& prefix);

@@ -42,6 +42,22 @@ void ChangeNotifyThread::Stop() {
   root_watch_ = -1;
 }
 
+bool ChangeNotifyThread::Follow(bool found, uint64_t device, uint64_t inode) {
+  std::lock_guard<std::recursive_mutex> lock(service_.mutex());
+  if (!open_) return false;
+  if (root_watch_ >= 0 && found &&
+      (!root_known_ || (device == root_device_ && inode == root_inode_))) {
+    return true;
+  }
+  if (!found && root_watch_ < 0 && paths_.empty()) return false;
+  // The watches follow the old folder wherever it went; they are let go.
+  ForgetTree(settings_.root);
+  root_watch_ = -1;
+  if (!found) return false;
+  WatchTree(settings_.root, true);
+  return root_watch_ >= 0;
+}
+
 size_t ChangeNotifyThread::WatchCount() {
   std::lock_guard<std::recursive_mutex> lock(service_.mutex());
   return paths_.size();
@@ -69,7 +85,11 @@ void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root, std::v
   auto known = paths_.find(wd);
   if (known != paths_.end() && known->second != path && SameFolder(known->second, path)) return;
   paths_[wd] = path;
-  if (is_root) root_watch_ = wd;
+  if (is_root) {
+    root_watch_ = wd;
+    DirectoryListing self;
+    root_known_ = self.Open(path, true) && self.Identity(root_device_, root_inode_);
+  }
   if (!settings_.subtree) return;
   if (!is_root && path.size() > settings_.root.size() &&
       static_cast<size_t>(std::count(path.begin() + static_cast<ptrdiff_t>(settings_.root.size()),

@@ -51,6 +51,11 @@ class ChangeNotifyThread final : private DirWatchClient {
   bool Open();
   // Ends every watch; once it returns, `wake` is never called again.
   void Stop();
+  // Told before each check what the root path leads to now (`found`, and the
+  // folder's identity). A root that was missing, removed, replaced or moved
+  // away since it was watched is watched again where the path leads, so
+  // that wake-ups come back with the folder. True when the root is watched.
+  bool Follow(bool found, uint64_t device, uint64_t inode);
   // How many directories are being watched.
   size_t WatchCount();
 
@@ -71,6 +76,9 @@ class ChangeNotifyThread final : private DirWatchClient {
   // Guarded by the service's mutex, like every callback.
   bool open_ = false;
   int root_watch_ = -1;
+  bool root_known_ = false;  // the watched root's identity, when it could be read
+  uint64_t root_device_ = 0;
+  uint64_t root_inode_ = 0;
   std::unordered_map<int, std::string> paths_;  // watch -> directory path ending in "/"
   void Fire(int64_t now);
 
