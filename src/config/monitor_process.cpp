@@ -49,6 +49,14 @@ std::shared_ptr<BaseMonitoring> MonitorProcess::CreateItem(int kind, bool paused
 bool MonitorProcess::Load(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
+  // A directory opens for reading here but cannot be read: it is not a
+  // configuration that loaded with no items.
+  const int first = std::fgetc(f);
+  if (first == EOF && std::ferror(f)) {
+    std::fclose(f);
+    return false;
+  }
+  if (first != EOF) std::ungetc(first, f);
 
   std::vector<std::string> block;
   IntParam kind("IsDirectory", 0, 0, 2);

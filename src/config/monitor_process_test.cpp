@@ -25,8 +25,9 @@ class LoadTest : public ::testing::Test {
   MonitorProcess process_{services_};
 };
 
-TEST_F(LoadTest, MissingFileFailsAndCreatesNothing) {
+TEST_F(LoadTest, MissingFileOrAFolderFailsAndCreatesNothing) {
   EXPECT_FALSE(process_.Load(dir_.Sub("absent.mon")));
+  EXPECT_FALSE(process_.Load(dir_.MakeDir("folder.mon")));
   EXPECT_TRUE(items().empty());
 }
 
