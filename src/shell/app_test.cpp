@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "child_process.h"
 #include "temp_dir.h"
@@ -21,6 +22,28 @@ class ConsoleProgramTest : public ::testing::Test {
     env_ = {"XDG_CONFIG_HOME=" + home_.str(), "LC_ALL=C"};
   }
   std::string Config(const std::string& text) { return dir_.Write("my.mon", text); }
+
+  // `shell_command` run by /bin/sh on a real terminal, a pseudo-terminal that
+  // `script` provides. `script` runs it with $SHELL, pinned so that the tests
+  // do not depend on the login shell of whoever runs them.
+  std::unique_ptr<ChildProcess> OnTerminal(const std::string& shell_command) {
+    std::vector<std::string> env = env_;
+    env.push_back("SHELL=/bin/sh");
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/script", "-qec", shell_command, "/dev/null"}, "", env);
+  }
+  // `script` may drop input that reaches it while it is still starting up
+  // on a loaded machine; the key is sent again until the terminal ends.
+  static int SendUntilExit(ChildProcess& p, const std::string& key) {
+    int code = -1;
+    for (int tries = 0; tries < 40 && code == -1; ++tries) {
+      p.Send(key);
+      code = p.WaitExit(500);
+    }
+    return code;
+  }
+  // A shell command that prints " echo " or " -echo ": the terminal's echo.
+  static constexpr const char* kShowEcho = "stty -a | grep -o -- ' -\\?echo ' | head -1";
 
   TempDir dir_, home_;
   std::vector<std::string> env_;
@@ -120,26 +143,14 @@ TEST_F(ConsoleProgramTest, TerminalIsQuietWhileWaitingAndRestoredAfterwards) {
     // Ctrl-C reaches the whole foreground group, the shell included; some
     // shells (dash) die of it while waiting, so the shell catches it and
     // goes on to report. A caught signal is reset to default in Sentrel.
-    std::string cmd = "trap : INT; " + std::string(SENTREL_BINARY) + " " + config +
-                      "; echo rc=$?; stty -a | grep -o -- ' -\\?echo ' | head -1";
-    // `script` runs the command with $SHELL; pin it so the test does not
-    // depend on the login shell of whoever runs it.
-    std::vector<std::string> env = env_;
-    env.push_back("SHELL=/bin/sh");
-    ChildProcess p({"/usr/bin/script", "-qec", cmd, "/dev/null"}, "", env);
-    ASSERT_TRUE(p.WaitForOutput("exit."));
-    p.Send("abc");
-    // `script` may drop input that reaches it while it is still starting up
-    // on a loaded machine; the key is sent again until the program ends.
-    int code = -1;
-    for (int tries = 0; tries < 40 && code == -1; ++tries) {
-      p.Send(stop);
-      code = p.WaitExit(500);
-    }
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(p.output().find("abc"), std::string::npos) << p.output();
-    EXPECT_NE(p.output().find("rc=0"), std::string::npos) << p.output();
-    EXPECT_NE(p.output().find(" echo "), std::string::npos) << p.output();
+    auto p = OnTerminal("trap : INT; " + std::string(SENTREL_BINARY) + " " + config +
+                        "; echo rc=$?; " + kShowEcho);
+    ASSERT_TRUE(p->WaitForOutput("exit."));
+    p->Send("abc");
+    EXPECT_EQ(SendUntilExit(*p, stop), 0);
+    EXPECT_EQ(p->output().find("abc"), std::string::npos) << p->output();
+    EXPECT_NE(p->output().find("rc=0"), std::string::npos) << p->output();
+    EXPECT_NE(p->output().find(" echo "), std::string::npos) << p->output();
   }
 }
 
@@ -149,30 +160,21 @@ TEST_F(ConsoleProgramTest, TerminalIsQuietWhileWaitingAndRestoredAfterwards) {
 TEST_F(ConsoleProgramTest, BackgroundJobMonitorsAndTakesKeysOnceInTheForeground) {
   if (!std::filesystem::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1)";
   const std::string sentrel = std::string(SENTREL_BINARY) + " " + Config("");
-  const std::string cmd = "set -m; " + sentrel + " & read line; kill -TERM $!; wait $!; "
-                          "echo first=$?; " + sentrel + " & read line; echo fore; "
-                          "fg >/dev/null; echo second=$?; "
-                          "stty -a | grep -o -- ' -\\?echo ' | head -1";
-  std::vector<std::string> env = env_;
-  env.push_back("SHELL=/bin/sh");
-  ChildProcess p({"/usr/bin/script", "-qec", cmd, "/dev/null"}, "", env);
+  auto p = OnTerminal("set -m; " + sentrel + " & read line; kill -TERM $!; wait $!; " +
+                      "echo first=$?; " + sentrel + " & read line; echo fore; " +
+                      "fg >/dev/null; echo second=$?; " + kShowEcho);
 
-  ASSERT_TRUE(p.WaitForOutput("exit.")) << p.output();
-  p.Send("go\n");  // read by the shell, which then stops the job with SIGTERM
-  ASSERT_TRUE(p.WaitForOutput("first=")) << p.output();
-  const size_t second = p.output().find("first=");
-  ASSERT_TRUE(p.WaitForOutput("exit.", 20000, second)) << p.output();
-  p.Send("go\n");
-  ASSERT_TRUE(p.WaitForOutput("fore", 20000, second)) << p.output();
-  int code = -1;
-  for (int tries = 0; tries < 40 && code == -1; ++tries) {
-    p.Send("x");
-    code = p.WaitExit(500);
-  }
-  EXPECT_EQ(code, 0);
-  EXPECT_NE(p.output().find("first=0"), std::string::npos) << p.output();
-  EXPECT_NE(p.output().find("second=0"), std::string::npos) << p.output();
-  EXPECT_NE(p.output().find(" echo "), std::string::npos) << p.output();
+  ASSERT_TRUE(p->WaitForOutput("exit.")) << p->output();
+  p->Send("go\n");  // read by the shell, which then stops the job with SIGTERM
+  ASSERT_TRUE(p->WaitForOutput("first=")) << p->output();
+  const size_t second = p->output().find("first=");
+  ASSERT_TRUE(p->WaitForOutput("exit.", 20000, second)) << p->output();
+  p->Send("go\n");
+  ASSERT_TRUE(p->WaitForOutput("fore", 20000, second)) << p->output();
+  EXPECT_EQ(SendUntilExit(*p, "x"), 0);
+  EXPECT_NE(p->output().find("first=0"), std::string::npos) << p->output();
+  EXPECT_NE(p->output().find("second=0"), std::string::npos) << p->output();
+  EXPECT_NE(p->output().find(" echo "), std::string::npos) << p->output();
 }
 
 TEST_F(ConsoleProgramTest, ShippedDefaultConfigurationLoadsCleanly) {
