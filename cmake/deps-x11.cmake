@@ -1,4 +1,8 @@
 # Xlib: the window list, titles and close requests of the terminate action.
+# Windows has its own window list.
+if(WIN32)
+  return()
+endif()
 find_package(X11 REQUIRED)
 target_link_libraries(sentrel_core PUBLIC X11::X11)
 

@@ -1,17 +1,13 @@
 #include "actions/exec_action.h"
 
-#include <filesystem>
-
 #include "actions/macros.h"
 #include "lang/lang.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 
 namespace sentrel {
 namespace {
-
-// Opens a document, a folder or an address with the program the desktop
-// associates with it.
-constexpr const char* kDesktopOpener = "xdg-open";
 
 bool IsSchemeChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -19,10 +15,11 @@ bool IsSchemeChar(char c) {
 }
 
 bool ExistsRelativeTo(const std::string& name, const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::path path(name);
-  if (path.is_relative() && !dir.empty()) path = std::filesystem::path(dir) / path;
-  return std::filesystem::exists(path, ec);
+  if (name.empty()) return false;
+  if (IsAbsolutePath(name) || dir.empty()) return StatTarget(name).exists();
+  std::string path = dir;
+  if (!IsPathSeparator(path.back())) path.push_back(kPathSeparator);
+  return StatTarget(path + name).exists();
 }
 
 }  // namespace
@@ -49,19 +46,9 @@ bool LooksLikeAddress(const std::string& command) {
   return true;
 }
 
-std::vector<std::string> CommandLineFor(const std::string& command, const std::string& dir,
-                                        std::vector<std::string> params) {
-  const bool open_with_desktop =
-      !IsExecutableProgram(command, dir) &&
-      (LooksLikeAddress(command) || ExistsRelativeTo(command, dir));
-  if (open_with_desktop) return {kDesktopOpener, command};
-  // A program, or a name that is nothing at all: then the start fails and
-  // nothing happens.
-  std::vector<std::string> argv;
-  argv.reserve(params.size() + 1);
-  argv.push_back(command);
-  for (std::string& p : params) argv.push_back(std::move(p));
-  return argv;
+bool OpensWithDesktop(const std::string& command, const std::string& dir) {
+  return !IsExecutableProgram(command, dir) &&
+         (LooksLikeAddress(command) || ExistsRelativeTo(command, dir));
 }
 
 void ExecAction::Run(const FileList& files, const RunContext& ctx) {
@@ -70,6 +57,10 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
   ProcessOptions options;
   options.directory = ExpandEnvironmentReferences(dir_->Value());
   options.null_streams = show_->Value() == kShowHidden;
+  options.show = show_->Value();
+  // A program, or a name that is nothing at all: then the start fails and
+  // nothing happens. A document or an address takes no parameters.
+  const bool document = OpensWithDesktop(command, options.directory);
   const int batch = multi_args_->Value() ? max_files_->Value() : 1;
   const int total = static_cast<int>(files.size());
 
@@ -77,9 +68,14 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
   do {
     MarkedText params;
     start += ExpandForBatch(files, params, params_->Value(), start, batch, ctx.services());
-    SpawnedProcess child = StartProcess(
-        CommandLineFor(command, options.directory, SplitArguments(params.text, params.literal)),
-        options);
+    SpawnedProcess child;
+    if (document) {
+      child = OpenWithDesktop(command, options);
+    } else {
+      std::vector<std::string> argv = SplitArguments(params.text, params.literal);
+      argv.insert(argv.begin(), command);
+      child = StartProcess(argv, options);
+    }
     if (wait_->Value() && child.valid()) {
       child.Wait([&ctx] { return ctx.StopRequested(); });
     }

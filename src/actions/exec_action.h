@@ -43,12 +43,11 @@ inline constexpr int kShowHidden = 3;
 // "mailto:") rather than a file.
 bool LooksLikeAddress(const std::string& command);
 
-// The argument vector that carries out "Command" (after its environment
-// references are replaced) with the split parameters: the program itself
-// when it is one; otherwise the desktop's opener with the document or
-// address, which takes no parameters.
-std::vector<std::string> CommandLineFor(const std::string& command, const std::string& dir,
-                                        std::vector<std::string> params);
+// Whether "Command" (after its environment references are replaced) is a
+// document or an address for the desktop to open, rather than a program to
+// start with the parameters: no program of that name, but an existing entry
+// (relative to "Dir") or an address.
+bool OpensWithDesktop(const std::string& command, const std::string& dir);
 
 }  // namespace sentrel
 

@@ -212,11 +212,11 @@ TEST_F(ExecActionTest, DocumentsAndAddressesGoToTheDesktopOpener) {
   EXPECT_EQ(Starts(), (std::vector<Start>{{doc}, {"https://example.org/a?b=1&c=2"}, {"notes.txt"}}));
 }
 
-TEST(ExecCommandLineTest, ProgramsTakeTheirParametersOpenersOnlyTheTarget) {
-  EXPECT_EQ(CommandLineFor("sh", "", {"-c", "x"}), (std::vector<std::string>{"sh", "-c", "x"}));
-  EXPECT_EQ(CommandLineFor("/", "", {"x"}), (std::vector<std::string>{"xdg-open", "/"}));
-  EXPECT_EQ(CommandLineFor("missing-thing", "", {"x"}),
-            (std::vector<std::string>{"missing-thing", "x"}));
+TEST(ExecCommandLineTest, ProgramsStartDocumentsAndAddressesOpen) {
+  EXPECT_FALSE(OpensWithDesktop(kRecordArgs, ""));
+  EXPECT_TRUE(OpensWithDesktop(kHelperDir, ""));  // a folder
+  EXPECT_TRUE(OpensWithDesktop("mailto:someone@example.org", ""));
+  EXPECT_FALSE(OpensWithDesktop("missing-thing", ""));
   EXPECT_TRUE(LooksLikeAddress("svn+ssh://x"));
   EXPECT_FALSE(LooksLikeAddress("C:/x"));
   EXPECT_FALSE(LooksLikeAddress("/usr/bin/a:b"));

@@ -49,19 +49,21 @@ bool HasWildcard(std::string_view name) {
 
 std::string Join(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
+  return IsPathSeparator(dir.back()) ? dir + name : dir + kPathSeparator + name;
 }
 
-// Trailing separators say nothing about the entry itself ("dir/" is "dir").
+// Trailing separators say nothing about the entry itself ("dir/" is "dir"),
+// except at the root.
 std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t keep = std::max<size_t>(1, PathRootLength(path));
+  while (path.size() > keep && IsPathSeparator(path.back())) path.pop_back();
   return path;
 }
 
 std::string ParentDir(const std::string& path) {
   std::string dir = DirectoryOf(path);
   if (dir.empty()) return ".";
-  return dir.size() > 1 ? dir.substr(0, dir.size() - 1) : dir;
+  return WithoutTrailingSlash(dir);
 }
 
 // Whether `path` is the directory `dir` or lies somewhere inside it.
@@ -69,8 +71,9 @@ bool IsSameOrInside(const std::string& path, const EntryInfo& dir) {
   std::string p = AbsolutePath(path);
   for (;;) {
     if (StatTarget(p).SameAs(dir)) return true;
-    if (p == "/") return false;
-    p = ParentDir(p);
+    const std::string parent = ParentDir(p);
+    if (parent == p || p.size() <= PathRootLength(p)) return false;
+    p = parent;
   }
 }
 
@@ -197,7 +200,7 @@ class Runner {
     std::string target = WithoutTrailingSlash(raw_target);
     const bool into_dir = StatTarget(target).type == EntryType::kDirectory ||
                           sources.size() > 1 || had_wildcard ||
-                          (!raw_target.empty() && raw_target.back() == '/');
+                          (!raw_target.empty() && IsPathSeparator(raw_target.back()));
     const std::string what = move ? "move " : "copy ";
     bool target_ready = false;
     for (const std::string& src : sources) {
@@ -372,15 +375,24 @@ class Runner {
   // manager put it back. Nothing is ever removed for good on this path.
   Outcome Trash(const std::string& path) {
     const std::string what = "move " + Quoted(path) + " to the trash";
-    if (env_.trash_dir.empty()) return Fail(what, "no trash folder");
     std::string abs = AbsolutePath(path);
+    std::string error;
+    switch (MoveToSystemTrash(abs, error)) {
+      case TrashOutcome::kDone:
+        Progress(kLngDelete, path);
+        return Outcome::kDone;
+      case TrashOutcome::kFailed:
+        return Fail(what, error);
+      case TrashOutcome::kNotHere:
+        break;  // the user's trash is ours to keep
+    }
+    if (env_.trash_dir.empty()) return Fail(what, "no trash folder");
     EntryInfo si = StatEntry(abs);
     if (si.type == EntryType::kDirectory && IsSameOrInside(env_.trash_dir, si)) {
       return Fail(what, "the trash is inside it");
     }
     const std::string files = env_.trash_dir + "/files";
     const std::string info = env_.trash_dir + "/info";
-    std::string error;
     if (!MakeDirectories(files, error) || !MakeDirectories(info, error)) return Fail(what, error);
 
     std::string content = "[Trash Info]\nPath=" + UrlPath(abs) +
@@ -446,7 +458,7 @@ class Runner {
       return;
     }
     // A bare name is a new name in the source's own directory.
-    if (dst.find('/') == std::string::npos) dst = DirectoryOf(src) + dst;
+    if (FindLastSeparator(dst) == std::string::npos) dst = DirectoryOf(src) + dst;
     EntryInfo si = StatEntry(src);
     if (!si.exists()) {
       Fail(what, "no such file or directory");

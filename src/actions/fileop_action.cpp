@@ -1,10 +1,37 @@
 #include "actions/fileop_action.h"
 
-#include "actions/desktop_dialogs.h"
 #include "actions/macros.h"
 #include "lang/lang.h"
+#include "platform/dialogs.h"
 
 namespace sentrel {
+namespace {
+
+// Asks the user in a question dialog of the graphical session. Without a
+// session, or when no dialog can be shown, nobody can be asked and the
+// answer is no.
+class DialogConfirmer final : public Confirmer {
+ public:
+  DialogConfirmer(const RunContext& ctx, std::string display)
+      : ctx_(ctx), display_(std::move(display)) {}
+
+  bool Confirm(const std::string& question) override {
+    if (display_.empty()) return false;
+    DialogRequest request;
+    request.title = Strings().TextAt(kLngFileOp);
+    request.text = question;
+    // A Wayland-only session has no X display name to pass on: the dialog
+    // finds the session by itself.
+    if (display_.find(':') != std::string::npos) request.display = display_;
+    return AskQuestion(request, [this] { return ctx_.StopRequested(); }) == DialogAnswer::kYes;
+  }
+
+ private:
+  const RunContext& ctx_;
+  std::string display_;
+};
+
+}  // namespace
 
 FileOpAction::FileOpAction() : Action(kLngFileOp) {
   op_index_ = AddParam<IntParam>("OpIndex", 0, 0, 3);

@@ -1,10 +1,11 @@
 #include "actions/list_action.h"
 
 #include <cstdio>
-#include <filesystem>
 
 #include "actions/macros.h"
 #include "lang/lang.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
 
 namespace sentrel {
 
@@ -20,7 +21,7 @@ void ListAction::Run(const FileList& files, const RunContext& ctx) {
   if (files.empty()) return;
   // Binary mode with explicit line ends: the list's lines end in carriage
   // return and line feed on every platform, as readers of it expect.
-  std::FILE* out = std::fopen(list_name_->Value().c_str(), list_append_->Value() ? "ab" : "wb");
+  std::FILE* out = OpenFile(list_name_->Value(), list_append_->Value() ? "ab" : "wb");
   if (out == nullptr) return;
   static constexpr size_t kBufferSize = 1 << 16;
   std::setvbuf(out, nullptr, _IOFBF, kBufferSize);
@@ -38,10 +39,10 @@ void ListAction::AfterRun(const RunContext&) {
   if (!list_delete_->Value()) return;
   // Only a file goes: a directory that happens to bear the name stays, as
   // a file deletion would leave it.
-  std::error_code ec;
-  const std::filesystem::path path(list_name_->Value());
-  if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) return;
-  std::filesystem::remove(path, ec);
+  const std::string& path = list_name_->Value();
+  if (path.empty() || StatEntry(path).type == EntryType::kDirectory) return;
+  std::string error;
+  RemoveFile(path, error);
 }
 
 std::string ListAction::Describe() const {

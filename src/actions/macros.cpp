@@ -80,7 +80,7 @@ PathPieces SplitPath(std::string_view path) {
   PathPieces p;
   if (path.size() >= 2 && path[1] == ':') p.drive = path.substr(0, 2);
   std::string_view rest = path.substr(p.drive.size());
-  const size_t slash = rest.rfind(kPathSeparator);
+  const size_t slash = FindLastSeparator(rest);
   std::string_view dir = slash == std::string_view::npos ? std::string_view() : rest.substr(0, slash + 1);
   const std::string_view name = rest.substr(dir.size());
   if (name == "." || name == "..") {
@@ -90,8 +90,8 @@ PathPieces SplitPath(std::string_view path) {
     p.base = name.substr(0, dot);
     if (dot != std::string_view::npos) p.extension = name.substr(dot + 1);
   }
-  if (!dir.empty() && dir.front() == kPathSeparator) dir.remove_prefix(1);
-  if (!dir.empty() && dir.back() == kPathSeparator) dir.remove_suffix(1);
+  if (!dir.empty() && IsPathSeparator(dir.front())) dir.remove_prefix(1);
+  if (!dir.empty() && IsPathSeparator(dir.back())) dir.remove_suffix(1);
   p.directory = dir;
   return p;
 }
@@ -101,9 +101,9 @@ std::string_view DirectoryFrom(std::string_view dir, long k) {
   if (k <= 0 || dir.empty()) return std::string_view();
   size_t at = 0;
   for (long skip = 1; skip < k; ++skip) {
-    const size_t slash = dir.find(kPathSeparator, at);
-    if (slash == std::string_view::npos) return std::string_view();
-    at = slash + 1;
+    while (at < dir.size() && !IsPathSeparator(dir[at])) ++at;
+    if (at == dir.size()) return std::string_view();
+    ++at;
   }
   return dir.substr(at);
 }
@@ -169,12 +169,12 @@ void EmitMacro(Macro macro, const std::string& param, const FileData& record,
       }
       break;
     case Macro::kName: {
-      const size_t slash = name.rfind(kPathSeparator);
+      const size_t slash = FindLastSeparator(name);
       out.Data(slash == std::string_view::npos ? name : name.substr(slash + 1));
       break;
     }
     case Macro::kPath: {
-      const size_t slash = name.rfind(kPathSeparator);
+      const size_t slash = FindLastSeparator(name);
       if (slash != std::string_view::npos) out.Data(name.substr(0, slash));
       break;
     }

@@ -5,9 +5,9 @@
 #include <system_error>
 #include <thread>
 
-#include "actions/desktop_dialogs.h"
 #include "actions/macros.h"
 #include "lang/lang.h"
+#include "platform/dialogs.h"
 #include "platform/wakeup.h"
 
 namespace sentrel {

@@ -5,6 +5,7 @@
 
 #include "monitor/chkdir.h"
 #include "monitor/chkfile.h"
+#include "platform/paths.h"
 #include "shell/text_util.h"
 
 namespace sentrel {
@@ -47,7 +48,7 @@ std::shared_ptr<BaseMonitoring> MonitorProcess::CreateItem(int kind, bool paused
 }
 
 bool MonitorProcess::Load(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = OpenFile(path, "rb");
   if (f == nullptr) return false;
   // A directory opens for reading here but cannot be read: it is not a
   // configuration that loaded with no items.

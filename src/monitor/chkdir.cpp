@@ -32,6 +32,9 @@ struct CheckDirThread::Walk {
   // mount's name, and the depth of the walk is its length.
   std::vector<std::pair<uint64_t, uint64_t>> folders;
   bool Walking(uint64_t device, uint64_t inode) const {
+    // An entry whose identity the listing does not tell is no folder met
+    // before (where it does not, links are never folders either).
+    if (device == 0 && inode == 0) return false;
     return std::find(folders.begin(), folders.end(), std::make_pair(device, inode)) !=
            folders.end();
   }
@@ -61,10 +64,10 @@ CheckDirThread::~CheckDirThread() { StopNotify(); }
 
 void CheckDirThread::Configure() {
   BaseMonitoring::Configure();
-  std::string root = FileName().Value();
+  std::string root = NativeSeparators(FileName().Value());
   if (root.empty()) root = CurrentDirectory();
-  // The current directory may be "/" itself: no second separator then.
-  if (root.empty() || root.back() != '/') root.push_back('/');
+  // The current directory may be the root itself: no second separator then.
+  if (root.empty() || !IsPathSeparator(root.back())) root.push_back(kPathSeparator);
   FileName().SetText(root);
 
   masks_.clear();
@@ -241,7 +244,7 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
       if (child.OpenChild(dir, e.name)) {
         process_all();
         path.append(e.name);
-        path.push_back('/');
+        path.push_back(kPathSeparator);
         PathHasher hasher = prefix;
         hasher.Update(std::string_view(path).substr(base));
         walk.folders.emplace_back(e.device, e.inode);
@@ -268,7 +271,8 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
     p.size = e.size;
     // Nobody can have a directory open the way the in-use test means, so a
     // directory always counts as in use.
-    p.in_use = walk.open_files && (e.is_directory || walk.open_files->Contains(e.device, e.inode));
+    p.in_use = walk.open_files &&
+               (e.is_directory || walk.open_files->InUse(path, e.name, e.device, e.inode));
     walk.previous->PrefetchSlot(p.id);
   }
   process_all();

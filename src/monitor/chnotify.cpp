@@ -2,20 +2,15 @@
 
 #include <algorithm>
 #include <mutex>
-#include <vector>
 
 #include "platform/dir_list.h"
 
 namespace sentrel {
 namespace {
 
-// Whether two paths lead to the same folder now.
-bool SameFolder(const std::string& a, const std::string& b) {
-  DirectoryListing da, db;
-  uint64_t dev_a = 0, ino_a = 0, dev_b = 0, ino_b = 0;
-  return da.Open(a, false) && db.Open(b, false) && da.Identity(dev_a, ino_a) &&
-         db.Identity(dev_b, ino_b) && dev_a == dev_b && ino_a == ino_b;
-}
+// More changed folders than this are no help to a check: it may as well
+// look everywhere.
+constexpr size_t kMaxChangedFolders = 4096;
 
 }  // namespace
 
@@ -26,11 +21,10 @@ ChangeNotifyThread::~ChangeNotifyThread() { Stop(); }
 
 bool ChangeNotifyThread::Open() {
   std::lock_guard<std::recursive_mutex> lock(service_.mutex());
-  if (open_) return root_watch_ >= 0;
+  if (open_) return service_.Watching(this);
   open_ = true;
   service_.Register(this);
-  WatchTree(settings_.root, true);
-  return root_watch_ >= 0;
+  return WatchRoot();
 }
 
 void ChangeNotifyThread::Stop() {
@@ -38,127 +32,60 @@ void ChangeNotifyThread::Stop() {
   if (!open_) return;
   open_ = false;
   service_.Unregister(this);
-  paths_.clear();
-  root_watch_ = -1;
+}
+
+bool ChangeNotifyThread::WatchRoot() {
+  TreeWatchOptions options;
+  options.subtree = settings_.subtree;
+  options.dir_names = settings_.dir_names;
+  options.max_depth = kMaxFolderDepth;
+  if (!service_.Watch(this, settings_.root, options)) return false;
+  DirectoryListing self;
+  root_known_ = self.Open(settings_.root, true) && self.Identity(root_device_, root_inode_);
+  return true;
 }
 
 bool ChangeNotifyThread::Follow(bool found, uint64_t device, uint64_t inode) {
   std::lock_guard<std::recursive_mutex> lock(service_.mutex());
   if (!open_) return false;
-  if (root_watch_ >= 0 && found &&
-      (!root_known_ || (device == root_device_ && inode == root_inode_))) {
+  const bool watching = service_.Watching(this);
+  if (watching && found && (!root_known_ || (device == root_device_ && inode == root_inode_))) {
     return true;
   }
-  if (!found && root_watch_ < 0 && paths_.empty()) return false;
+  if (!found && !watching && service_.WatchCount(this) == 0) return false;
   // The watches follow the old folder wherever it went; they are let go.
-  ForgetTree(settings_.root);
-  root_watch_ = -1;
+  service_.Unwatch(this);
   if (!found) return false;
-  WatchTree(settings_.root, true);
-  return root_watch_ >= 0;
+  return WatchRoot();
 }
 
 size_t ChangeNotifyThread::WatchCount() {
   std::lock_guard<std::recursive_mutex> lock(service_.mutex());
-  return paths_.size();
+  return open_ ? service_.WatchCount(this) : 0;
 }
 
-// The watch is added before the directory is listed, so that a subdirectory
-// created during the listing is caught by one or the other.
-void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root) {
-  std::vector<int> above;
-  WatchTree(path, is_root, above);
+ChangeNotifyThread::Changes ChangeNotifyThread::TakeChanges() {
+  std::lock_guard<std::recursive_mutex> lock(service_.mutex());
+  Changes out;
+  out.everything = everything_;
+  if (!everything_) out.folders.assign(folders_.begin(), folders_.end());
+  everything_ = false;
+  folders_.clear();
+  return out;
 }
 
-void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root, std::vector<int>& above) {
-  const int wd = service_.AddWatch(this, path, is_root);
-  if (wd < 0) return;
-  // A folder has one watch, whatever it is called: the watch of a folder
-  // being listed further up means this is that folder mounted again inside
-  // itself, and it was listed already.
-  if (std::find(above.begin(), above.end(), wd) != above.end()) return;
-  // Already watched under another name that still leads to it: the new
-  // name passed through a link (a parent replaced after the news left).
-  // The folder keeps its own name, or going with the link's would take
-  // its watch along. A name that no longer leads to it (moved while
-  // events were lost) gives way.
-  auto known = paths_.find(wd);
-  if (known != paths_.end() && known->second != path && SameFolder(known->second, path)) return;
-  paths_[wd] = path;
-  if (is_root) {
-    root_watch_ = wd;
-    DirectoryListing self;
-    root_known_ = self.Open(path, true) && self.Identity(root_device_, root_inode_);
-  }
-  if (!settings_.subtree) return;
-  if (!is_root && path.size() > settings_.root.size() &&
-      static_cast<size_t>(std::count(path.begin() + static_cast<ptrdiff_t>(settings_.root.size()),
-                                     path.end(), '/')) >= kMaxFolderDepth) {
-    return;  // as deep as the walk goes
-  }
-
-  DirectoryListing dir;
-  if (!dir.Open(path, is_root)) return;
-  std::vector<std::string> subdirs;
-  DirEntryInfo e;
-  while (dir.Next(e)) {
-    if (e.is_directory && e.name != "." && e.name != "..") subdirs.emplace_back(e.name);
-  }
-  above.push_back(wd);
-  for (const std::string& name : subdirs) WatchTree(path + name + "/", false, above);
-  above.pop_back();
-}
-
-void ChangeNotifyThread::ForgetTree(const std::string& path) {
-  std::vector<int> gone;
-  for (const auto& [wd, p] : paths_) {
-    if (p.compare(0, path.size(), path) == 0) gone.push_back(wd);
-  }
-  for (int wd : gone) {
-    service_.RemoveWatch(this, wd);
-    paths_.erase(wd);
-  }
-}
-
-void ChangeNotifyThread::OnDirEvent(const DirWatchEvent& ev) {
+void ChangeNotifyThread::OnTreeChange(const TreeChange& change) {
   if (!open_) return;
-  auto it = paths_.find(ev.watch);
-  if (it == paths_.end()) return;
-
-  if (ev.flags & kWatchGone) {
-    const bool root = ev.watch == root_watch_;
-    if (root) root_watch_ = -1;
-    // The service has let the watch go already, or will when it hears the
-    // kernel did; either way it is no longer ours.
-    service_.RemoveWatch(this, ev.watch);
-    paths_.erase(it);
-    if (root) Wake();
-    return;
+  if (change.kind != TreeChange::Kind::kEntry || folders_.size() >= kMaxChangedFolders) {
+    everything_ = true;
+    folders_.clear();
+  } else if (!everything_) {
+    folders_.emplace(change.folder);
   }
-
-  const bool is_dir = (ev.flags & kWatchIsDirectory) != 0;
-  if (is_dir && !ev.name.empty() && (ev.flags & kWatchNameChange) && settings_.subtree) {
-    const std::string child = it->second + std::string(ev.name) + "/";
-    if (ev.flags & kWatchEntryAppeared) {
-      WatchTree(child, false);
-    } else {
-      ForgetTree(child);
-    }
-  }
-  // With a subtree, a directory moved in or out brings or takes files
-  // along that no other event announces.
-  const bool carries_files = settings_.subtree && (ev.flags & kWatchNameChange);
-  if (!is_dir || settings_.dir_names || carries_files) Wake();
-}
-
-void ChangeNotifyThread::OnDirOverflow() {
-  if (!open_) return;
-  // Subdirectories created while events were lost have no watch yet.
-  if (settings_.subtree && root_watch_ >= 0) WatchTree(settings_.root, true);
   Wake();
 }
 
-void ChangeNotifyThread::OnDirTimer() {
+void ChangeNotifyThread::OnTreeTimer() {
   if (!open_ || !wake_pending_) return;
   const int64_t now = DirWatchService::NowMs();
   const int64_t quiet_at = last_change_ms_ + settings_.quiet_ms;

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/dir_watch.h"
@@ -19,16 +19,15 @@ namespace sentrel {
 constexpr size_t kMaxFolderDepth = 1024;
 
 // Wakes a directory item when something changes in its tree, so that it
-// checks at once instead of at the end of its interval. It carries no news
-// of what changed: the check walks everything anyway.
+// checks at once instead of at the end of its interval, and keeps which
+// folders the changes were in.
 //
-// The watches of every item share one system watch instance and one reader
-// thread (see DirWatchService); this object holds one item's share of them
-// and follows subdirectories as they are created, moved and removed.
-class ChangeNotifyThread final : private DirWatchClient {
+// The trees of every item are watched by one shared service with one
+// reader thread (see DirWatchService); this object holds one item's watch.
+class ChangeNotifyThread final : private TreeWatchClient {
  public:
   struct Settings {
-    std::string root;         // ends in "/"
+    std::string root;         // ends in a separator
     bool subtree = false;     // watch every subdirectory too
     bool dir_names = false;   // directory entries' own changes count
     // A change after `calm_ms` without any wakes at once. Changes that
@@ -38,6 +37,14 @@ class ChangeNotifyThread final : private DirWatchClient {
     int calm_ms = 50;
     int quiet_ms = 30;
     int max_delay_ms = 150;
+  };
+
+  // The folders changes were seen in since they were last taken.
+  struct Changes {
+    // News was lost or the root went: anything in the tree may have
+    // changed, and `folders` says nothing.
+    bool everything = false;
+    std::vector<std::string> folders;  // each ending in a separator
   };
 
   // `wake` is called on the shared reader thread; it must be quick.
@@ -56,31 +63,29 @@ class ChangeNotifyThread final : private DirWatchClient {
   // away since it was watched is watched again where the path leads, so
   // that wake-ups come back with the folder. True when the root is watched.
   bool Follow(bool found, uint64_t device, uint64_t inode);
-  // How many directories are being watched.
+  // How many system watches the tree takes (see DirWatchService).
   size_t WatchCount();
+  // The changes seen since the last call, which start afresh.
+  Changes TakeChanges();
 
  private:
-  void OnDirEvent(const DirWatchEvent& event) override;
-  void OnDirOverflow() override;
-  void OnDirTimer() override;
+  void OnTreeChange(const TreeChange& change) override;
+  void OnTreeTimer() override;
 
-  void WatchTree(const std::string& path, bool is_root);
-  // `above`: the watches of the folders being listed above `path`.
-  void WatchTree(const std::string& path, bool is_root, std::vector<int>& above);
-  void ForgetTree(const std::string& path);
+  bool WatchRoot();
   void Wake();
+  void Fire(int64_t now);
 
   DirWatchService& service_;
   const Settings settings_;
   const std::function<void()> wake_;
   // Guarded by the service's mutex, like every callback.
   bool open_ = false;
-  int root_watch_ = -1;
   bool root_known_ = false;  // the watched root's identity, when it could be read
   uint64_t root_device_ = 0;
   uint64_t root_inode_ = 0;
-  std::unordered_map<int, std::string> paths_;  // watch -> directory path ending in "/"
-  void Fire(int64_t now);
+  bool everything_ = false;
+  std::set<std::string> folders_;
 
   int64_t last_wake_ms_ = INT64_MIN / 2;
   int64_t last_change_ms_ = INT64_MIN / 2;

@@ -8,7 +8,7 @@
 namespace sentrel {
 
 bool HasWildcard(std::string_view path) {
-  size_t slash = path.rfind(kPathSeparator);
+  size_t slash = FindLastSeparator(path);
   std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
   return last.find_first_of("*?[") != std::string_view::npos;
 }

@@ -2,6 +2,8 @@
 #define SENTREL_PLATFORM_CONSOLE_INPUT_H_
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace sentrel {
 
@@ -9,7 +11,9 @@ namespace sentrel {
 // program like the exit key does.
 class ConsoleInput {
  public:
-  static constexpr int kStop = -1;  // SIGINT, SIGTERM or SIGHUP arrived
+  // SIGINT, SIGTERM or SIGHUP arrived; on Windows Ctrl-C, Ctrl-Break, the
+  // console window closed, log-off or shut-down.
+  static constexpr int kStop = -1;
 
   virtual ~ConsoleInput() = default;
   // Blocks until a key is pressed (returns its byte, 0..255) or a stop signal
@@ -20,8 +24,13 @@ class ConsoleInput {
 
 // Takes over standard input for key reading: a terminal is switched to
 // single-key, no-echo mode until the returned object is destroyed (and on
-// every other way out of the process). Installs the stop-signal handlers.
+// every other way out of the process); a Windows console gives its key
+// presses. Installs the stop-signal handlers.
 std::unique_ptr<ConsoleInput> OpenConsoleInput();
+
+// The program's arguments in UTF-8 (on Windows taken from the wide command
+// line, whatever the system's code page).
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Ends the process at once with `code` after flushing standard output, without
 // running static destructors that item threads may still depend on.

@@ -216,6 +216,10 @@ std::unique_ptr<ConsoleInput> OpenConsoleInput() {
   return std::make_unique<PosixConsoleInput>();
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 void ExitProcessNow(int code) {
   std::fflush(stdout);
   std::fflush(stderr);

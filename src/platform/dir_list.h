@@ -2,6 +2,7 @@
 #define SENTREL_PLATFORM_DIR_LIST_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,21 +12,25 @@ namespace sentrel {
 // the next call of Next.
 struct DirEntryInfo {
   std::string_view name;
-  bool is_directory = false;  // a real directory, never a link to one
-  bool hidden = false;        // a dot-name other than "." and ".."
+  bool is_directory = false;  // a real directory, never a link or junction
+  bool hidden = false;        // a dot-name other than "." and ".."; on
+                              // Windows the hidden attribute
   int64_t mtime_seconds = 0;  // last-write time, UTC, since the epoch
   int64_t mtime_nanoseconds = 0;
   int64_t size = 0;
+  // The entry's identity, where the listing tells it; 0 and 0 where it does
+  // not (Windows), and then no two entries count as the same.
   uint64_t device = 0;
   uint64_t inode = 0;
 };
 
 // Lists one directory, entry by entry, in the order the file system gives
 // them, "." and ".." included. A child is opened relative to its parent, so
-// the full path of a deep entry may be of any length.
+// the full path of a deep entry may be of any length. Links (on Windows every
+// reparse point: links and junctions) are entries, never directories.
 class DirectoryListing {
  public:
-  DirectoryListing() = default;
+  DirectoryListing();
   ~DirectoryListing();
   DirectoryListing(const DirectoryListing&) = delete;
   DirectoryListing& operator=(const DirectoryListing&) = delete;
@@ -40,14 +45,15 @@ class DirectoryListing {
   // The next entry; false at the end. An entry that vanishes before it can
   // be examined is passed over.
   bool Next(DirEntryInfo& out);
-  // The device and inode of the open directory; false when none is open.
+  // The identity of the open directory (device and inode; on Windows the
+  // volume and file index); false when none is open or it cannot be read.
   bool Identity(uint64_t& device, uint64_t& inode) const;
+
+  struct Impl;  // the system's directory stream
 
  private:
   void Close();
-  void* dir_ = nullptr;  // the system's directory stream
-  int fd_ = -1;
-  std::string name_buf_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace sentrel

@@ -8,25 +8,32 @@
 
 namespace sentrel {
 
+struct DirectoryListing::Impl {
+  DIR* dir = nullptr;
+  int fd = -1;
+  ~Impl() {
+    if (dir != nullptr) closedir(dir);  // closes fd too
+  }
+};
+
+DirectoryListing::DirectoryListing() = default;
 DirectoryListing::~DirectoryListing() { Close(); }
 
-void DirectoryListing::Close() {
-  if (dir_ != nullptr) closedir(static_cast<DIR*>(dir_));  // closes fd_ too
-  dir_ = nullptr;
-  fd_ = -1;
-}
+void DirectoryListing::Close() { impl_.reset(); }
 
 namespace {
 
-void* OpenStream(int fd, int& fd_out) {
+std::unique_ptr<DirectoryListing::Impl> OpenStream(int fd) {
   if (fd < 0) return nullptr;
   DIR* d = fdopendir(fd);
   if (d == nullptr) {
     close(fd);
     return nullptr;
   }
-  fd_out = fd;
-  return d;
+  auto impl = std::make_unique<DirectoryListing::Impl>();
+  impl->dir = d;
+  impl->fd = fd;
+  return impl;
 }
 
 }  // namespace
@@ -39,35 +46,34 @@ bool DirectoryListing::Open(const std::string& path, bool follow_link) {
     while (name.size() > 1 && name.back() == '/') name.pop_back();
   }
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow_link ? 0 : O_NOFOLLOW);
-  dir_ = OpenStream(open(name.c_str(), flags), fd_);
-  return dir_ != nullptr;
+  impl_ = OpenStream(open(name.c_str(), flags));
+  return impl_ != nullptr;
 }
 
 bool DirectoryListing::OpenChild(const DirectoryListing& parent, std::string_view name) {
   Close();
-  if (parent.fd_ < 0) return false;
-  name_buf_.assign(name);
-  dir_ = OpenStream(openat(parent.fd_, name_buf_.c_str(),
-                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
-                    fd_);
-  return dir_ != nullptr;
+  if (!parent.impl_) return false;
+  const std::string child(name);
+  impl_ = OpenStream(
+      openat(parent.impl_->fd, child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return impl_ != nullptr;
 }
 
 bool DirectoryListing::Identity(uint64_t& device, uint64_t& inode) const {
   struct stat st;
-  if (fd_ < 0 || fstat(fd_, &st) != 0) return false;
+  if (!impl_ || fstat(impl_->fd, &st) != 0) return false;
   device = static_cast<uint64_t>(st.st_dev);
   inode = static_cast<uint64_t>(st.st_ino);
   return true;
 }
 
 bool DirectoryListing::Next(DirEntryInfo& out) {
-  if (dir_ == nullptr) return false;
+  if (!impl_) return false;
   for (;;) {
-    struct dirent* e = readdir(static_cast<DIR*>(dir_));
+    struct dirent* e = readdir(impl_->dir);
     if (e == nullptr) return false;
     struct stat st;
-    if (fstatat(fd_, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone already
+    if (fstatat(impl_->fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone already
     out.name = e->d_name;
     const bool dots = e->d_name[0] == '.' &&
                       (e->d_name[1] == '\0' || (e->d_name[1] == '.' && e->d_name[2] == '\0'));

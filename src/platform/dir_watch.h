@@ -1,6 +1,7 @@
 #ifndef SENTREL_PLATFORM_DIR_WATCH_H_
 #define SENTREL_PLATFORM_DIR_WATCH_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -8,69 +9,87 @@
 
 namespace sentrel {
 
-// What a directory-watch event says changed in a watched directory.
-enum DirWatchFlags : uint32_t {
-  kWatchNameChange = 1,   // an entry was created, deleted or moved in or out
-  kWatchWriteChange = 2,  // an entry's content, times or attributes changed
-  kWatchIsDirectory = 4,  // the entry concerned is a directory
-  kWatchEntryAppeared = 8,  // created or moved in (with kWatchNameChange)
-  kWatchGone = 16,        // the watched directory itself is gone; its watch ended
+// What a tree watch tells its client.
+struct TreeChange {
+  enum class Kind : uint8_t {
+    kEntry,     // an entry of `folder` was created, deleted, moved or written
+    kLost,      // news was lost: anything in the tree may have changed
+    kRootGone,  // the watched folder itself is gone; its watch has ended
+  };
+  Kind kind = Kind::kEntry;
+  // The folder the change happened in: the root or a folder below it, its
+  // path ending in a separator. The root for kLost and kRootGone.
+  std::string_view folder;
+  // The entry's name inside `folder` (kEntry only).
+  std::string_view name;
 };
 
-struct DirWatchEvent {
-  int watch = -1;  // the watch it arrived on
-  uint32_t flags = 0;
-  std::string_view name;  // the entry inside the watched directory, if any
+// Which changes of a tree count.
+struct TreeWatchOptions {
+  // The folders below the root too, as deep as `max_depth` levels.
+  bool subtree = false;
+  size_t max_depth = 0;
+  // A folder's own name created, deleted or moved counts. Without it such a
+  // change still counts in a subtree watch (a folder moved in or out brings
+  // or takes files that nothing else announces), and otherwise does not.
+  // Files' names and writes (content, times) always count.
+  bool dir_names = false;
 };
 
-// Someone who watches directories through the shared service. The calls come
-// on the service's reader thread, with the service's mutex held.
-class DirWatchClient {
+// Someone who watches a tree through the shared service. The calls come on
+// the service's reader thread, with the service's mutex held.
+class TreeWatchClient {
  public:
-  virtual ~DirWatchClient() = default;
-  virtual void OnDirEvent(const DirWatchEvent& event) = 0;
-  // Events were lost: anything may have changed.
-  virtual void OnDirOverflow() = 0;
+  virtual ~TreeWatchClient() = default;
+  virtual void OnTreeChange(const TreeChange& change) = 0;
   // The delay asked for with SetTimer has passed.
-  virtual void OnDirTimer() = 0;
+  virtual void OnTreeTimer() = 0;
 };
 
-// One system watch instance and one reader thread shared by every client,
-// so that the number of watching items is not bounded by the per-user limit
-// of watch instances. A directory watched by several clients is one system
-// watch, removed when its last client lets it go.
+// One reader thread for every watched tree, so that the number of watching
+// items is not bounded by the system's limit of watch instances. How a tree
+// is watched is the system's matter: on Linux one inotify watch per folder,
+// followed as folders come and go (a folder watched by several clients is
+// one system watch); on Windows one handle on the root that the system
+// tells about the whole tree.
 //
 // Every member takes the service's mutex; it is recursive, so that a client
-// may add or remove watches from inside its callbacks. Once Unregister
-// returns, the client is never called again.
+// may call the service from inside its callbacks. Once Unregister returns,
+// the client is never called again.
 class DirWatchService {
  public:
   // The one service of the process; it lives until the process ends.
   static DirWatchService& Shared();
 
-  void Register(DirWatchClient* client);
-  // Removes the client's watches and timer.
-  void Unregister(DirWatchClient* client);
-  // Watches the directory at `path` (never through a link, except for
-  // `follow_link`) for `client`; the watch's number, or -1 when it cannot be
-  // watched.
-  int AddWatch(DirWatchClient* client, const std::string& path, bool follow_link);
-  void RemoveWatch(DirWatchClient* client, int watch);
-  // Calls the client's OnDirTimer once, `delay_ms` from now (replacing an
+  void Register(TreeWatchClient* client);
+  // Ends the client's watch and timer.
+  void Unregister(TreeWatchClient* client);
+  // Watches the tree at `root` (a path ending in a separator; a link in its
+  // last place is followed) for `client`, in place of what it watched
+  // before. False when the root cannot be watched.
+  bool Watch(TreeWatchClient* client, const std::string& root, const TreeWatchOptions& options);
+  // Ends the client's watch; it stays registered.
+  void Unwatch(TreeWatchClient* client);
+  // Whether the client's root is watched (it may have gone since).
+  bool Watching(TreeWatchClient* client);
+  // How many system watches the client's tree takes: one per watched folder
+  // on Linux, one for the whole tree on Windows; 0 while not watching.
+  size_t WatchCount(TreeWatchClient* client);
+  // Calls the client's OnTreeTimer once, `delay_ms` from now (replacing an
   // earlier request of the same client).
-  void SetTimer(DirWatchClient* client, int delay_ms);
+  void SetTimer(TreeWatchClient* client, int delay_ms);
   // Milliseconds on the clock the timers run by.
   static int64_t NowMs();
 
   std::recursive_mutex& mutex();
 
-  // How many times the system said events were lost.
+  // How many times the system said news was lost.
   uint64_t OverflowCount();
   // For tests: the next `n` new system watches are made, later ones are
   // refused as when the user's watches are used up; -1 lifts the limit.
   void FailWatchesAfterForTesting(int n);
-  // For tests: tells every client that events were lost, as the system
-  // does when its queue is full.
+  // For tests: tells every client that news was lost, as the system does
+  // when its queue is full.
   void InjectOverflowForTesting();
 
   struct Impl;

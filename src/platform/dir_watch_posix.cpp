@@ -12,18 +12,41 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/dir_list.h"
 #include "platform/dir_watch.h"
 
 namespace sentrel {
+namespace {
+
+constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR;
+
+// Whether two paths lead to the same folder now.
+bool SameFolder(const std::string& a, const std::string& b) {
+  DirectoryListing da, db;
+  uint64_t dev_a = 0, ino_a = 0, dev_b = 0, ino_b = 0;
+  return da.Open(a, false) && db.Open(b, false) && da.Identity(dev_a, ino_a) &&
+         db.Identity(dev_b, ino_b) && dev_a == dev_b && ino_a == ino_b;
+}
+
+// One client's tree: a watch per folder, by the path it was reached by.
+struct Tree {
+  std::string root;  // ends in "/"
+  TreeWatchOptions options;
+  int root_watch = -1;
+  std::unordered_map<int, std::string> paths;  // watch -> folder path ending in "/"
+};
+
+}  // namespace
 
 struct DirWatchService::Impl {
   std::recursive_mutex mu;
   int fd = -1;
   int wake_fd = -1;
   bool reader_started = false;
-  std::unordered_set<DirWatchClient*> clients;
-  std::unordered_map<int, std::vector<DirWatchClient*>> by_watch;
-  std::unordered_map<DirWatchClient*, int64_t> timers;
+  std::unordered_map<TreeWatchClient*, Tree> clients;
+  std::unordered_map<int, std::vector<TreeWatchClient*>> by_watch;
+  std::unordered_map<TreeWatchClient*, int64_t> timers;
   uint64_t overflows = 0;
   int watch_budget = -1;  // new watches a test still allows; -1: no limit
 
@@ -38,14 +61,16 @@ struct DirWatchService::Impl {
     ssize_t n = write(wake_fd, &one, sizeof one);
     (void)n;  // a full counter already wakes the reader
   }
+
+  int AddWatch(TreeWatchClient* client, const std::string& path, bool follow_link);
+  void RemoveWatch(TreeWatchClient* client, int watch);
+  void WatchTree(TreeWatchClient* client, Tree& tree, const std::string& path, bool is_root);
+  void WatchTree(TreeWatchClient* client, Tree& tree, const std::string& path, bool is_root,
+                 std::vector<int>& above);
+  void ForgetTree(TreeWatchClient* client, Tree& tree, const std::string& path);
+  void ForgetAll(TreeWatchClient* client, Tree& tree);
+  void OnEvent(TreeWatchClient* client, Tree& tree, const struct inotify_event& ev);
 };
-
-namespace {
-
-constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
-                                IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR;
-
-}  // namespace
 
 DirWatchService& DirWatchService::Shared() {
   // Never destroyed: item threads may still stop their watchers while the
@@ -80,31 +105,56 @@ void DirWatchService::Impl::StartReader() {
   }
 }
 
-void DirWatchService::Register(DirWatchClient* client) {
+void DirWatchService::Register(TreeWatchClient* client) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
   impl_->StartReader();
-  impl_->clients.insert(client);
+  impl_->clients.try_emplace(client);
 }
 
-void DirWatchService::Unregister(DirWatchClient* client) {
+void DirWatchService::Unregister(TreeWatchClient* client) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
-  impl_->clients.erase(client);
-  impl_->timers.erase(client);
-  for (auto it = impl_->by_watch.begin(); it != impl_->by_watch.end();) {
-    auto& list = it->second;
-    list.erase(std::remove(list.begin(), list.end(), client), list.end());
-    if (list.empty()) {
-      inotify_rm_watch(impl_->fd, it->first);
-      it = impl_->by_watch.erase(it);
-    } else {
-      ++it;
-    }
+  auto it = impl_->clients.find(client);
+  if (it != impl_->clients.end()) {
+    impl_->ForgetAll(client, it->second);
+    impl_->clients.erase(it);
   }
+  impl_->timers.erase(client);
 }
 
-int DirWatchService::AddWatch(DirWatchClient* client, const std::string& path, bool follow_link) {
+bool DirWatchService::Watch(TreeWatchClient* client, const std::string& root,
+                            const TreeWatchOptions& options) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
-  if (impl_->fd < 0 || impl_->clients.count(client) == 0) return -1;
+  auto it = impl_->clients.find(client);
+  if (it == impl_->clients.end()) return false;
+  Tree& tree = it->second;
+  impl_->ForgetAll(client, tree);
+  tree.root = root;
+  tree.options = options;
+  impl_->WatchTree(client, tree, root, true);
+  return tree.root_watch >= 0;
+}
+
+void DirWatchService::Unwatch(TreeWatchClient* client) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
+  auto it = impl_->clients.find(client);
+  if (it != impl_->clients.end()) impl_->ForgetAll(client, it->second);
+}
+
+bool DirWatchService::Watching(TreeWatchClient* client) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
+  auto it = impl_->clients.find(client);
+  return it != impl_->clients.end() && it->second.root_watch >= 0;
+}
+
+size_t DirWatchService::WatchCount(TreeWatchClient* client) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
+  auto it = impl_->clients.find(client);
+  return it == impl_->clients.end() ? 0 : it->second.paths.size();
+}
+
+int DirWatchService::Impl::AddWatch(TreeWatchClient* client, const std::string& path,
+                                    bool follow_link) {
+  if (fd < 0) return -1;
   const uint32_t mask = kWatchMask | (follow_link ? 0u : IN_DONT_FOLLOW);
   // A trailing "/" makes the system follow a link in the last place despite
   // IN_DONT_FOLLOW: a folder swapped for a link would be watched through it.
@@ -112,30 +162,95 @@ int DirWatchService::AddWatch(DirWatchClient* client, const std::string& path, b
   if (!follow_link) {
     while (name.size() > 1 && name.back() == '/') name.pop_back();
   }
-  const int wd = inotify_add_watch(impl_->fd, name.c_str(), mask);
+  const int wd = inotify_add_watch(fd, name.c_str(), mask);
   if (wd < 0) return -1;
-  if (impl_->watch_budget >= 0 && impl_->by_watch.count(wd) == 0) {
-    if (impl_->watch_budget == 0) {
-      inotify_rm_watch(impl_->fd, wd);
+  if (watch_budget >= 0 && by_watch.count(wd) == 0) {
+    if (watch_budget == 0) {
+      inotify_rm_watch(fd, wd);
       return -1;
     }
-    --impl_->watch_budget;
+    --watch_budget;
   }
-  auto& list = impl_->by_watch[wd];
+  auto& list = by_watch[wd];
   if (std::find(list.begin(), list.end(), client) == list.end()) list.push_back(client);
   return wd;
 }
 
-void DirWatchService::RemoveWatch(DirWatchClient* client, int watch) {
-  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
-  auto it = impl_->by_watch.find(watch);
-  if (it == impl_->by_watch.end()) return;
+void DirWatchService::Impl::RemoveWatch(TreeWatchClient* client, int watch) {
+  auto it = by_watch.find(watch);
+  if (it == by_watch.end()) return;
   auto& list = it->second;
   list.erase(std::remove(list.begin(), list.end(), client), list.end());
   if (list.empty()) {
-    inotify_rm_watch(impl_->fd, watch);
-    impl_->by_watch.erase(it);
+    inotify_rm_watch(fd, watch);
+    by_watch.erase(it);
   }
+}
+
+// The watch is added before the folder is listed, so that a subfolder
+// created during the listing is caught by one or the other.
+void DirWatchService::Impl::WatchTree(TreeWatchClient* client, Tree& tree,
+                                      const std::string& path, bool is_root) {
+  std::vector<int> above;
+  WatchTree(client, tree, path, is_root, above);
+}
+
+void DirWatchService::Impl::WatchTree(TreeWatchClient* client, Tree& tree,
+                                      const std::string& path, bool is_root,
+                                      std::vector<int>& above) {
+  const int wd = AddWatch(client, path, is_root);
+  if (wd < 0) return;
+  // A folder has one watch, whatever it is called: the watch of a folder
+  // being listed further up means this is that folder mounted again inside
+  // itself, and it was listed already.
+  if (std::find(above.begin(), above.end(), wd) != above.end()) return;
+  // Already watched under another name that still leads to it: the new
+  // name passed through a link (a parent replaced after the news left).
+  // The folder keeps its own name, or going with the link's would take
+  // its watch along. A name that no longer leads to it (moved while
+  // events were lost) gives way.
+  auto known = tree.paths.find(wd);
+  if (known != tree.paths.end() && known->second != path && SameFolder(known->second, path)) {
+    return;
+  }
+  tree.paths[wd] = path;
+  if (is_root) tree.root_watch = wd;
+  if (!tree.options.subtree) return;
+  if (!is_root && path.size() > tree.root.size() &&
+      static_cast<size_t>(std::count(path.begin() + static_cast<ptrdiff_t>(tree.root.size()),
+                                     path.end(), '/')) >= tree.options.max_depth) {
+    return;  // as deep as the walk goes
+  }
+
+  DirectoryListing dir;
+  if (!dir.Open(path, is_root)) return;
+  std::vector<std::string> subdirs;
+  DirEntryInfo e;
+  while (dir.Next(e)) {
+    if (e.is_directory && e.name != "." && e.name != "..") subdirs.emplace_back(e.name);
+  }
+  above.push_back(wd);
+  for (const std::string& name : subdirs) WatchTree(client, tree, path + name + "/", false, above);
+  above.pop_back();
+}
+
+void DirWatchService::Impl::ForgetTree(TreeWatchClient* client, Tree& tree,
+                                       const std::string& path) {
+  std::vector<int> gone;
+  for (const auto& [wd, p] : tree.paths) {
+    if (p.compare(0, path.size(), path) == 0) gone.push_back(wd);
+  }
+  for (int wd : gone) {
+    RemoveWatch(client, wd);
+    tree.paths.erase(wd);
+    if (wd == tree.root_watch) tree.root_watch = -1;
+  }
+}
+
+void DirWatchService::Impl::ForgetAll(TreeWatchClient* client, Tree& tree) {
+  for (const auto& [wd, p] : tree.paths) RemoveWatch(client, wd);
+  tree.paths.clear();
+  tree.root_watch = -1;
 }
 
 uint64_t DirWatchService::OverflowCount() {
@@ -156,7 +271,7 @@ void DirWatchService::InjectOverflowForTesting() {
   impl_->Dispatch(ev);
 }
 
-void DirWatchService::SetTimer(DirWatchClient* client, int delay_ms) {
+void DirWatchService::SetTimer(TreeWatchClient* client, int delay_ms) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
   if (impl_->clients.count(client) == 0) return;
   impl_->timers[client] = NowMs() + delay_ms;
@@ -175,7 +290,7 @@ int DirWatchService::Impl::PollTimeout() {
 void DirWatchService::Impl::FireTimers() {
   std::lock_guard<std::recursive_mutex> lock(mu);
   const int64_t now = DirWatchService::NowMs();
-  std::vector<DirWatchClient*> due;
+  std::vector<TreeWatchClient*> due;
   for (auto it = timers.begin(); it != timers.end();) {
     if (it->second <= now) {
       due.push_back(it->first);
@@ -185,38 +300,81 @@ void DirWatchService::Impl::FireTimers() {
     }
   }
   // A callback may unregister another client: ask again before each call.
-  for (DirWatchClient* c : due) {
-    if (clients.count(c) != 0) c->OnDirTimer();
+  for (TreeWatchClient* c : due) {
+    if (clients.count(c) != 0) c->OnTreeTimer();
   }
 }
 
 void DirWatchService::Impl::Dispatch(const struct inotify_event& ev) {
   if (ev.mask & IN_Q_OVERFLOW) {
     ++overflows;
-    std::vector<DirWatchClient*> all(clients.begin(), clients.end());
-    for (DirWatchClient* c : all) {
-      if (clients.count(c) != 0) c->OnDirOverflow();
+    std::vector<TreeWatchClient*> all;
+    for (const auto& [client, tree] : clients) all.push_back(client);
+    for (TreeWatchClient* c : all) {
+      auto it = clients.find(c);
+      if (it == clients.end()) continue;
+      Tree& tree = it->second;
+      // Subfolders created while news was lost have no watch yet.
+      if (tree.options.subtree && tree.root_watch >= 0) WatchTree(c, tree, tree.root, true);
+      TreeChange change;
+      change.kind = TreeChange::Kind::kLost;
+      change.folder = tree.root;
+      c->OnTreeChange(change);
     }
     return;
   }
   auto it = by_watch.find(ev.wd);
   if (it == by_watch.end()) return;  // a watch already let go
-  DirWatchEvent out;
-  out.watch = ev.wd;
-  if (ev.len > 0) out.name = std::string_view(ev.name);
-  if (ev.mask & (IN_CREATE | IN_MOVED_TO)) out.flags |= kWatchNameChange | kWatchEntryAppeared;
-  if (ev.mask & (IN_DELETE | IN_MOVED_FROM)) out.flags |= kWatchNameChange;
-  if (ev.mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) out.flags |= kWatchWriteChange;
-  if (ev.mask & IN_ISDIR) out.flags |= kWatchIsDirectory;
-  std::vector<DirWatchClient*> targets = it->second;
+  const std::vector<TreeWatchClient*> targets = it->second;
+  if (ev.mask & IN_IGNORED) by_watch.erase(it);
+  for (TreeWatchClient* c : targets) {
+    auto tree = clients.find(c);
+    if (tree != clients.end()) OnEvent(c, tree->second, ev);
+  }
+}
+
+void DirWatchService::Impl::OnEvent(TreeWatchClient* client, Tree& tree,
+                                    const struct inotify_event& ev) {
+  auto it = tree.paths.find(ev.wd);
+  if (it == tree.paths.end()) return;
+
   if (ev.mask & (IN_IGNORED | IN_DELETE_SELF | IN_UNMOUNT)) {
-    out.flags |= kWatchGone;
-    if (ev.mask & IN_IGNORED) by_watch.erase(it);
+    // The folder is gone. Its parent tells of that, unless it is the root.
+    const bool root = ev.wd == tree.root_watch;
+    const std::string folder = it->second;
+    RemoveWatch(client, ev.wd);
+    tree.paths.erase(it);
+    if (root) {
+      tree.root_watch = -1;
+      TreeChange change;
+      change.kind = TreeChange::Kind::kRootGone;
+      change.folder = folder;
+      client->OnTreeChange(change);
+    }
+    return;
   }
-  if (out.flags == 0) return;
-  for (DirWatchClient* c : targets) {
-    if (clients.count(c) != 0) c->OnDirEvent(out);
+
+  const bool named = (ev.mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM)) != 0;
+  const bool written = (ev.mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) != 0;
+  if (!named && !written) return;
+  const bool is_dir = (ev.mask & IN_ISDIR) != 0;
+  const std::string_view name = ev.len > 0 ? std::string_view(ev.name) : std::string_view();
+  // Kept: the callbacks below may rewrite the tree's paths.
+  const std::string folder = it->second;
+  if (is_dir && !name.empty() && named && tree.options.subtree) {
+    const std::string child = folder + std::string(name) + "/";
+    if (ev.mask & (IN_CREATE | IN_MOVED_TO)) {
+      WatchTree(client, tree, child, false);
+    } else {
+      ForgetTree(client, tree, child);
+    }
   }
+  const bool counts = !is_dir || tree.options.dir_names || (tree.options.subtree && named);
+  if (!counts) return;
+  TreeChange change;
+  change.folder = folder;
+  change.name = name;
+  client->OnTreeChange(change);
 }
 
 void DirWatchService::Impl::Run() {

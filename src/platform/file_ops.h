@@ -19,8 +19,10 @@ struct EntryInfo {
   uint64_t inode = 0;
   int64_t size = 0;
   bool exists() const { return type != EntryType::kMissing; }
+  // Whether both are the very same entry. An identity the system did not
+  // tell (0) is never the same as another.
   bool SameAs(const EntryInfo& o) const {
-    return exists() && o.exists() && device == o.device && inode == o.inode;
+    return exists() && o.exists() && inode != 0 && device == o.device && inode == o.inode;
   }
 };
 
@@ -69,6 +71,12 @@ bool RemoveEmptyDirectory(const std::string& path, std::string& error);
 // Writes a new file with `content`, failing when the name already exists
 // (used to reserve a name atomically).
 bool CreateNewFile(const std::string& path, const std::string& content, std::string& error);
+
+// Where the system keeps a recycle bin of its own (Windows), moves the entry
+// there: kDone, or kFailed with the reason. kNotHere where the program keeps
+// the user's trash itself (Linux: the freedesktop trash).
+enum class TrashOutcome : uint8_t { kDone, kFailed, kNotHere };
+TrashOutcome MoveToSystemTrash(const std::string& path, std::string& error);
 
 // `path` made absolute against the current directory ("." and ".."
 // components and doubled separators removed, links not resolved).

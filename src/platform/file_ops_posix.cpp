@@ -366,4 +366,8 @@ std::string AbsolutePath(const std::string& path) {
   return out.empty() ? "/" : out;
 }
 
+TrashOutcome MoveToSystemTrash(const std::string&, std::string&) {
+  return TrashOutcome::kNotHere;
+}
+
 }  // namespace sentrel

@@ -2,34 +2,40 @@
 #define SENTREL_PLATFORM_OPEN_FILES_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 
 namespace sentrel {
 
-// Which files other processes hold open or locked, read once so that a whole
-// directory check asks the system a single time. Stands for the exclusive
-// open that tells whether a file is in use.
+// Tells whether the entries of a directory check are in use, standing for
+// the exclusive open that tells it one file at a time. Linux reads once
+// which files other processes hold open (/proc/<pid>/fd) or locked
+// (/proc/locks), so that a whole check asks the system a single time;
+// Windows tries the exclusive open of each entry asked about.
 class OpenFileTable {
  public:
-  // Reads every other process's open descriptors (/proc/<pid>/fd) and the
-  // lock table (/proc/locks). Processes we may not inspect are passed over.
+  // Gathers what the system tells at once. Processes we may not inspect are
+  // passed over.
   static OpenFileTable Read();
 
-  bool Contains(uint64_t device, uint64_t inode) const;
-  size_t size() const { return open_.size(); }
+  // Whether the entry `name` of the folder `folder` (its path, ending in a
+  // separator), which its listing gave the identity `device` and `inode`, is
+  // held by another process.
+  bool InUse(const std::string& folder, std::string_view name, uint64_t device,
+             uint64_t inode) const;
+  // How many open files the table knows (0 where nothing is gathered ahead).
+  size_t size() const;
+
+  struct Impl;
 
  private:
-  struct Hash {
-    size_t operator()(const std::pair<uint64_t, uint64_t>& k) const {
-      return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
-    }
-  };
-  std::unordered_set<std::pair<uint64_t, uint64_t>, Hash> open_;
+  std::shared_ptr<const Impl> impl_;
 };
 
-// Whether the file at `path` is in use by another process. A directory always
-// counts as in use. A path that cannot be examined is not in use.
+// Whether the file at `path` is in use by another process (on Windows: by
+// anyone, ourselves included, as an exclusive open sees it). A directory
+// always counts as in use. A path that cannot be examined is not in use.
 bool IsFileInUse(const std::string& path);
 
 }  // namespace sentrel

@@ -8,13 +8,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <unordered_set>
 
 #include "platform/open_files.h"
 
 namespace sentrel {
-namespace {
 
 using FileKey = std::pair<uint64_t, uint64_t>;
+
+struct OpenFileTable::Impl {
+  struct Hash {
+    size_t operator()(const FileKey& k) const {
+      return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
+    }
+  };
+  std::unordered_set<FileKey, Hash> open;
+};
+
+namespace {
+
 // Returns true to stop the scan.
 using Visitor = std::function<bool(const FileKey&)>;
 
@@ -98,19 +110,24 @@ bool ScanDescriptors(const Visitor& visit) {
 }  // namespace
 
 OpenFileTable OpenFileTable::Read() {
-  OpenFileTable table;
-  auto add = [&table](const FileKey& key) {
-    table.open_.insert(key);
+  auto impl = std::make_shared<Impl>();
+  auto add = [&impl](const FileKey& key) {
+    impl->open.insert(key);
     return false;
   };
   ScanDescriptors(add);
   ScanLocks(add);
+  OpenFileTable table;
+  table.impl_ = std::move(impl);
   return table;
 }
 
-bool OpenFileTable::Contains(uint64_t device, uint64_t inode) const {
-  return open_.count({device, inode}) != 0;
+bool OpenFileTable::InUse(const std::string&, std::string_view, uint64_t device,
+                          uint64_t inode) const {
+  return impl_ && impl_->open.count({device, inode}) != 0;
 }
+
+size_t OpenFileTable::size() const { return impl_ ? impl_->open.size() : 0; }
 
 bool IsFileInUse(const std::string& path) {
   struct stat st;

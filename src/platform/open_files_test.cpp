@@ -30,7 +30,7 @@ TEST(OpenFilesTest, InUseExactlyWhileAnotherProcessHoldsTheFile) {
     FileHolder holder(path, write);
     ASSERT_TRUE(holder.Started());
     EXPECT_TRUE(IsFileInUse(path));
-    EXPECT_TRUE(OpenFileTable::Read().Contains(st.st_dev, st.st_ino));
+    EXPECT_TRUE(OpenFileTable::Read().InUse(dir + "/", "data.log", st.st_dev, st.st_ino));
     holder.Release();
     EXPECT_FALSE(IsFileInUse(path));
   }

@@ -1,21 +1,53 @@
 #ifndef SENTREL_PLATFORM_PATHS_H_
 #define SENTREL_PLATFORM_PATHS_H_
 
+#include <cstddef>
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace sentrel {
+
+// The separator this platform writes between the pieces of a path: "\" on
+// Windows, "/" elsewhere.
+extern const char kPathSeparator;
+
+// Whether `c` separates the pieces of a path here. "/" does everywhere; on
+// Windows "\" does too, so that paths typed either way work.
+bool IsPathSeparator(char c);
+
+// Where the last separator of `path` is; npos without one.
+size_t FindLastSeparator(std::string_view path);
+
+// `path` with this platform's separator wherever a separator is written.
+std::string NativeSeparators(std::string_view path);
+
+// How long the root at the start of `path` is: 1 for "/"; on Windows 3 for
+// "C:\", 2 for "C:", and "\\server\share\" whole. 0 for a relative path.
+size_t PathRootLength(std::string_view path);
+
+// Whether `path` is absolute: "/..." on Linux; "C:\...", "\\server\share\..."
+// (and the "\\?\" forms) on Windows.
+bool IsAbsolutePath(std::string_view path);
 
 // The full path of the running executable, or the empty text if unknown.
 std::string ProgramPath();
 
-// The process's current directory, without a trailing separator (except "/").
+// The process's current directory, without a trailing separator (except at
+// the root, "/" or "C:\").
 std::string CurrentDirectory();
 
-// The per-user configuration folder: $XDG_CONFIG_HOME, else ~/.config.
+// The per-user configuration folder: $XDG_CONFIG_HOME, else ~/.config; on
+// Windows the roaming application data folder.
 std::string UserConfigHome();
 
-// The per-user data folder: $XDG_DATA_HOME, else ~/.local/share.
+// The per-user data folder: $XDG_DATA_HOME, else ~/.local/share; on Windows
+// the local application data folder.
 std::string UserDataHome();
+
+// Opens a file as fopen does, with the name in UTF-8 whatever the system's
+// own code page, and paths of any length.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 
 }  // namespace sentrel
 

@@ -35,6 +35,20 @@ std::string XdgDir(const char* var, const char* fallback_below_home) {
 
 }  // namespace
 
+const char kPathSeparator = '/';
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
+size_t FindLastSeparator(std::string_view path) { return path.rfind('/'); }
+
+std::string NativeSeparators(std::string_view path) { return std::string(path); }
+
+size_t PathRootLength(std::string_view path) {
+  return !path.empty() && path.front() == '/' ? 1 : 0;
+}
+
+bool IsAbsolutePath(std::string_view path) { return !path.empty() && path.front() == '/'; }
+
 std::string ProgramPath() {
   std::vector<char> buf(4096);
   for (;;) {
@@ -56,5 +70,9 @@ std::string CurrentDirectory() {
 
 std::string UserConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
 std::string UserDataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
 
 }  // namespace sentrel

@@ -1,7 +1,9 @@
 #ifndef SENTREL_PLATFORM_PROCESS_H_
 #define SENTREL_PLATFORM_PROCESS_H_
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,11 +17,15 @@ struct ProcessOptions {
   // true: standard input, output and error are the null device; false: the
   // program shares our console.
   bool null_streams = false;
+  // How a program's window is shown where programs have windows: 0 normal,
+  // 1 minimised, 2 maximised, 3 hidden.
+  int show = 0;
 };
 
 // A program started by StartProcess. A child that nobody waits for to the end
 // (the handle is dropped, or a wait is given up) is handed to a background
-// reaper, so no finished child stays behind as a zombie. Move-only.
+// reaper where the system needs one, so no finished child stays behind as a
+// zombie. Move-only.
 class SpawnedProcess {
  public:
   enum class WaitResult {
@@ -51,45 +57,64 @@ class SpawnedProcess {
   // ended it, -1 while unknown.
   int exit_status() const { return exit_status_; }
 
-  // Asks the program to end (SIGTERM), or ends it at once (SIGKILL). Does
-  // nothing once it has been waited for.
+  // Asks the program to end (SIGTERM; on Windows the close request to its
+  // windows, and an end at once for a program without any), or ends it at
+  // once (SIGKILL, TerminateProcess). Does nothing once it has been waited
+  // for.
   void Terminate(bool forced = false);
 
   // Gives the program up to the reaper; the handle becomes empty.
   void Detach();
 
  private:
-  friend SpawnedProcess StartProcess(const std::vector<std::string>&, const ProcessOptions&,
-                                   int*);
-  SpawnedProcess(int pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+  friend class ProcessStarter;  // the platform side's maker of handles
+  SpawnedProcess(int pid, intptr_t native) : pid_(pid), native_(native) {}
   void Reaped(int status);
 
   int pid_ = -1;
-  int pidfd_ = -1;  // a descriptor that becomes readable when the child ends
+  // The system's handle on the child: a descriptor that becomes readable
+  // when it ends (Linux), the process handle (Windows); -1 for none.
+  intptr_t native_ = -1;
   int exit_status_ = -1;
 };
 
 // Starts argv[0] with the arguments argv[1..], never through a shell. A name
-// without "/" is looked up in PATH. On failure returns an empty handle and,
-// when `error` is given, stores the system's error number there. The program
-// gets our environment, default signal handling, and none of our descriptors
-// besides the three standard streams.
+// without a separator is looked up in PATH (on Windows as the system looks
+// up programs, ".exe" added when the name has no extension); a relative name
+// with one is taken from the options' directory. On failure returns an empty
+// handle and, when `error` is given, stores the system's error number there.
+// The program gets our environment, default signal handling, and none of our
+// descriptors or handles besides the three standard streams. On Windows the
+// arguments are quoted into one command line by the rules its programs read
+// them with, so that each arrives as it is.
 SpawnedProcess StartProcess(const std::vector<std::string>& argv,
                           const ProcessOptions& options = ProcessOptions(),
                           int* error = nullptr);
 
-// Whether `name` is a program StartProcess can run: a name with "/" that is
-// an executable regular file (a relative one taken from `directory`, or from
-// our current directory when that is empty), or a name without "/" found as
-// such a file in PATH.
+// Opens a document, a folder or an address with the program the desktop
+// associates with it (xdg-open; on Windows the shell's "open"). The handle
+// holds the program started for it, when the system says which.
+SpawnedProcess OpenWithDesktop(const std::string& target,
+                               const ProcessOptions& options = ProcessOptions(),
+                               int* error = nullptr);
+
+// Whether `name` is a program StartProcess can run: a name with a separator
+// that is an executable regular file (a relative one taken from `directory`,
+// or from our current directory when that is empty), or a name without one
+// found as such a file in PATH. On Windows a program is an ".exe" or ".com"
+// file; anything else (a batch file too) is a document.
 bool IsExecutableProgram(const std::string& name, const std::string& directory = "");
 
-// Splits a parameter text into arguments with the quoting rules of the POSIX
-// shell and nothing else: blanks (space, tab, line feed) separate arguments;
-// '...' is literal; "..." is literal except that a backslash escapes $, `,
-// ", \ and a line break; outside quotes a backslash makes the next character
-// literal. Nothing is expanded: $, `, *, ~, ;, | and & are ordinary
-// characters. An unclosed quote runs to the end of the text.
+// Splits a parameter text into arguments with this platform's quoting rules
+// and nothing else. Linux: the rules of the POSIX shell: blanks (space, tab,
+// line feed) separate arguments; '...' is literal; "..." is literal except
+// that a backslash escapes $, `, ", \ and a line break; outside quotes a
+// backslash makes the next character literal. Nothing is expanded: $, `, *,
+// ~, ;, | and & are ordinary characters. Windows: the rules its programs read
+// their command line with: blanks separate, "..." groups (with "" inside
+// standing for one quote), backslashes are ordinary characters except before
+// a quote, where each pair gives one backslash and an odd one makes the quote
+// literal. An unclosed quote runs to the end of the text.
 std::vector<std::string> SplitArguments(std::string_view text);
 
 // The same, where characters whose `literal` flag is set are ordinary
@@ -100,11 +125,16 @@ std::vector<std::string> SplitArguments(std::string_view text);
 std::vector<std::string> SplitArguments(std::string_view text,
                                         const std::vector<bool>& literal);
 
+// The value of the environment variable `name` (on Windows its name ignores
+// case); nothing when it is not set.
+std::optional<std::string> EnvironmentVariable(const std::string& name);
+
 // Replaces every "%NAME%" whose NAME is set in the environment by its value.
 // Other text, and a reference to a variable that is not set, stay as written.
 std::string ExpandEnvironmentReferences(std::string_view text);
 
-// How many started programs the background reaper still waits for.
+// How many started programs the background reaper still waits for (none
+// where the system needs no reaper).
 int ChildrenAwaitingReap();
 
 }  // namespace sentrel

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -170,20 +171,26 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
 }  // namespace
 
+// Makes the handles of started children; a friend of SpawnedProcess.
+class ProcessStarter {
+ public:
+  static SpawnedProcess Make(int pid, int pidfd) { return SpawnedProcess(pid, pidfd); }
+};
+
 SpawnedProcess::SpawnedProcess(SpawnedProcess&& other) noexcept
-    : pid_(other.pid_), pidfd_(other.pidfd_), exit_status_(other.exit_status_) {
+    : pid_(other.pid_), native_(other.native_), exit_status_(other.exit_status_) {
   other.pid_ = -1;
-  other.pidfd_ = -1;
+  other.native_ = -1;
 }
 
 SpawnedProcess& SpawnedProcess::operator=(SpawnedProcess&& other) noexcept {
   if (this != &other) {
     Detach();
     pid_ = other.pid_;
-    pidfd_ = other.pidfd_;
+    native_ = other.native_;
     exit_status_ = other.exit_status_;
     other.pid_ = -1;
-    other.pidfd_ = -1;
+    other.native_ = -1;
   }
   return *this;
 }
@@ -192,19 +199,19 @@ SpawnedProcess::~SpawnedProcess() { Detach(); }
 
 void SpawnedProcess::Detach() {
   if (pid_ > 0) {
-    Reaper::Get().Adopt(pid_, pidfd_);
-  } else if (pidfd_ >= 0) {
-    close(pidfd_);
+    Reaper::Get().Adopt(pid_, static_cast<int>(native_));
+  } else if (native_ >= 0) {
+    close(static_cast<int>(native_));
   }
   pid_ = -1;
-  pidfd_ = -1;
+  native_ = -1;
 }
 
 void SpawnedProcess::Reaped(int status) {
   exit_status_ = status;
   pid_ = -1;
-  if (pidfd_ >= 0) close(pidfd_);
-  pidfd_ = -1;
+  if (native_ >= 0) close(static_cast<int>(native_));
+  native_ = -1;
 }
 
 bool SpawnedProcess::HasExited() {
@@ -238,8 +245,8 @@ SpawnedProcess::WaitResult SpawnedProcess::Wait(const std::function<bool()>& sto
       const int left = static_cast<int>(timeout_ms - spent);
       if (slice < 0 || left < slice) slice = left;
     }
-    if (pidfd_ >= 0) {
-      struct pollfd pfd = {pidfd_, POLLIN, 0};
+    if (native_ >= 0) {
+      struct pollfd pfd = {static_cast<int>(native_), POLLIN, 0};
       poll(&pfd, 1, slice);
     } else {
       SleepMs(slice < 0 || slice > 10 ? 10 : slice);
@@ -252,7 +259,9 @@ void SpawnedProcess::Terminate(bool forced) {
   const int sig = forced ? SIGKILL : SIGTERM;
   // The child is ours and not yet reaped, so its pid cannot have been reused.
 #ifdef SYS_pidfd_send_signal
-  if (pidfd_ >= 0 && syscall(SYS_pidfd_send_signal, pidfd_, sig, nullptr, 0) == 0) return;
+  if (native_ >= 0 && syscall(SYS_pidfd_send_signal, static_cast<int>(native_), sig, nullptr, 0) == 0) {
+    return;
+  }
 #endif
   kill(pid_, sig);
 }
@@ -300,7 +309,12 @@ SpawnedProcess StartProcess(const std::vector<std::string>& argv, const ProcessO
     if (error != nullptr) *error = rc;
     return SpawnedProcess();
   }
-  return SpawnedProcess(pid, OpenPidFd(pid));
+  return ProcessStarter::Make(pid, OpenPidFd(pid));
+}
+
+SpawnedProcess OpenWithDesktop(const std::string& target, const ProcessOptions& options,
+                               int* error) {
+  return StartProcess({"xdg-open", target}, options, error);
 }
 
 bool IsExecutableProgram(const std::string& name, const std::string& directory) {
@@ -320,10 +334,6 @@ bool IsExecutableProgram(const std::string& name, const std::string& directory) 
     if (end == std::string::npos) return false;
     begin = end + 1;
   }
-}
-
-std::vector<std::string> SplitArguments(std::string_view text) {
-  return SplitArguments(text, std::vector<bool>());
 }
 
 std::vector<std::string> SplitArguments(std::string_view text, const std::vector<bool>& literal) {
@@ -383,30 +393,10 @@ std::vector<std::string> SplitArguments(std::string_view text, const std::vector
   return out;
 }
 
-std::string ExpandEnvironmentReferences(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t open = text.find('%', i);
-    if (open == std::string_view::npos) break;
-    size_t close = text.find('%', open + 1);
-    if (close == std::string_view::npos) break;
-    out.append(text.substr(i, open - i));
-    const std::string name(text.substr(open + 1, close - open - 1));
-    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
-    if (value != nullptr) {
-      out.append(value);
-      i = close + 1;
-    } else {
-      // Not a reference: keep the "%" and look for one from the next "%" on,
-      // so that "100%%HOME%" still finds HOME.
-      out.append(text.substr(open, close - open));
-      i = close;
-    }
-  }
-  out.append(text.substr(i));
-  return out;
+std::optional<std::string> EnvironmentVariable(const std::string& name) {
+  const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
 }
 
 int ChildrenAwaitingReap() { return Reaper::Get().Count(); }

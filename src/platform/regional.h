@@ -29,19 +29,29 @@ struct RegionalSettings {
       "July",    "August",   "September", "October", "November", "December"};
 };
 
-// Applies the user's locale to the process (once, at start).
+// Applies the user's locale to the process (once, at start); on Windows also
+// lets the console show the program's UTF-8 text.
 void ApplyUserLocale();
 
-// Sets the date and time formats and separators of `r` from a locale's
+// Linux: sets the date and time formats and separators of `r` from a locale's
 // strftime formats (the date, the time, and the date-and-time format): the
 // short date from the first, the long and short time from the second, the
 // long date from the date part of the third with names written out.
 void ApplyLocaleFormats(RegionalSettings& r, const char* date_format, const char* time_format,
                         const char* date_time_format);
 
-// The settings of the locale in force; the C/POSIX locale gives the defaults
+// Windows: turns a locale's format picture ("dddd, MMMM d, yyyy",
+// "h:mm:ss tt") into the pattern form. Letters that are no field are quoted,
+// since letters are fields in the pattern form.
+std::string PatternFromPicture(const std::string& picture);
+
+// The settings of the user's locale; the C/POSIX locale gives the defaults
 // above.
 RegionalSettings UserRegionalSettings();
+
+// The first character of a date-time pattern that separates its fields
+// (ASCII punctuation outside quoted text), or `fallback`.
+char FirstSeparator(const std::string& pattern, char fallback);
 
 }  // namespace sentrel
 

@@ -41,8 +41,13 @@ class SettingsStore {
 // keeps its values in the file "values.reg".
 std::unique_ptr<SettingsStore> OpenSettingsStoreAt(const std::string& root);
 
-// The current user's store: $XDG_CONFIG_HOME (default ~/.config).
+// The current user's store: on Linux the directories under $XDG_CONFIG_HOME
+// (default ~/.config); on Windows the registry under
+// HKEY_CURRENT_USER\Software.
 std::unique_ptr<SettingsStore> OpenUserSettingsStore();
+
+// Windows: the registry store whose keys lie under HKEY_CURRENT_USER\`base`.
+std::unique_ptr<SettingsStore> OpenRegistrySettingsStore(const std::string& base);
 
 // Parses the text of a values file: one `"Name"=dword:0000000a` or
 // `"Name"="text"` per line (with `\\` and `\"` escapes in the texts).

@@ -9,8 +9,9 @@
 namespace sentrel {
 
 // Plays wave files through the sound system (a player program: aplay, else
-// paplay, else pw-play), one at a time: each new play stops the one this
-// player still plays. Any thread may call it.
+// paplay, else pw-play; on Windows the system's own asynchronous play, which
+// plays one sound of the process at a time), one at a time: each new play
+// stops the one this player still plays. Any thread may call it.
 class WavePlayer {
  public:
   WavePlayer() = default;
@@ -29,12 +30,12 @@ class WavePlayer {
   void StopLocked();
 
   std::mutex mu_;
-  SpawnedProcess current_;
+  SpawnedProcess current_;  // the player program, where one plays the sound
 };
 
-// The standard beep: a short tone through the sound system. Returns false
-// when no player could be started, so that the caller can ring the
-// terminal bell instead.
+// The standard beep: a short tone through the sound system (on Windows the
+// system's default beep). Returns false when none could be played, so that
+// the caller can ring the terminal bell instead.
 bool PlayBell(WavePlayer& player);
 
 }  // namespace sentrel

@@ -11,14 +11,17 @@ namespace sentrel {
 // A program's top-level window as the terminate action sees it: a title,
 // a way to ask it to close, and the process that owns it.
 struct TopWindow {
-  uint64_t id = 0;  // the X window, or the process id without a display
+  uint64_t id = 0;  // the X window, or the process id without a display; the
+                    // window handle on Windows
   std::string title;
 };
 
 // The desktop's top-level windows. With an X display these are the root
 // window's children in stacking order; without one, the user's own
 // processes stand for windows (the title is the command line, newest
-// process first), never process 1 and never this program.
+// process first), never process 1 and never this program. On Windows the
+// desktop's top-level windows in z-order; the forced end never ends this
+// program.
 class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
@@ -31,13 +34,14 @@ class WindowSystem {
 };
 
 // The X display named by DISPLAY when it can be opened, else the process
-// stand-in.
+// stand-in; on Windows the desktop's windows.
 std::unique_ptr<WindowSystem> OpenWindowSystem();
 
-// The X display named `display` (e.g. ":5"); none when it cannot be opened.
+// Linux: the X display named `display` (e.g. ":5"); none when it cannot be
+// opened.
 std::unique_ptr<WindowSystem> OpenX11Windows(const std::string& display);
 
-// The user's own processes as windows.
+// Linux: the user's own processes as windows.
 std::unique_ptr<WindowSystem> OpenProcessWindows();
 
 }  // namespace sentrel

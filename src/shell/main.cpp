@@ -5,7 +5,7 @@
 #include "shell/app.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv, argv + argc);
+  std::vector<std::string> args = sentrel::ProgramArguments(argc, argv);
   int code = sentrel::RunConsoleProgram(args);
   // Items still finishing their last action must not meet destroyed objects:
   // the process ends here without running static destructors.

@@ -8,13 +8,13 @@ char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 
 }  // namespace
 
 std::string DirectoryOf(std::string_view path) {
-  size_t slash = path.rfind(kPathSeparator);
+  size_t slash = FindLastSeparator(path);
   if (slash == std::string_view::npos) return std::string();
   return std::string(path.substr(0, slash + 1));
 }
 
 std::string FileNameOf(std::string_view path) {
-  size_t slash = path.rfind(kPathSeparator);
+  size_t slash = FindLastSeparator(path);
   if (slash == std::string_view::npos) return std::string(path);
   return std::string(path.substr(slash + 1));
 }

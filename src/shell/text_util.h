@@ -5,10 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace sentrel {
+#include "platform/paths.h"
 
-// The path separator of this platform.
-inline constexpr char kPathSeparator = '/';
+namespace sentrel {
 
 // The path up to and including its last separator; empty without one.
 // Paths are never cut: a long path is a valid path here.

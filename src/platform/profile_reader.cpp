@@ -1,7 +1,9 @@
-#include <fstream>
-#include <sstream>
-
+// The reader is the same on every platform: the file is read as bytes.
 #include "platform/profile_reader.h"
+
+#include <cstdio>
+
+#include "platform/paths.h"
 
 namespace sentrel {
 namespace {
@@ -35,11 +37,11 @@ class FileProfileReader final : public ProfileReader {
                    const std::string& fallback) override {
     if (!loaded_) {
       loaded_ = true;
-      std::ifstream in(path_, std::ios::binary);
-      if (in) {
-        std::ostringstream ss;
-        ss << in.rdbuf();
-        text_ = ss.str();
+      if (std::FILE* in = OpenFile(path_, "rb")) {
+        char buf[8192];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) text_.append(buf, n);
+        std::fclose(in);
       }
     }
     return ReadProfileText(text_, section, key, fallback);

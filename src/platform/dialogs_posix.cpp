@@ -1,9 +1,7 @@
-#include "actions/desktop_dialogs.h"
-
 #include <cstdlib>
 #include <vector>
 
-#include "lang/lang.h"
+#include "platform/dialogs.h"
 #include "platform/process.h"
 
 namespace sentrel {
@@ -78,17 +76,6 @@ DialogAnswer ShowInformation(const DialogRequest& request, const std::function<b
 
 DialogAnswer AskQuestion(const DialogRequest& request, const std::function<bool()>& stop) {
   return RunFirstAvailable(Candidates(request, true), stop);
-}
-
-bool DialogConfirmer::Confirm(const std::string& question) {
-  if (display_.empty()) return false;
-  DialogRequest request;
-  request.title = Strings().TextAt(kLngFileOp);
-  request.text = question;
-  // A Wayland-only session has no X display name to pass on: the dialog
-  // finds the session by itself.
-  if (display_.find(':') != std::string::npos) request.display = display_;
-  return AskQuestion(request, [this] { return ctx_.StopRequested(); }) == DialogAnswer::kYes;
 }
 
 }  // namespace sentrel

@@ -1,0 +1,61 @@
+#include "platform/clock.h"
+#include "platform/wakeup.h"
+#include "platform/wide_win32.h"
+
+namespace sentrel {
+namespace {
+
+LocalTime FromSystemTime(const SYSTEMTIME& st) {
+  LocalTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.day = st.wDay;
+  t.weekday = st.wDayOfWeek + 1;
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond > 59 ? 59 : st.wSecond;
+  t.millisecond = st.wMilliseconds;
+  t.value = DateTimeValue(t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
+  return t;
+}
+
+class WindowsClock final : public Clock {
+ public:
+  LocalTime Now() override {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    return FromSystemTime(st);
+  }
+  int64_t TickMs() override { return static_cast<int64_t>(GetTickCount64()); }
+  bool WaitFor(Wakeup& wakeup, int ms) override { return wakeup.WaitMs(ms); }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+  // Never destroyed: item threads that are still finishing may read it while
+  // the process exits.
+  static Clock* clock = new WindowsClock;
+  return *clock;
+}
+
+double FileTimeToLocalDateTime(int64_t seconds, int64_t nanoseconds) {
+  // 100 ns steps from 1601-01-01 to 1970-01-01.
+  constexpr int64_t kEpochSteps = 116444736000000000LL;
+  constexpr int64_t kMaxSeconds = (INT64_MAX - kEpochSteps) / 10000000;
+  if (seconds < -kEpochSteps / 10000000 || seconds > kMaxSeconds) return 0.0;
+  const uint64_t steps = static_cast<uint64_t>(seconds * 10000000 + nanoseconds / 100 + kEpochSteps);
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(steps);
+  ft.dwHighDateTime = static_cast<DWORD>(steps >> 32);
+  SYSTEMTIME utc, local;
+  // The zone's rules in force at the file's own time, so that a
+  // daylight-saving switch does not shift older files.
+  if (!FileTimeToSystemTime(&ft, &utc) ||
+      !SystemTimeToTzSpecificLocalTimeEx(nullptr, &utc, &local)) {
+    return 0.0;
+  }
+  return FromSystemTime(local).value;
+}
+
+}  // namespace sentrel

@@ -1,0 +1,165 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "platform/console_input.h"
+#include "platform/wide_win32.h"
+
+namespace sentrel {
+namespace {
+
+// Set by the console's control handler; the wait for a key ends on it.
+HANDLE g_stop_event = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (g_stop_event == nullptr) return FALSE;
+  SetEvent(g_stop_event);
+  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+    // The system ends the process as soon as this returns: give the orderly
+    // stop the few seconds it allows.
+    Sleep(5000);
+  }
+  return TRUE;
+}
+
+class WindowsConsoleInput final : public ConsoleInput {
+ public:
+  WindowsConsoleInput() : input_(GetStdHandle(STD_INPUT_HANDLE)) {
+    g_stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    DWORD mode = 0;
+    console_ = input_ != nullptr && input_ != INVALID_HANDLE_VALUE &&
+               GetConsoleMode(input_, &mode) != 0;
+    if (console_) {
+      // Key presses one by one, without echo; Ctrl-C still comes to the
+      // handler.
+      saved_mode_ = mode;
+      SetConsoleMode(input_, ENABLE_PROCESSED_INPUT);
+    } else {
+      StartByteReader();
+    }
+  }
+  ~WindowsConsoleInput() override {
+    if (console_) SetConsoleMode(input_, saved_mode_);
+  }
+
+  int WaitKey() override {
+    for (;;) {
+      HANDLE handles[2] = {g_stop_event, nullptr};
+      DWORD count = 1;
+      if (console_) {
+        handles[count++] = input_;
+      } else if (bytes_ != nullptr) {
+        handles[count++] = bytes_->ready;
+      }
+      const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+      if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return kStop;
+      if (console_) {
+        const int key = ReadConsoleKey();
+        if (key >= 0) return key;
+        continue;
+      }
+      const int key = TakeByte();
+      if (key >= 0) return key;
+    }
+  }
+
+ private:
+  // The bytes of an input that is no console (a pipe, a file), read on a
+  // thread of their own: such handles cannot be waited on.
+  struct ByteQueue {
+    std::mutex mu;
+    std::deque<unsigned char> bytes;
+    bool ended = false;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  };
+
+  void StartByteReader() {
+    // Never freed: the reader may still block in its read while the
+    // process ends.
+    auto* queue = new ByteQueue;
+    HANDLE input = input_;
+    try {
+      std::thread([queue, input] {
+        unsigned char buf[256];
+        for (;;) {
+          DWORD got = 0;
+          if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+              !ReadFile(input, buf, sizeof buf, &got, nullptr) || got == 0) {
+            break;
+          }
+          std::lock_guard<std::mutex> lock(queue->mu);
+          queue->bytes.insert(queue->bytes.end(), buf, buf + got);
+          SetEvent(queue->ready);
+        }
+        // At its end the program goes on monitoring until it is stopped.
+        std::lock_guard<std::mutex> lock(queue->mu);
+        queue->ended = true;
+      }).detach();
+      bytes_ = queue;
+    } catch (const std::system_error&) {
+      // No keys then; the stop events still end the program.
+    }
+  }
+
+  int TakeByte() {
+    std::lock_guard<std::mutex> lock(bytes_->mu);
+    if (bytes_->bytes.empty()) {
+      ResetEvent(bytes_->ready);
+      return -1;
+    }
+    const int c = bytes_->bytes.front();
+    bytes_->bytes.pop_front();
+    if (bytes_->bytes.empty()) ResetEvent(bytes_->ready);
+    return c;
+  }
+
+  // The next key press of the console's input, or -1 when what arrived was
+  // something else (a key let go, the mouse, a resize).
+  int ReadConsoleKey() {
+    INPUT_RECORD record;
+    DWORD got = 0;
+    if (!ReadConsoleInputW(input_, &record, 1, &got) || got == 0) return -1;
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return -1;
+    const wchar_t c = record.Event.KeyEvent.uChar.UnicodeChar;
+    if (c == 0 || c > 0xFF) return -1;
+    return static_cast<int>(c);
+  }
+
+  HANDLE input_;
+  bool console_ = false;
+  DWORD saved_mode_ = 0;
+  ByteQueue* bytes_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<ConsoleInput> OpenConsoleInput() {
+  return std::make_unique<WindowsConsoleInput>();
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  int n = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> args;
+  for (int i = 0; i < n; ++i) args.push_back(Narrow(wide[i]));
+  LocalFree(wide);
+  return args;
+}
+
+void ExitProcessNow(int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // Other threads are ended without running static destructors. (The
+  // process's exit code is what a parent sees, Wine's Linux side included.)
+  ExitProcess(static_cast<UINT>(code));
+}
+
+}  // namespace sentrel

@@ -1,0 +1,90 @@
+#include <windows.h>
+#include <shlobj.h>
+#include <stdio.h>
+
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/wide_win32.h"
+
+namespace sentrel {
+namespace {
+
+std::string KnownFolder(REFKNOWNFOLDERID id) {
+  wchar_t* path = nullptr;
+  std::string out;
+  if (SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path) == S_OK) out = Narrow(path);
+  CoTaskMemFree(path);
+  return out;
+}
+
+}  // namespace
+
+const char kPathSeparator = '\\';
+
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+size_t FindLastSeparator(std::string_view path) { return path.find_last_of("\\/"); }
+
+std::string NativeSeparators(std::string_view path) {
+  std::string out(path);
+  // A "\\?\" path is taken as written by the system: "/" is a name there.
+  if (out.rfind("\\\\?\\", 0) == 0) return out;
+  for (char& c : out) {
+    if (c == '/') c = '\\';
+  }
+  return out;
+}
+
+size_t PathRootLength(std::string_view path) {
+  if (path.size() >= 2 && path[1] == ':') {
+    return path.size() >= 3 && IsPathSeparator(path[2]) ? 3 : 2;
+  }
+  if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
+    // "\\server\share\" (or "\\?\C:\"): up to the separator after the
+    // second name.
+    size_t at = 2;
+    for (int names = 0; names < 2 && at < path.size(); ++names) {
+      while (at < path.size() && !IsPathSeparator(path[at])) ++at;
+      if (at < path.size()) ++at;
+    }
+    return at;
+  }
+  return !path.empty() && IsPathSeparator(path[0]) ? 1 : 0;
+}
+
+bool IsAbsolutePath(std::string_view path) {
+  if (path.size() >= 3 && path[1] == ':' && IsPathSeparator(path[2])) return true;
+  return path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]);
+}
+
+std::string ProgramPath() {
+  std::vector<wchar_t> buf(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return std::string();
+    if (n < buf.size()) return Narrow(std::wstring_view(buf.data(), n));
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string CurrentDirectory() {
+  const DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return std::string();
+  std::wstring buf(n, L'\0');
+  const DWORD got = GetCurrentDirectoryW(n, buf.data());
+  buf.resize(got);
+  std::string out = Narrow(buf);
+  // "C:\" keeps its separator; every other folder has none at the end.
+  if (out.size() > 3 && out.back() == '\\') out.pop_back();
+  return out;
+}
+
+std::string UserConfigHome() { return KnownFolder(FOLDERID_RoamingAppData); }
+std::string UserDataHome() { return KnownFolder(FOLDERID_LocalAppData); }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return _wfopen(WidePath(path).c_str(), Widen(mode).c_str());
+}
+
+}  // namespace sentrel

@@ -1,0 +1,67 @@
+#ifndef SENTREL_PLATFORM_WIDE_WIN32_H_
+#define SENTREL_PLATFORM_WIDE_WIN32_H_
+
+// What every Windows file of the platform side shares: text inside Sentrel
+// is UTF-8, the system is called through its wide (W) functions.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sentrel {
+
+// UTF-8 to UTF-16 and back. Bytes that are not UTF-8 become U+FFFD.
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view wide);
+
+// A path for the wide file calls: "/" written as "\", and a path too long
+// for the classic limit made absolute and given the "\\?\" prefix (or
+// "\\?\UNC\" for a share), so that no length is refused.
+std::wstring WidePath(std::string_view utf8_path);
+
+// The system's message for an error number, in one line.
+std::string ErrorText(DWORD error);
+
+// A file time (100 ns steps since 1601, UTC) as seconds and nanoseconds
+// since 1970.
+void FileTimeToUnix(const FILETIME& ft, int64_t& seconds, int64_t& nanoseconds);
+
+// Closes a handle when it goes.
+class ScopedHandle {
+ public:
+  ScopedHandle() = default;
+  explicit ScopedHandle(HANDLE h) : h_(h) {}
+  ~ScopedHandle() { Reset(); }
+  ScopedHandle(ScopedHandle&& o) noexcept : h_(o.h_) { o.h_ = INVALID_HANDLE_VALUE; }
+  ScopedHandle& operator=(ScopedHandle&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      h_ = o.h_;
+      o.h_ = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+  HANDLE get() const { return h_; }
+  HANDLE release() {
+    HANDLE h = h_;
+    h_ = INVALID_HANDLE_VALUE;
+    return h;
+  }
+  void Reset(HANDLE h = INVALID_HANDLE_VALUE) {
+    if (valid()) CloseHandle(h_);
+    h_ = h;
+  }
+
+ private:
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace sentrel
+
+#endif  // SENTREL_PLATFORM_WIDE_WIN32_H_
