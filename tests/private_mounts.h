@@ -8,6 +8,7 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -16,6 +17,13 @@
 #include "user_namespace.h"
 
 namespace sentrel {
+
+// The device a path lies on, to tell whether two folders share a file system.
+inline dev_t DeviceOf(const std::string& path) {
+  struct stat st{};
+  ::stat(path.c_str(), &st);
+  return st.st_dev;
+}
 
 // Moves the calling thread into a mount namespace of its own. As root this
 // needs no user namespace, and so works beside the helper threads that the

@@ -1,8 +1,6 @@
 #ifndef SENTREL_TESTS_TEMP_DIR_H_
 #define SENTREL_TESTS_TEMP_DIR_H_
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -10,6 +8,8 @@
 #include <iterator>
 #include <random>
 #include <string>
+
+#include "platform/paths.h"
 
 namespace sentrel {
 
@@ -51,10 +51,13 @@ class TempDir {
   bool ok() const { return !path_.empty(); }
   const std::filesystem::path& path() const { return path_; }
   std::string str() const { return path_.string(); }
-  // The folder with a trailing "/", as a directory item holds its root.
-  std::string Root() const { return path_.string() + "/"; }
-  // The full path of `rel` inside, as text and as a path.
-  std::string Sub(const std::string& rel) const { return (path_ / rel).string(); }
+  // The folder with a trailing separator, as a directory item holds its root.
+  std::string Root() const { return path_.string() + kPathSeparator; }
+  // The full path of `rel` ("/" between its pieces) inside, as text (with
+  // this platform's separators, as the program writes paths) and as a path.
+  std::string Sub(const std::string& rel) const {
+    return NativeSeparators((path_ / rel).string());
+  }
   std::filesystem::path Path(const std::string& rel) const { return path_ / rel; }
 
   // Writes `content` to `rel` (creating parent folders) and returns the path.
@@ -62,7 +65,7 @@ class TempDir {
     std::filesystem::path p = path_ / rel;
     std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
-    return p.string();
+    return Sub(rel);
   }
   std::string MakeDir(const std::string& rel) const {
     std::filesystem::create_directories(path_ / rel);
@@ -85,15 +88,8 @@ inline std::string ReadFileText(const std::string& path) {
 
 // True for anything at `path`, a dangling symbolic link included.
 inline bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-// The device a path lies on, to tell whether two folders share a file system.
-inline dev_t DeviceOf(const std::string& path) {
-  struct stat st{};
-  ::stat(path.c_str(), &st);
-  return st.st_dev;
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 }  // namespace sentrel

@@ -13,6 +13,7 @@
 #include "actions/sound_action.h"
 #include "lang/lang.h"
 #include "monitor/basemon.h"
+#include "environment.h"
 #include "record_args.h"
 #include "temp_dir.h"
 #include "wait_until.h"
@@ -293,7 +294,7 @@ TEST(ActionsEndToEndTest, AFiringItemWritesItsListHandsItToProgramsThenDeletesIt
   dir.Write("in/a b.txt", "a");
   const std::string list = dir.Sub("list.txt");
   const std::string record = dir.Sub("args.txt");
-  setenv("RECORD_ARGS_FILE", record.c_str(), 1);
+  SetEnvironment("RECORD_ARGS_FILE", record);
   Services services;
   auto item = std::make_shared<FolderItem>(services, dir.Sub("in"));
   item->ParseBlock(Block({
@@ -302,8 +303,8 @@ TEST(ActionsEndToEndTest, AFiringItemWritesItsListHandsItToProgramsThenDeletesIt
       "Action=1", ("Command=" + RecordArgsProgram()).c_str(),
       ("Params=--list " + list + " %(%Name %)").c_str(), "Wait=1",
       // The list still exists for a later action of the same run.
-      "Action=1", "Command=sh", ("Params=-c 'cat \"$1\" > copy.txt' sh " + list).c_str(),
-      ("Dir=" + dir.str()).c_str(), "Wait=1",
+      "Action=4", "OpIndex=0", ("OpSource=" + list).c_str(),
+      ("OpDestination=" + dir.Sub("copy.txt")).c_str(), "ShowProgress=0",
   }));
   ASSERT_EQ(item->Actions().size(), 3u);
   auto tracker = std::make_shared<ThreadTracker>();
@@ -313,7 +314,7 @@ TEST(ActionsEndToEndTest, AFiringItemWritesItsListHandsItToProgramsThenDeletesIt
   }));
   item->RequestTerminate();
   EXPECT_TRUE(tracker->WaitIdle(20000));
-  unsetenv("RECORD_ARGS_FILE");
+  UnsetEnvironment("RECORD_ARGS_FILE");
 
   EXPECT_EQ(RecordedStarts(record),
             (std::vector<std::vector<std::string>>{{"--list", list, "a b.txt", "b.txt"}}));

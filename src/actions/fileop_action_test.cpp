@@ -2,43 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
-#include "platform/top_windows.h"
-#include "temp_dir.h"
-#include "xvfb.h"
+#include "fileop_action_fixture.h"
 
 namespace sentrel {
 namespace {
-
-
-class FileOpActionTest : public ::testing::Test {
- protected:
-  FileOpActionTest() { services.messages = &sink; }
-
-  std::unique_ptr<Action> Make(const std::vector<std::string>& lines,
-                               const std::string& display = "") {
-    auto action = CreateAction(kFileOpAction);
-    auto* op = static_cast<FileOpAction*>(action.get());
-    op->SetTrashDir(dir.Sub("Trash"));
-    op->SetDisplay(display);
-    for (const std::string& line : lines) OfferLine(action->Params(), line + "\n");
-    return action;
-  }
-
-  FileList Files(std::initializer_list<const char*> names) {
-    FileList files;
-    for (const char* n : names) files.emplace_back(dir.Write(n, n), 0.0, 1, kStateAdded);
-    return files;
-  }
-
-  TempDir dir;
-  CapturingSink sink;
-  Services services;
-  std::atomic<bool> stop{false};
-  Wakeup stop_wakeup;
-  RunContext ctx{services, stop, stop_wakeup};
-};
 
 TEST_F(FileOpActionTest, OneOperationPerFileOrOneForTheWholeBatch) {
   FileList files = Files({"a", "b", "c"});
@@ -85,31 +52,6 @@ TEST_F(FileOpActionTest, DescribesOperationSourceAndDestination) {
 TEST_F(FileOpActionTest, WithoutAnyoneToAskNothingIsDeleted) {
   FileList files = Files({"a"});
   Make({"OpIndex=3", "OpSource=%File", "YesToAll=0"})->Run(files, ctx);
-  EXPECT_TRUE(Exists(files[0].Name));
-}
-
-TEST_F(FileOpActionTest, AsksInAQuestionDialogAndAClosedDialogMeansNo) {
-  testing::Xvfb xvfb;
-  if (!xvfb.ok() || !IsExecutableProgram("zenity")) GTEST_SKIP() << "no Xvfb or zenity";
-  FileList files = Files({"keep.txt"});
-  auto action = Make({"OpIndex=3", "OpSource=%File", "YesToAll=0"}, xvfb.display());
-  std::atomic<bool> returned{false};
-  std::thread item([&] {
-    action->Run(files, ctx);
-    returned = true;
-  });
-  testing::StopAndJoin joiner(stop, item);
-
-  auto question = [&] {
-    for (const TopWindow& w : OpenX11Windows(xvfb.display())->List()) {
-      if (w.title == "File operation") return w;
-    }
-    return TopWindow();
-  };
-  ASSERT_TRUE(WaitUntil([&] { return question().id != 0; }, 60000));
-  EXPECT_FALSE(returned.load());
-  OpenX11Windows(xvfb.display())->RequestClose(question());
-  ASSERT_TRUE(WaitUntil([&] { return returned.load(); }, 30000));
   EXPECT_TRUE(Exists(files[0].Name));
 }
 

@@ -1,7 +1,6 @@
 #include "monitor/chkfile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include "fake_clock.h"
 #include "file_holder.h"
 #include "platform/file_lookup.h"
+#include "temp_dir.h"
 
 namespace sentrel {
 namespace {
@@ -22,12 +22,10 @@ using std::chrono::seconds;
 class CheckFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "sentrel-chkfile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    path_ = dir_ + "/heartbeat.txt";
+    ASSERT_TRUE(temp_.ok());
+    dir_ = temp_.str();
+    path_ = temp_.Sub("heartbeat.txt");
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // An item watching `path_`, with further block lines.
   std::unique_ptr<CheckFileThread> Item(std::vector<std::string> lines = {}) {
@@ -56,6 +54,7 @@ class CheckFileTest : public ::testing::Test {
   }
 
   Services services_;
+  TempDir temp_;
   std::string dir_;
   std::string path_;
   FileList files_;

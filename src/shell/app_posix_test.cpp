@@ -1,0 +1,139 @@
+// The console program with signals, terminals, jobs and its settings
+// folder.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "console_program_fixture.h"
+
+namespace sentrel {
+namespace {
+
+class TerminalTest : public ConsoleProgramTest {
+ protected:
+  // `shell_command` run by /bin/sh on a real terminal, a pseudo-terminal that
+  // `script` provides. `script` runs it with $SHELL, pinned so that the tests
+  // do not depend on the login shell of whoever runs them.
+  std::unique_ptr<ChildProcess> OnTerminal(const std::string& shell_command) {
+    std::vector<std::string> env = env_;
+    env.push_back("SHELL=/bin/sh");
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/script", "-qec", shell_command, "/dev/null"}, "", env);
+  }
+  // `script` may drop input that reaches it while it is still starting up
+  // on a loaded machine; the key is sent again until the terminal ends.
+  static int SendUntilExit(ChildProcess& p, const std::string& key) {
+    int code = -1;
+    for (int tries = 0; tries < 40 && code == -1; ++tries) {
+      p.Send(key);
+      code = p.WaitExit(500);
+    }
+    return code;
+  }
+  // A shell command that prints " echo " or " -echo ": the terminal's echo.
+  static constexpr const char* kShowEcho = "stty -a | grep -o -- ' -\\?echo ' | head -1";
+};
+
+TEST_F(ConsoleProgramTest, StopSignalsEndLikeTheExitKey) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    ChildProcess p({SENTREL_BINARY, Config("Interval=1\nEOF\n")}, "", env_);
+    ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+    p.Signal(sig);
+    EXPECT_EQ(p.WaitExit(), 0) << sig;
+  }
+}
+
+TEST_F(ConsoleProgramTest, ClosedInputKeepsMonitoringUntilASignal) {
+  ChildProcess p({SENTREL_BINARY, Config("Interval=1\nEOF\n")}, "", env_);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.CloseInput();
+  EXPECT_EQ(p.WaitExit(1500), -1);  // still running after its input ended
+  EXPECT_TRUE(p.Running());
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.WaitExit(), 0);
+}
+
+// On a real terminal (a pseudo-terminal that `script` provides) keys are not
+// echoed while Sentrel waits, and the terminal is restored on the way out,
+// by the exit key and by Ctrl-C alike.
+TEST_F(TerminalTest, TerminalIsQuietWhileWaitingAndRestoredAfterwards) {
+  if (!std::filesystem::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1)";
+  std::string config = Config("");
+  for (std::string stop : {"x", "\x03"}) {
+    // Ctrl-C reaches the whole foreground group, the shell included; some
+    // shells (dash) die of it while waiting, so the shell catches it and
+    // goes on to report. A caught signal is reset to default in Sentrel.
+    auto p = OnTerminal("trap : INT; " + std::string(SENTREL_BINARY) + " " + config +
+                        "; echo rc=$?; " + kShowEcho);
+    ASSERT_TRUE(p->WaitForOutput("exit."));
+    p->Send("abc");
+    EXPECT_EQ(SendUntilExit(*p, stop), 0);
+    EXPECT_EQ(p->output().find("abc"), std::string::npos) << p->output();
+    EXPECT_NE(p->output().find("rc=0"), std::string::npos) << p->output();
+    EXPECT_NE(p->output().find(" echo "), std::string::npos) << p->output();
+  }
+}
+
+// Started as a background job (`sentrel my.mon &`) the program loads and
+// monitors without touching the terminal, which would stop it, ends on a
+// signal there, and takes keys once brought to the foreground with `fg`.
+TEST_F(TerminalTest, BackgroundJobMonitorsAndTakesKeysOnceInTheForeground) {
+  if (!std::filesystem::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1)";
+  const std::string sentrel = std::string(SENTREL_BINARY) + " " + Config("");
+  auto p = OnTerminal("set -m; " + sentrel + " & read line; kill -TERM $!; wait $!; " +
+                      "echo first=$?; " + sentrel + " & read line; echo fore; " +
+                      "fg >/dev/null; echo second=$?; " + kShowEcho);
+
+  ASSERT_TRUE(p->WaitForOutput("exit.")) << p->output();
+  p->Send("go\n");  // read by the shell, which then stops the job with SIGTERM
+  ASSERT_TRUE(p->WaitForOutput("first=")) << p->output();
+  const size_t second = p->output().find("first=");
+  ASSERT_TRUE(p->WaitForOutput("exit.", 20000, second)) << p->output();
+  p->Send("go\n");
+  ASSERT_TRUE(p->WaitForOutput("fore", 20000, second)) << p->output();
+  EXPECT_EQ(SendUntilExit(*p, "x"), 0);
+  EXPECT_NE(p->output().find("first=0"), std::string::npos) << p->output();
+  EXPECT_NE(p->output().find("second=0"), std::string::npos) << p->output();
+  EXPECT_NE(p->output().find(" echo "), std::string::npos) << p->output();
+}
+
+TEST_F(ConsoleProgramTest, LanguageNamedInSettingsReplacesTextsWithoutFormatting) {
+  namespace fs = std::filesystem;
+  TempDir install;
+  fs::copy_file(SENTREL_BINARY, install.path() / "sentrel");
+  install.Write("Lang/Test.lng",
+                "[Strings]\nlngLoaded=Loaded %s (100% %d %n %s)\nlngStarted=Go!\n"
+                "lngCantLoad=Nope %s\n");
+  home_.Write("Brenmoor/Sentrel/values.reg", "\"Language\"=\"Test.lng\"\n");
+  std::string config = Config("");
+  {
+    ChildProcess p({install.Sub("sentrel"), config}, "", env_);
+    ASSERT_TRUE(p.WaitForOutput("Go!\n"));
+    p.Send("x");
+    EXPECT_EQ(p.WaitExit(), 0);
+    EXPECT_EQ(p.output(), kBanner + "Loaded " + config + " (100% %d %n %s)\nGo!\n");
+  }
+  {
+    ChildProcess p({install.Sub("sentrel"), dir_.Sub("absent")}, "", env_);
+    EXPECT_EQ(p.WaitExit(), 1);
+    EXPECT_EQ(p.output(), kBanner + "Nope %s \"" + dir_.Sub("absent") + "\".\n");
+  }
+}
+
+TEST_F(ConsoleProgramTest, LegacySettingsAreMigratedAtStart) {
+  home_.Write("Corvane/Sentrel/values.reg", "\"Interval\"=dword:00000003\n");
+  ChildProcess p({SENTREL_BINARY, Config("")}, "", env_);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  EXPECT_TRUE(std::filesystem::exists(home_.path() / "Brenmoor/Sentrel/values.reg"));
+  EXPECT_FALSE(std::filesystem::exists(home_.path() / "Corvane"));
+}
+
+}  // namespace
+}  // namespace sentrel

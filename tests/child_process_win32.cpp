@@ -1,0 +1,182 @@
+#include <chrono>
+#include <thread>
+
+#include "child_process.h"
+#include "platform/wide_win32.h"
+
+namespace sentrel {
+
+struct ChildProcess::Impl {
+  ScopedHandle process;
+  ScopedHandle in, out;
+  bool exited = false;
+  DWORD code = 0;
+};
+
+namespace {
+
+// Our environment block with `extra_env` ("NAME=value") set over it; names
+// compare ignoring case, as Windows has them.
+std::wstring EnvironmentBlock(const std::vector<std::string>& extra_env) {
+  auto upper_name = [](const std::wstring& e) {
+    std::wstring n = e.substr(0, e.find(L'=', 1));
+    for (wchar_t& c : n) c = static_cast<wchar_t>(towupper(c));
+    return n;
+  };
+  std::vector<std::wstring> extra;
+  for (const auto& e : extra_env) extra.push_back(Widen(e));
+  std::wstring block;
+  wchar_t* env = GetEnvironmentStringsW();
+  for (const wchar_t* p = env; p != nullptr && *p; p += wcslen(p) + 1) {
+    const std::wstring entry(p);
+    bool replaced = false;
+    for (const auto& x : extra) replaced = replaced || upper_name(x) == upper_name(entry);
+    if (!replaced) block += entry + L'\0';
+  }
+  if (env != nullptr) FreeEnvironmentStringsW(env);
+  for (const auto& x : extra) block += x + L'\0';
+  block += L'\0';
+  return block;
+}
+
+std::wstring Quoted(const std::string& arg) {
+  std::wstring w = Widen(arg), out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : w) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  return out + L"\"";
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& cwd,
+                           const std::vector<std::string>& extra_env)
+    : impl_(std::make_unique<Impl>()) {
+  if (argv.empty()) return;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE in_read, in_write, out_read, out_write;
+  if (!CreatePipe(&in_read, &in_write, &inherit, 0)) return;
+  if (!CreatePipe(&out_read, &out_write, &inherit, 0)) {
+    CloseHandle(in_read);
+    CloseHandle(in_write);
+    return;
+  }
+  // Our ends stay ours.
+  SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  std::wstring line;
+  for (size_t i = 0; i < argv.size(); ++i) line += (i ? L" " : L"") + Quoted(argv[i]);
+  std::wstring env = EnvironmentBlock(extra_env);
+  std::wstring dir = cwd.empty() ? std::wstring() : WidePath(cwd);
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in_read;
+  si.hStdOutput = out_write;
+  si.hStdError = out_write;
+  PROCESS_INFORMATION pi = {};
+  const BOOL ok = CreateProcessW(WidePath(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
+                                 CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, env.data(),
+                                 dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+  CloseHandle(in_read);
+  CloseHandle(out_write);
+  impl_->in.Reset(in_write);
+  impl_->out.Reset(out_read);
+  if (!ok) return;
+  CloseHandle(pi.hThread);
+  impl_->process.Reset(pi.hProcess);
+}
+
+ChildProcess::~ChildProcess() {
+  CloseInput();
+  if (impl_->process.valid() && !impl_->exited) {
+    TerminateProcess(impl_->process.get(), 1);
+    WaitForSingleObject(impl_->process.get(), 10000);
+  }
+}
+
+bool ChildProcess::started() const { return impl_->process.valid(); }
+
+void ChildProcess::Send(const std::string& text) {
+  DWORD written = 0;
+  if (impl_->in.valid()) {
+    WriteFile(impl_->in.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  }
+}
+
+void ChildProcess::CloseInput() { impl_->in.Reset(); }
+
+void ChildProcess::Signal(int) {}
+
+bool ChildProcess::WaitForOutput(const std::string& needle, int ms, size_t from) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (output_.find(needle, from) == std::string::npos) {
+    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    end - std::chrono::steady_clock::now())
+                                    .count());
+    if (left <= 0) return false;
+    if (!ReadSome(left) && !impl_->out.valid()) return false;
+  }
+  return true;
+}
+
+int ChildProcess::WaitExit(int ms) {
+  if (!impl_->process.valid()) return -1;
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (WaitForSingleObject(impl_->process.get(), 0) == WAIT_OBJECT_0) {
+      impl_->exited = true;
+      while (ReadSome(100)) {
+      }
+      GetExitCodeProcess(impl_->process.get(), &impl_->code);
+      return static_cast<int>(impl_->code);
+    }
+    if (std::chrono::steady_clock::now() >= end) return -1;
+    ReadSome(20);
+  }
+}
+
+bool ChildProcess::Running() {
+  if (impl_->exited || !impl_->process.valid()) return false;
+  if (WaitForSingleObject(impl_->process.get(), 0) == WAIT_OBJECT_0) {
+    impl_->exited = true;
+    return false;
+  }
+  return true;
+}
+
+// A pipe cannot be waited on: what is there is asked for every few
+// milliseconds until `ms` pass.
+bool ChildProcess::ReadSome(int ms) {
+  if (!impl_->out.valid()) return false;
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(impl_->out.get(), nullptr, 0, nullptr, &available, nullptr)) {
+      impl_->out.Reset();  // the child's end is closed: no more output
+      return false;
+    }
+    if (available > 0) {
+      char buf[4096];
+      DWORD got = 0;
+      if (!ReadFile(impl_->out.get(), buf, sizeof buf, &got, nullptr) || got == 0) {
+        impl_->out.Reset();
+        return false;
+      }
+      output_.append(buf, got);
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace sentrel
