@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Sentrel needs on Debian 12.
 # Packages already present are left alone, so a second run is quick and quiet.
+#   bash scripts/setup.sh            every capability but the Windows build
+#   bash scripts/setup.sh windows    the named capabilities only
 set -euo pipefail
 
 # One file per capability under scripts/packages/, one package per line.
-mapfile -t PACKAGES < <(cat "$(dirname "$0")"/packages/*.txt | sed 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
+DIR="$(dirname "$0")/packages"
+if (($#)); then
+  LISTS=()
+  for name in "$@"; do LISTS+=("$DIR/$name.txt"); done
+else
+  # The Windows cross build is asked for by name: it is large and only its
+  # own build and tests need it.
+  mapfile -t LISTS < <(ls "$DIR"/*.txt | grep -v '/windows\.txt$')
+fi
+mapfile -t PACKAGES < <(cat "${LISTS[@]}" | sed 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -171,7 +171,12 @@ bool ChildProcess::ReadSome(int ms) {
         impl_->out.Reset();
         return false;
       }
-      output_.append(buf, got);
+      // Text written to a pipe ends its lines in CR LF; the tests read lines
+      // as the program meant them.
+      for (DWORD i = 0; i < got; ++i) {
+        if (buf[i] == '\n' && !output_.empty() && output_.back() == '\r') output_.pop_back();
+        output_.push_back(buf[i]);
+      }
       return true;
     }
     if (std::chrono::steady_clock::now() >= end) return false;

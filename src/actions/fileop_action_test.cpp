@@ -26,7 +26,7 @@ TEST_F(FileOpActionTest, OneOperationPerFileOrOneForTheWholeBatch) {
 
   // A per-file destination built from the file's own name.
   Make({"OpIndex=1", "OpSource=%File", "OpSingleArg=1",
-        "OpDestination=%File=\"'/'P'/moved/'N'.old'\""})
+        "OpDestination=%File=\"D'/'P'/moved/'N'.old'\""})
       ->Run(files, ctx);
   EXPECT_EQ(ReadFileText(dir.Sub("moved/b.old")), "b");
   EXPECT_FALSE(Exists(files[1].Name));

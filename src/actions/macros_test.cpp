@@ -6,7 +6,6 @@
 
 #include "actions/date_format.h"
 #include "fake_clock.h"
-#include "platform/process.h"
 
 namespace sentrel {
 namespace {
@@ -73,9 +72,6 @@ TEST_F(MacroTest, PathPiecesSizeAndState) {
   ExpectTable(top, {{"[%Path]", "[]"}, {"%Name", "a.txt"}, {"%Size", "-5"}});
   FileData bare{"noslash", 0, 5'000'000'000, kStateNone};
   ExpectTable(bare, {{"[%Path]", "[]"}, {"%Name", "noslash"}, {"%Size", "5000000000"}});
-  // Linux names may hold a backslash: it is no separator.
-  FileData odd{"/data/x\\y.txt", 0, 0, kStateNone};
-  ExpectTable(odd, {{"%Name", "x\\y.txt"}, {"%File=\"N\"", "x\\y"}});
 }
 
 TEST_F(MacroTest, FileTemplate) {
@@ -278,19 +274,6 @@ TEST_F(BatchTest, APercentInsideAParameterEndsTheSegment) {
   out.clear();
   ExpandForBatch(changed, out, "%Added=\"50%\"", 0, 0, services_);
   EXPECT_EQ(out, "\"");
-}
-
-TEST_F(BatchTest, FileTextIsMarkedSoItStaysInsideItsArgument) {
-  FileList hostile = {{"/in/x\" \"--rm 'y' $(id) z\\", 0, 7, kStateAdded},
-                      {"/in/two words", 0, 8, kStateAdded}};
-  MarkedText out;
-  EXPECT_EQ(ExpandForBatch(hostile, out, "-o \"%File\" %(%Name %)%Chr=\"34\"%Size\"", 0, 0,
-                           services_),
-            2);
-  ASSERT_EQ(out.literal.size(), out.text.size());
-  EXPECT_EQ(SplitArguments(out.text, out.literal),
-            (std::vector<std::string>{"-o", hostile[0].Name, "x\" \"--rm 'y' $(id) z\\",
-                                      "two words", "7"}));
 }
 
 }  // namespace

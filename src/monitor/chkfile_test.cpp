@@ -36,7 +36,7 @@ class CheckFileTest : public ::testing::Test {
   }
   // Writes the file and dates its last write `age` back from now.
   static void Write(const std::string& path, seconds age, const std::string& text = "beat\n") {
-    std::ofstream(path, std::ios::trunc) << text;
+    std::ofstream(path, std::ios::trunc | std::ios::binary) << text;
     fs::last_write_time(path, fs::file_time_type::clock::now() - age);
   }
   static double LocalWriteTime(const std::string& path) {
@@ -176,10 +176,11 @@ TEST_F(CheckFileTest, HugeSizeAndLongPathAreKeptWhole) {
 TEST_F(CheckFileTest, MaskInTheLastPartFindsTheFileAsNamedOnDisk) {
   Write(dir_ + "/notes.md", seconds(7200));
   Write(dir_ + "/Backup-2026.TAR", seconds(7200), "archive");
-  Write(dir_ + "/odd*[1].txt", seconds(7200));
+  Write(dir_ + "/odd1.txt", seconds(7200));
+  Write(dir_ + "/odd[1].txt", seconds(7200));
   const std::pair<const char*, const char*> found[] = {
       {"/backup-*.tar", "/Backup-2026.TAR"},
-      {"/odd*[1].txt", "/odd*[1].txt"},  // exists as written: that file
+      {"/odd[1].txt", "/odd[1].txt"},  // exists as written: that file, not odd1.txt
   };
   for (const auto& [name, on_disk] : found) {
     SCOPED_TRACE(name);
@@ -241,7 +242,7 @@ TEST_F(CheckFileTest, WaitUnlockingFiresWithTheFileAsReleased) {
   ASSERT_TRUE(holder.Started());
   auto check = std::async(std::launch::async, [&] { return item->Check(); });
   EXPECT_EQ(check.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
-  std::ofstream(path_, std::ios::app) << "last words\n";
+  std::ofstream(path_, std::ios::app | std::ios::binary) << "last words\n";
   holder.Release();
   ASSERT_EQ(check.wait_for(seconds(20)), std::future_status::ready);
   EXPECT_EQ(check.get(), 1);

@@ -49,10 +49,10 @@ double FileTimeToLocalDateTime(int64_t seconds, int64_t nanoseconds) {
   ft.dwLowDateTime = static_cast<DWORD>(steps);
   ft.dwHighDateTime = static_cast<DWORD>(steps >> 32);
   SYSTEMTIME utc, local;
-  // The zone's rules in force at the file's own time, so that a
-  // daylight-saving switch does not shift older files.
+  // The zone's rules for the file's own date, so that a daylight-saving
+  // switch does not shift older files.
   if (!FileTimeToSystemTime(&ft, &utc) ||
-      !SystemTimeToTzSpecificLocalTimeEx(nullptr, &utc, &local)) {
+      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
     return 0.0;
   }
   return FromSystemTime(local).value;

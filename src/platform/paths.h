@@ -26,8 +26,9 @@ std::string NativeSeparators(std::string_view path);
 // "C:\", 2 for "C:", and "\\server\share\" whole. 0 for a relative path.
 size_t PathRootLength(std::string_view path);
 
-// Whether `path` is absolute: "/..." on Linux; "C:\...", "\\server\share\..."
-// (and the "\\?\" forms) on Windows.
+// Whether `path` starts at a root rather than below the current folder:
+// "/..." on Linux; "C:\...", "\\server\share\...", the "\\?\" forms and
+// "\..." (the current drive's root) on Windows.
 bool IsAbsolutePath(std::string_view path);
 
 // The full path of the running executable, or the empty text if unknown.

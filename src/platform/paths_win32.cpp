@@ -54,8 +54,10 @@ size_t PathRootLength(std::string_view path) {
 }
 
 bool IsAbsolutePath(std::string_view path) {
-  if (path.size() >= 3 && path[1] == ':' && IsPathSeparator(path[2])) return true;
-  return path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]);
+  // "\dir" starts at the root of the current drive: it is no path below
+  // another folder. Only "C:name" is relative (to that drive's folder).
+  const size_t root = PathRootLength(path);
+  return root > 0 && !(root == 2 && path[1] == ':');
 }
 
 std::string ProgramPath() {

@@ -7,6 +7,8 @@
 
 #include "child_process.h"
 #include "console_program_fixture.h"
+#include "platform/file_ops.h"
+#include "shell/text_util.h"
 #include "temp_dir.h"
 
 namespace sentrel {
@@ -56,7 +58,8 @@ TEST_F(ConsoleProgramTest, WithoutArgumentReadsDefaultMonBesideTheProgram) {
 }
 
 TEST_F(ConsoleProgramTest, ShippedDefaultConfigurationLoadsCleanly) {
-  std::string shipped = (std::filesystem::path(SENTREL_BINARY).parent_path() / "default.mon").string();
+  // The program's own path as the system names it.
+  const std::string shipped = SiblingPath(AbsolutePath(SENTREL_BINARY), "default.mon");
   ChildProcess p({SENTREL_BINARY}, dir_.str(), env_);
   ASSERT_TRUE(p.WaitForOutput("exit.\n"));
   p.Send("x");
