@@ -33,16 +33,24 @@ std::string PatternFromPicture(const std::string& picture) {
       case 't': out += "ampm"; break;
       case 'g': break;  // the era: no names in the Gregorian calendar
       case '\'': {
-        // Quoted text; two quotes in a row stand for one.
-        const size_t close = picture.find('\'', i + 1);
-        const std::string text =
-            picture.substr(i + 1, close == std::string::npos ? std::string::npos : close - i - 1);
-        if (text.empty() && close == i + 1) {
-          out += "'";
-        } else {
-          out += "\"" + text + "\"";
+        // Quoted text, where two quotes stand for one; "''" alone is a quote.
+        std::string text;
+        size_t j = i + 1;
+        for (; j < picture.size(); ++j) {
+          if (picture[j] != '\'') {
+            text.push_back(picture[j]);
+          } else if (j + 1 < picture.size() && picture[j + 1] == '\'') {
+            text.push_back('\'');
+            ++j;
+          } else {
+            break;
+          }
         }
-        i = close == std::string::npos ? picture.size() : close + 1;
+        if (j == i + 1) text.assign(1, '\'');  // two quotes outside quoted text
+        out.push_back('"');
+        out += text;
+        out.push_back('"');
+        i = j + 1;
         continue;
       }
       default: {

@@ -1,0 +1,67 @@
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/dir_list.h"
+#include "platform/file_lookup.h"
+#include "platform/file_ops.h"
+#include "shell/text_util.h"
+#include "temp_dir.h"
+
+namespace sentrel {
+namespace {
+
+TEST(WindowsPathTest, RootsAndSeparators) {
+  EXPECT_EQ(kPathSeparator, '\\');
+  EXPECT_EQ(PathRootLength("C:\\a"), 3u);
+  EXPECT_EQ(PathRootLength("C:a"), 2u);
+  EXPECT_EQ(PathRootLength("\\\\server\\share\\dir"), 15u);
+  EXPECT_EQ(PathRootLength("\\dir"), 1u);
+  EXPECT_EQ(PathRootLength("dir\\a"), 0u);
+  EXPECT_TRUE(IsAbsolutePath("C:/a"));
+  EXPECT_TRUE(IsAbsolutePath("\\\\server\\share"));
+  EXPECT_FALSE(IsAbsolutePath("C:a"));
+  EXPECT_EQ(NativeSeparators("C:/a/b"), "C:\\a\\b");
+  EXPECT_EQ(NativeSeparators("\\\\?\\C:\\a/b"), "\\\\?\\C:\\a/b");  // taken as written
+  EXPECT_EQ(DirectoryOf("C:/data\\a.txt"), "C:/data\\");
+  EXPECT_EQ(FileNameOf("\\\\server\\share\\a.txt"), "a.txt");
+}
+
+// Far past the classic limit of 260 characters, every file call works.
+TEST(WindowsPathTest, PathsOfAnyLength) {
+  TempDir dir;
+  std::string deep = dir.str();
+  for (int i = 0; i < 6; ++i) deep += "\\" + std::string(100, static_cast<char>('a' + i));
+  std::string error;
+  ASSERT_TRUE(MakeDirectories(deep, error)) << error;
+  const std::string file = deep + "\\f\xc3\xa9.txt";  // and a name outside the code page
+  std::FILE* f = OpenFile(file, "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("hello", f);
+  std::fclose(f);
+
+  FoundFile found;
+  ASSERT_TRUE(StatFile(file, found));
+  EXPECT_EQ(found.size, 5);
+  EXPECT_EQ(found.name, "f\xc3\xa9.txt");
+  DirectoryListing listing;
+  ASSERT_TRUE(listing.Open(deep + "\\"));
+  DirEntryInfo e;
+  bool seen = false;
+  while (listing.Next(e)) seen = seen || e.name == "f\xc3\xa9.txt";
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(CopyRegularFile(file, file + ".copy", false, true, error)) << error;
+  EXPECT_EQ(StatEntry(file + ".copy").size, 5);
+
+  // Removed from the bottom up, as the test folder's own clean-up cannot.
+  EXPECT_TRUE(RemoveFile(file, error) && RemoveFile(file + ".copy", error)) << error;
+  for (std::string p = deep; p.size() > dir.str().size(); p = p.substr(0, p.rfind('\\'))) {
+    EXPECT_TRUE(RemoveEmptyDirectory(p, error)) << error;
+  }
+}
+
+}  // namespace
+}  // namespace sentrel
