@@ -1,6 +1,6 @@
 #include <filesystem>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/paths.h"
@@ -89,11 +89,17 @@ class DirectorySettingsStore final : public SettingsStore {
     std::error_code ec;
     fs::remove_all(staging, ec);
     fs::create_directories(target.parent_path(), ec);
-    if (!ec) fs::copy(PathOf(from), staging, fs::copy_options::recursive, ec);
-    if (!ec && SameTree(PathOf(from), staging)) fs::rename(staging, target, ec);
-    else if (!ec) ec = std::make_error_code(std::errc::io_error);
-    if (ec) fs::remove_all(staging, ec);
-    return KeyExists(to);
+    bool done = !ec;
+    if (done) {
+      fs::copy(PathOf(from), staging, fs::copy_options::recursive, ec);
+      done = !ec && SameTree(PathOf(from), staging);
+    }
+    if (done) {
+      fs::rename(staging, target, ec);
+      done = !ec;
+    }
+    if (!done) fs::remove_all(staging, ec);
+    return done;
   }
 
   void DeleteKey(const std::string& key) override {
