@@ -61,7 +61,7 @@ class CheckDirTest : public ::testing::Test {
 // walk order.
 class WalkTest : public CheckDirTest {
  protected:
-  WalkTest() : clock_(SystemClock().Now().value + 1.0) {
+  WalkTest() : clock_(FakeClock::At(SystemClock().RealNow() + 86400 * kNanosPerSecond)) {
     services_.clock = &clock_;
     tree_.Write("a.txt");
     tree_.Write("README");

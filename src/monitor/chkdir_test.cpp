@@ -194,8 +194,7 @@ TEST_F(CheckDirTest, BreakReportsOnlyTheFirstAndNoFalseDeletion) {
 }
 
 TEST_F(CheckDirTest, AgeRuleReportsOldFilesAtEveryCheck) {
-  const double now = SystemClock().Now().value;
-  FakeClock clock(now);
+  FakeClock clock = FakeClock::At(SystemClock().RealNow());
   services_.clock = &clock;
   tree_.Write("old");
   tree_.Touch("old", -hours(2));
@@ -212,8 +211,8 @@ TEST_F(CheckDirTest, AgeRuleReportsOldFilesAtEveryCheck) {
 }
 
 TEST_F(CheckDirTest, IgnoreAddedCountsAgeFromFirstSight) {
-  const double now = SystemClock().Now().value;
-  FakeClock clock(now);
+  const Instant now = SystemClock().RealNow();
+  FakeClock clock = FakeClock::At(now);
   services_.clock = &clock;
   tree_.Write("known");
   tree_.Touch("known", -hours(2));
@@ -223,9 +222,9 @@ TEST_F(CheckDirTest, IgnoreAddedCountsAgeFromFirstSight) {
   tree_.Write("copied");  // an old file copied in keeps its old time
   tree_.Touch("copied", -hours(3));
   EXPECT_THAT(Check(*item), ElementsAre("known:4"));
-  clock.Set(now + 1800 / 86400.0);
+  clock.Set(now + 1800 * kNanosPerSecond);
   EXPECT_THAT(Check(*item), ElementsAre("known:4"));
-  clock.Set(now + 3700 / 86400.0);
+  clock.Set(now + 3700 * kNanosPerSecond);
   EXPECT_THAT(Check(*item), UnorderedElementsAre("known:4", "copied:4"));
 }
 

@@ -1,5 +1,6 @@
-// The calendar arithmetic of date-time values, the same on every platform.
+// The calendar arithmetic of the clock: the same on every system.
 #include <cmath>
+#include <limits>
 
 #include "platform/clock.h"
 
@@ -19,6 +20,36 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 }
 
 }  // namespace
+
+Instant InstantOf(int64_t seconds, int64_t nanoseconds) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  if (seconds > (kMax - nanoseconds) / kNanosPerSecond) return kMax;
+  if (seconds < (kMin + kNanosPerSecond) / kNanosPerSecond) return kMin;
+  return seconds * kNanosPerSecond + nanoseconds;
+}
+
+Instant Clock::RealNow() { return InstantOfUtcValue(Now().value); }
+
+Instant InstantOfUtcValue(double value) {
+  // Whole milliseconds, the value's own resolution. Negative values count
+  // the day back and the time of day forward.
+  const double whole = std::trunc(value);
+  const double ms = (whole - kEpochOffsetDays) * 86400000.0 +
+                    std::round(std::fabs(value - whole) * 86400000.0);
+  if (!(ms < 9.2e12)) return std::numeric_limits<int64_t>::max();
+  if (!(ms > -9.2e12)) return std::numeric_limits<int64_t>::min();
+  return static_cast<Instant>(ms) * 1000000;
+}
+
+double UtcValueOfInstant(Instant t) {
+  constexpr int64_t kMsPerDay = 86400000;
+  const int64_t ms = t / 1000000 - (t % 1000000 < 0 ? 1 : 0);
+  const int64_t days = ms / kMsPerDay - (ms % kMsPerDay < 0 ? 1 : 0);
+  const double day = static_cast<double>(days + kEpochOffsetDays);
+  const double frac = static_cast<double>(ms - days * kMsPerDay) / kMsPerDay;
+  return day >= 0 ? day + frac : day - frac;
+}
 
 double DateTimeValue(int year, int month, int day, int hour, int minute,
                      int second, int millisecond) {

@@ -1,12 +1,27 @@
 #include <time.h>
 
 #include <climits>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/wakeup.h"
 
 namespace sentrel {
 namespace {
+
+// Held around every use of the C library's zone. The library serializes
+// these calls with a lock of its own, which the thread sanitizer cannot see:
+// a new zone replaces memory that the previous reading allocated. Beside
+// the library's own lock this one costs next to nothing.
+std::mutex& ZoneMutex() {
+  static std::mutex* mu = new std::mutex;
+  return *mu;
+}
+
+bool LocalCalendar(time_t secs, struct tm& tm) {
+  std::lock_guard<std::mutex> lock(ZoneMutex());
+  return localtime_r(&secs, &tm) != nullptr;
+}
 
 LocalTime FromTm(const struct tm& tm, int ms) {
   LocalTime t;
@@ -29,9 +44,21 @@ class PosixClock final : public Clock {
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     struct tm tm;
-    time_t secs = ts.tv_sec;
-    localtime_r(&secs, &tm);
+    if (!LocalCalendar(ts.tv_sec, tm)) return LocalTime();
     return FromTm(tm, static_cast<int>(ts.tv_nsec / 1000000));
+  }
+  Instant RealNow() override {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return InstantOf(ts.tv_sec, ts.tv_nsec);
+  }
+  // localtime_r reads the zone once and keeps it. tzset, with no TZ in the
+  // environment, looks at /etc/localtime again (one stat) and reads it anew
+  // when it is another file or was rewritten; with TZ set, the user chose
+  // the zone and it stays.
+  void FollowZoneChange() override {
+    std::lock_guard<std::mutex> lock(ZoneMutex());
+    tzset();
   }
   int64_t TickMs() override {
     struct timespec ts;
@@ -50,14 +77,14 @@ Clock& SystemClock() {
   return *clock;
 }
 
-double FileTimeToLocalDateTime(int64_t seconds, int64_t nanoseconds) {
+double FileTimeToLocalDateTime(Instant t) {
+  const int64_t ms = t / 1000000 - (t % 1000000 < 0 ? 1 : 0);
+  const int64_t seconds = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
   struct tm tm;
-  time_t secs = static_cast<time_t>(seconds);
   // A file may be dated in a year that the calendar's int cannot hold once
-  // 1900 is added (file systems keep any 64-bit time): it is as undatable as
-  // one that localtime_r refuses.
-  if (localtime_r(&secs, &tm) == nullptr || tm.tm_year > INT_MAX - 1900) return 0.0;
-  return FromTm(tm, static_cast<int>(nanoseconds / 1000000)).value;
+  // 1900 is added: it is as undatable as one that the library refuses.
+  if (!LocalCalendar(static_cast<time_t>(seconds), tm) || tm.tm_year > INT_MAX - 1900) return 0.0;
+  return FromTm(tm, static_cast<int>(ms - seconds * 1000)).value;
 }
 
 }  // namespace sentrel

@@ -5,6 +5,9 @@
 namespace sentrel {
 namespace {
 
+// 100 ns steps from 1601-01-01 (file times) to 1970-01-01 (instants).
+constexpr int64_t kEpochSteps = 116444736000000000LL;
+
 LocalTime FromSystemTime(const SYSTEMTIME& st) {
   LocalTime t;
   t.year = st.wYear;
@@ -19,12 +22,21 @@ LocalTime FromSystemTime(const SYSTEMTIME& st) {
   return t;
 }
 
+// The system reads its zone afresh for every conversion, so a zone changed
+// while the program runs is followed without being asked.
 class WindowsClock final : public Clock {
  public:
   LocalTime Now() override {
     SYSTEMTIME st;
     GetLocalTime(&st);
     return FromSystemTime(st);
+  }
+  Instant RealNow() override {
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    const int64_t steps =
+        static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+    return (steps - kEpochSteps) * 100;
   }
   int64_t TickMs() override { return static_cast<int64_t>(GetTickCount64()); }
   bool WaitFor(Wakeup& wakeup, int ms) override { return wakeup.WaitMs(ms); }
@@ -39,15 +51,14 @@ Clock& SystemClock() {
   return *clock;
 }
 
-double FileTimeToLocalDateTime(int64_t seconds, int64_t nanoseconds) {
-  // 100 ns steps from 1601-01-01 to 1970-01-01.
-  constexpr int64_t kEpochSteps = 116444736000000000LL;
-  constexpr int64_t kMaxSeconds = (INT64_MAX - kEpochSteps) / 10000000;
-  if (seconds < -kEpochSteps / 10000000 || seconds > kMaxSeconds) return 0.0;
-  const uint64_t steps = static_cast<uint64_t>(seconds * 10000000 + nanoseconds / 100 + kEpochSteps);
+double FileTimeToLocalDateTime(Instant t) {
+  // Instants before 1601 have no file time; the calendar's day zero stands
+  // for them.
+  const int64_t steps = t / 100 - (t % 100 < 0 ? 1 : 0) + kEpochSteps;
+  if (steps < 0) return 0.0;
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(steps);
-  ft.dwHighDateTime = static_cast<DWORD>(steps >> 32);
+  ft.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(steps) >> 32);
   SYSTEMTIME utc, local;
   // The zone's rules for the file's own date, so that a daylight-saving
   // switch does not shift older files.

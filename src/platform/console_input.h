@@ -11,8 +11,8 @@ namespace sentrel {
 // program like the exit key does.
 class ConsoleInput {
  public:
-  // SIGINT, SIGTERM or SIGHUP arrived; on Windows Ctrl-C, Ctrl-Break, the
-  // console window closed, log-off or shut-down.
+  // SIGINT, SIGTERM, SIGHUP or SIGQUIT arrived; on Windows Ctrl-C,
+  // Ctrl-Break, the console window closed, log-off or shut-down.
   static constexpr int kStop = -1;
 
   virtual ~ConsoleInput() = default;

@@ -38,6 +38,12 @@ std::string ProgramPath();
 // the root, "/" or "C:\").
 std::string CurrentDirectory();
 
+// The path of the file `name` in `folder` (which ends in a separator): as
+// written when it exists, else the first entry whose last part is the same
+// ignoring ASCII case ("english.lng" for "English.lng"), else as written.
+// A system whose file names ignore case finds it as written.
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name);
+
 // The per-user configuration folder: $XDG_CONFIG_HOME, else ~/.config; on
 // Windows the roaming application data folder.
 std::string UserConfigHome();

@@ -82,6 +82,11 @@ std::string CurrentDirectory() {
   return out;
 }
 
+// Windows file names ignore case: the name as written finds the file.
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name) {
+  return folder + name;
+}
+
 std::string UserConfigHome() { return KnownFolder(FOLDERID_RoamingAppData); }
 std::string UserDataHome() { return KnownFolder(FOLDERID_LocalAppData); }
 

@@ -38,18 +38,21 @@ class RegistrySettingsStore final : public SettingsStore {
     return Open(key, KEY_READ, k);
   }
 
-  void MoveKey(const std::string& from, const std::string& to) override {
+  bool MoveKey(const std::string& from, const std::string& to) override {
+    if (KeyExists(to)) return true;
     Key source;
-    if (!Open(from, KEY_READ, source) || KeyExists(to)) return;
-    Key target;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, PathOf(to).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, target.out(), nullptr) != ERROR_SUCCESS) {
-      return;
+    if (!Open(from, KEY_READ, source)) return false;
+    bool done;
+    {
+      Key target;
+      done = RegCreateKeyExW(HKEY_CURRENT_USER, PathOf(to).c_str(), 0, nullptr, 0,
+                             KEY_ALL_ACCESS, nullptr, target.out(), nullptr) == ERROR_SUCCESS &&
+             RegCopyTreeW(source.get(), nullptr, target.get()) == ERROR_SUCCESS;
     }
-    if (RegCopyTreeW(source.get(), nullptr, target.get()) != ERROR_SUCCESS) {
-      // Half a copy would pass for the settings: none is better.
-      RegDeleteTreeW(HKEY_CURRENT_USER, PathOf(to).c_str());
-    }
+    // Half a copy would pass for the settings at the next start, and the
+    // legacy key be deleted: none is better.
+    if (!done) RegDeleteTreeW(HKEY_CURRENT_USER, PathOf(to).c_str());
+    return done;
   }
 
   void DeleteKey(const std::string& key) override {
