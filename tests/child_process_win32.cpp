@@ -84,7 +84,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   si.hStdError = out_write;
   PROCESS_INFORMATION pi = {};
   const BOOL ok = CreateProcessW(WidePath(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
-                                 CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, env.data(),
+                                 CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS, env.data(),
                                  dir.empty() ? nullptr : dir.c_str(), &si, &pi);
   CloseHandle(in_read);
   CloseHandle(out_write);

@@ -26,7 +26,7 @@ FileHolder::FileHolder(const std::string& path, bool write) : impl_(std::make_un
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi = {};
   const BOOL ok = CreateProcessW(WidePath(program).c_str(), line.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+                                 DETACHED_PROCESS, nullptr, nullptr, &si, &pi);
   CloseHandle(out_write);
   if (!ok) return;
   CloseHandle(pi.hThread);

@@ -288,7 +288,10 @@ SpawnedProcess StartProcess(const std::vector<std::string>& argv, const ProcessO
   // Only the three streams are inherited, never a file we have open.
   std::vector<char> attributes;
   DWORD flags = CREATE_UNICODE_ENVIRONMENT;
-  if (options.null_streams) flags |= CREATE_NO_WINDOW;
+  // A hidden program gets no console at all: its streams are the null
+  // device, and a console made only to stay hidden would be one more
+  // process that outlives it.
+  if (options.null_streams) flags |= DETACHED_PROCESS;
   const bool inherit = !streams.list().empty();
   if (inherit) {
     SIZE_T size = 0;
