@@ -340,6 +340,43 @@ TEST_F(FileOpFaultTest, FolderThatCannotBeReadLeavesNoEmptyCopy) {
   EXPECT_EQ(ReadFileText(tree.Sub("d/f")), "f");
 }
 
+// A folder inside a tree is swapped for a link to a folder outside it, again
+// and again, while the tree is deleted or moved to another file system (an
+// age-based cleanup of a shared folder meets this): whatever the timing, the
+// folder the link leads to is never touched.
+TEST_F(FileOpFaultTest, ASubfolderSwappedForALinkNeverLeadsOutside) {
+  TempDir shm("/dev/shm");
+  const bool across = shm.ok() && DeviceOf(shm.str()) != DeviceOf(tree.str());
+  const std::string sentinel = tree.MakeDir("sentinel");
+  for (int i = 0; i < 20; ++i) tree.Write("sentinel/s" + std::to_string(i), "keep");
+  const std::string victim = tree.Sub("victim");
+  const std::string sub = victim + "/sub", aside = victim + "/aside";
+  for (int round = 0; round < 200; ++round) {
+    for (int i = 0; i < 20; ++i) tree.Write("victim/sub/s" + std::to_string(i), "x");
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+      while (!done.load()) {
+        if (::rename(sub.c_str(), aside.c_str()) != 0) continue;
+        ::symlink(sentinel.c_str(), sub.c_str());
+        for (int spin = 0; spin < 20; ++spin) std::this_thread::yield();
+        ::unlink(sub.c_str());
+        ::rename(aside.c_str(), sub.c_str());
+      }
+    });
+    if (across && round % 2 == 1) {
+      Do(kFoMove, {victim}, {shm.Sub("moved" + std::to_string(round))});
+    } else {
+      Do(kFoDelete, {victim}, {});
+    }
+    done = true;
+    swapper.join();
+    int kept = 0;
+    for (const auto& e : fs::directory_iterator(sentinel)) kept += ReadFileText(e.path()) == "keep";
+    ASSERT_EQ(kept, 20) << "round " << round;
+    fs::remove_all(victim);
+  }
+}
+
 // Sources deleted by someone else while one batch goes through them: each
 // file that was not deleted is done whole or still at its source, and
 // counted; a copy made of a file that went meanwhile is whole too.
