@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "platform/sound.h"
 #include "temp_dir.h"
 #include "xvfb.h"
 
@@ -180,6 +181,23 @@ TEST_F(SoundActionTest, BeepSoundsTheBellWithoutAWave) {
   Run();
   EXPECT_TRUE(WaitUntil([&] { return Heard().size() > 4000; }));
   EXPECT_EQ(console.Text(), "");
+}
+
+TEST_F(SoundActionTest, OnlyWaveFilesPlayAndABeepWithoutASoundDeviceRingsTheTerminal) {
+  // An mp3, say: a player would take its bytes for samples, minutes of noise.
+  dir.Write("noise.mp3", "ID3" + std::string(3000, 'U'));
+  WriteWave(dir.Sub("wave.mp3"), 0x4444, 400);
+  WavePlayer player;
+  EXPECT_FALSE(player.Play(dir.Sub("noise.mp3")));
+  EXPECT_TRUE(player.Play(dir.Sub("wave.mp3")));  // the content counts, not the name
+  EXPECT_TRUE(WaitUntil([&] { return CountBytes(0x44) == 800; }));
+
+  dir.Write("broken.conf", "pcm.!default {\n  type hw\n  card 99\n}\n");
+  ::setenv("ALSA_CONFIG_PATH", dir.Sub("broken.conf").c_str(), 1);
+  Make("Beep=1\n");
+  Run();
+  ASSERT_TRUE(WaitUntil([&] { return !sound().Repeating(); }));
+  EXPECT_EQ(console.Text(), "\a");
 }
 
 TEST(SoundActionValues, PeriodBelowTheMinimumTakesTheMinimum) {
