@@ -76,8 +76,8 @@ class MarkedSink {
   bool on_placeholder_ = false;
 };
 
-// The placeholder is split at its own "\\", so that no piece of it is a
-// real path ("%Path/*" must never name the root folder's content).
+// The placeholder is split at its own backslash, so that no piece of it is
+// a real path ("%Path/*" must never name the root folder's content).
 char SeparatorOf(const FileData& record) {
   return &record == &PlaceholderRecord() ? '\\' : kPathSeparator;
 }
