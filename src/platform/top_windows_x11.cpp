@@ -231,6 +231,8 @@ bool DisplayAnswers(const std::string& display) {
     SetUpXlibOnce();
     Display* dpy = XOpenDisplay(display.c_str());
     if (dpy == nullptr) return false;
+    // A server that goes away right now must not end the program.
+    XSetIOErrorExitHandler(dpy, KeepRunning, nullptr);
     XCloseDisplay(dpy);
     return true;
   }
