@@ -46,8 +46,9 @@ TEST(ProcessWindowsTest, ASignalNeverReachesANewProcessUnderTheListedNumber) {
                        "", {std::string(kInOwnPidSpace) + "=1"});
     const int code = child.WaitExit(120000);
     const std::string& out = child.output();
-    if (out.find("[  PASSED  ]") == std::string::npos &&
-        out.find("[  FAILED  ]") == std::string::npos) {
+    if (out.find("[  SKIPPED ]") != std::string::npos ||
+        (out.find("[  PASSED  ]") == std::string::npos &&
+         out.find("[  FAILED  ]") == std::string::npos)) {
       GTEST_SKIP() << "no process-number space of our own here: " << out;
     }
     EXPECT_EQ(code, 0) << out;
@@ -66,9 +67,13 @@ TEST(ProcessWindowsTest, ASignalNeverReachesANewProcessUnderTheListedNumber) {
 
   // A later start time, and the listed number for the next process.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  std::ofstream("/proc/sys/kernel/ns_last_pid") << window.id - 1 << std::flush;
+  std::ofstream next("/proc/sys/kernel/ns_last_pid");
+  if (!(next << window.id - 1 << std::flush)) GTEST_SKIP() << "the next number cannot be chosen";
+  next.close();
   SpawnedProcess stranger = StartProcess({"sleep", "1002"}, quiet);
-  ASSERT_EQ(static_cast<uint64_t>(stranger.pid()), window.id);
+  if (static_cast<uint64_t>(stranger.pid()) != window.id) {
+    GTEST_SKIP() << "the number went elsewhere";
+  }
 
   windows->ForceEnd(window);
   windows->RequestClose(window);
