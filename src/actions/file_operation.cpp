@@ -146,7 +146,8 @@ class Runner final : public TreeListener {
     if (hidden_failures_ > 0 && env_.messages != nullptr) {
       std::string line = first_hidden_;
       if (hidden_failures_ > 1) {
-        line += " (and " + std::to_string(hidden_failures_ - 1) + " more failures)";
+        const int more = hidden_failures_ - 1;
+        line += " (and " + std::to_string(more) + (more == 1 ? " more failure)" : " more failures)");
       }
       env_.messages->Write(line + "\n");
     }
