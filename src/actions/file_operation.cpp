@@ -147,7 +147,8 @@ class Runner final : public TreeListener {
       std::string line = first_hidden_;
       if (hidden_failures_ > 1) {
         const int more = hidden_failures_ - 1;
-        line += " (and " + std::to_string(more) + (more == 1 ? " more failure)" : " more failures)");
+        line += " (and " + std::to_string(more) +
+                (more == 1 ? " more failure)" : " more failures)");
       }
       env_.messages->Write(line + "\n");
     }

@@ -83,7 +83,8 @@ TEST_F(FileOpActionTest, ActsOnlyOnWhatTheConfigurationNames) {
   const std::string source = "OpSource=" + dir.str() + "%Path/*.tmp";
   Make({"OpIndex=3", source})->Run(FileList(), ctx);
   EXPECT_TRUE(Exists(dir.Sub("old.tmp")));
-  EXPECT_EQ(sink.Text().substr(said), "Delete: not done, no file was reported for " + source + "\n");
+  EXPECT_EQ(sink.Text().substr(said),
+            "Delete: not done, no file was reported for " + source + "\n");
 }
 
 TEST_F(FileOpActionTest, TwoFilesOfOneRunNeverEndOnOneName) {
