@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -104,6 +105,17 @@ class SoundActionTest : public ::testing::Test {
     std::lock_guard<std::mutex> lock(mu);
     return heard;
   }
+  // Whether a running process has `word` among its arguments.
+  static bool SomeProcessNames(const std::string& word) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end;
+         it.increment(ec)) {
+      std::ifstream in(it->path() / "cmdline", std::ios::binary);
+      std::string args((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (args.find(word) != std::string::npos) return true;
+    }
+    return false;
+  }
   size_t CountBytes(char b) {
     std::string h = Heard();
     return static_cast<size_t>(std::count(h.begin(), h.end(), b));
@@ -151,6 +163,9 @@ TEST_F(SoundActionTest, ANewPlayReplacesTheSoundStillPlaying) {
   }));
   OfferLine(action->Params(), "WaveFile=" + dir.Sub("short.wav") + "\n");
   Run();
+  // Only once the first player is gone may the sink listen again: a player
+  // still alive would pour the rest of the long sound into it at once.
+  ASSERT_TRUE(WaitUntil([&] { return !SomeProcessNames(dir.Sub("long.wav")); }));
   hold = false;
   ASSERT_TRUE(WaitUntil([&] { return CountBytes(0x22) == 8000; }));
   EXPECT_LT(CountBytes(0x11), 800000u);
