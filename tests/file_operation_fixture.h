@@ -36,7 +36,7 @@ class FileOperationTest : public ::testing::Test {
                    Confirmer* confirmer = nullptr) {
     FileOpRequest r;
     r.op = op;
-    r.sources = std::move(sources);
+    r.sources.assign(sources.begin(), sources.end());
     r.destinations = std::move(dests);
     r.flags = flags;
     FileOpEnvironment env;

@@ -72,6 +72,10 @@ TEST_F(MacroTest, PathPiecesSizeAndState) {
   ExpectTable(top, {{"[%Path]", "[]"}, {"%Name", "a.txt"}, {"%Size", "-5"}});
   FileData bare{"noslash", 0, 5'000'000'000, kStateNone};
   ExpectTable(bare, {{"[%Path]", "[]"}, {"%Name", "noslash"}, {"%Size", "5000000000"}});
+  // The placeholder splits at its own backslash: no piece of it is a path.
+  ExpectTable(PlaceholderRecord(), {{"%Path/*", "[D:]\\[P]/*"},
+                                    {"%Name", "[N].[E]"},
+                                    {"%File=\"P|N|E|S:2\"", "[D:]\\[P]|[N]|[E]|[P]"}});
 }
 
 TEST_F(MacroTest, FileTemplate) {

@@ -1,10 +1,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstring>
-#include <memory>
-#include <random>
-
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/wide_win32.h"
@@ -52,37 +48,6 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string BaseOf(const std::string& path) {
-  const size_t slash = FindLastSeparator(path);
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool SameContent(const std::wstring& a, const std::wstring& b, std::string& error) {
-  ScopedHandle x(CreateFileW(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  ScopedHandle y(CreateFileW(b.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!x.valid() || !y.valid()) {
-    error = LastError();
-    return false;
-  }
-  constexpr DWORD kChunk = 1 << 16;
-  std::unique_ptr<char[]> p(new char[kChunk]), q(new char[kChunk]);
-  for (;;) {
-    DWORD n = 0, m = 0;
-    if (!ReadFile(x.get(), p.get(), kChunk, &n, nullptr) ||
-        !ReadFile(y.get(), q.get(), kChunk, &m, nullptr)) {
-      error = LastError();
-      return false;
-    }
-    if (n != m || std::memcmp(p.get(), q.get(), n) != 0) {
-      error = "the copy differs from the original";
-      return false;
-    }
-    if (n == 0) return true;
-  }
-}
-
 }  // namespace
 
 EntryInfo StatEntry(const std::string& path) { return Stat(path, false); }
@@ -113,7 +78,9 @@ bool ListDirectory(const std::string& dir, std::vector<std::string>& names, std:
   return true;
 }
 
-bool MakeDirectories(const std::string& path, std::string& error) {
+// Folders for their owner alone need no more on Windows than a folder in
+// the user's own profile has anyway.
+bool MakeDirectories(const std::string& path, std::string& error, bool) {
   if (StatTarget(path).type == EntryType::kDirectory) return true;
   const std::string parent = ParentOf(path);
   // Up to the root ("C:", "\\server\share"), which is there or not at all.
@@ -146,86 +113,6 @@ RenameOutcome RenameEntry(const std::string& from, const std::string& to, bool r
   return RenameOutcome::kFailed;
 }
 
-bool CopyRegularFile(const std::string& from, const std::string& to, bool replace, bool verify,
-                     std::string& error) {
-  if (!replace && StatEntry(to).exists()) {
-    error = "the destination already exists";
-    return false;
-  }
-  const std::wstring source = WidePath(from);
-  // The data goes to a hidden name beside the target first.
-  std::random_device rd;
-  std::wstring temp;
-  for (int tries = 0;; ++tries) {
-    temp = WidePath(ParentOf(to) + "\\." + BaseOf(to) + ".sentrel-" + std::to_string(rd() % 1000000));
-    if (CopyFileExW(source.c_str(), temp.c_str(), nullptr, nullptr, nullptr,
-                    COPY_FILE_FAIL_IF_EXISTS)) {
-      break;
-    }
-    const DWORD e = GetLastError();
-    if ((e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) || tries > 100) {
-      error = ErrorText(e);
-      return false;
-    }
-  }
-  auto fail = [&](const std::string& why) {
-    SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(temp.c_str());
-    error = why;
-    return false;
-  };
-  // The data must be on disk before anything relies on the copy: a move
-  // deletes its source next, a replaced file is gone once the new one has
-  // its name. A plain new copy leaves the source in place and skips it.
-  if (verify || replace) {
-    ScopedHandle out(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out.valid() || !FlushFileBuffers(out.get())) return fail(LastError());
-  }
-  if (verify) {
-    std::string why;
-    if (!SameContent(source, temp, why)) return fail(why);
-  }
-  if (!MoveFileExW(temp.c_str(), WidePath(to).c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
-    const DWORD e = GetLastError();
-    return fail(e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS
-                    ? std::string("the destination already exists")
-                    : ErrorText(e));
-  }
-  return true;
-}
-
-bool CopySymlink(const std::string&, const std::string&, bool, std::string& error) {
-  // Making links needs a privilege most users lack; what a link leads to is
-  // not copied in its place either.
-  error = "links and junctions are not copied";
-  return false;
-}
-
-bool MakeDirectoryLike(const std::string& path, const std::string& like, std::string& error) {
-  // Made with the attributes of `like`, as the system does for a template.
-  if (CreateDirectoryExW(WidePath(like).c_str(), WidePath(path).c_str(), nullptr)) return true;
-  if (GetLastError() == ERROR_ALREADY_EXISTS && StatTarget(path).type == EntryType::kDirectory) {
-    return true;
-  }
-  error = LastError();
-  return false;
-}
-
-void FinishDirectoryLike(const std::string& path, const std::string& like) {
-  ScopedHandle source(CreateFileW(WidePath(like).c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  ScopedHandle target(CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  FILETIME created, accessed, written;
-  if (source.valid() && target.valid() &&
-      GetFileTime(source.get(), &created, &accessed, &written)) {
-    SetFileTime(target.get(), &created, &accessed, &written);
-  }
-}
-
 bool RemoveFile(const std::string& path, std::string& error) {
   const std::wstring wide = WidePath(path);
   if (DeleteFileW(wide.c_str())) return true;
@@ -241,12 +128,6 @@ bool RemoveFile(const std::string& path, std::string& error) {
     SetFileAttributesW(wide.c_str(), attributes);
   }
   error = ErrorText(e);
-  return false;
-}
-
-bool RemoveEmptyDirectory(const std::string& path, std::string& error) {
-  if (RemoveDirectoryW(WidePath(path).c_str())) return true;
-  error = LastError();
   return false;
 }
 
@@ -268,6 +149,10 @@ bool CreateNewFile(const std::string& path, const std::string& content, std::str
   }
   return true;
 }
+
+// Every file system Windows uses takes names of 255 UTF-16 units, which no
+// name of 255 bytes exceeds.
+size_t MaxNameLength(const std::string&) { return 255; }
 
 std::string AbsolutePath(const std::string& path) {
   const std::wstring wide = Widen(path.empty() ? std::string(".") : NativeSeparators(path));

@@ -8,6 +8,7 @@
 #include "platform/dir_list.h"
 #include "platform/file_lookup.h"
 #include "platform/file_ops.h"
+#include "platform/file_tree.h"
 #include "shell/text_util.h"
 #include "temp_dir.h"
 
@@ -53,14 +54,21 @@ TEST(WindowsPathTest, PathsOfAnyLength) {
   bool seen = false;
   while (listing.Next(e)) seen = seen || e.name == "f\xc3\xa9.txt";
   EXPECT_TRUE(seen);
-  EXPECT_TRUE(CopyRegularFile(file, file + ".copy", false, true, error)) << error;
+  struct Listener final : TreeListener {
+    void Placed(const std::string&, const std::string&, const EntryInfo&) override {}
+    void Failed(TreeStep, const std::string& path, const std::string&,
+                const std::string& why) override {
+      ADD_FAILURE() << path << ": " << why;
+    }
+    ReplaceAnswer MayReplace(const std::string&, const std::string&, const EntryInfo&) override {
+      return ReplaceAnswer::kFail;
+    }
+  } listener;
+  EXPECT_EQ(TransferTree(file, file + ".copy", /*move=*/true, listener), TreeOutcome::kDone);
   EXPECT_EQ(StatEntry(file + ".copy").size, 5);
 
-  // Removed from the bottom up, as the test folder's own clean-up cannot.
-  EXPECT_TRUE(RemoveFile(file, error) && RemoveFile(file + ".copy", error)) << error;
-  for (std::string p = deep; p.size() > dir.str().size(); p = p.substr(0, p.rfind('\\'))) {
-    EXPECT_TRUE(RemoveEmptyDirectory(p, error)) << error;
-  }
+  // Removed by the program, as the test folder's own clean-up cannot.
+  EXPECT_EQ(RemoveTree(dir.str() + "\\a" + std::string(99, 'a'), listener), TreeOutcome::kDone);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <cstring>
 
 #include "platform/sound.h"
 #include "platform/wide_win32.h"
@@ -13,9 +14,15 @@ namespace {
 // started it is the one whose Stop may end it.
 std::atomic<const WavePlayer*> g_playing{nullptr};
 
-bool ReadableFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+// A RIFF wave file by its content, whatever its name: anything else would
+// not play (or, played, be noise).
+bool IsWaveFile(const std::wstring& path) {
+  ScopedHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  char head[12];
+  DWORD got = 0;
+  return f.valid() && ReadFile(f.get(), head, sizeof head, &got, nullptr) && got == sizeof head &&
+         std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
 }
 
 }  // namespace
@@ -24,7 +31,7 @@ bool WavePlayer::Play(const std::string& path) {
   std::lock_guard<std::mutex> lock(mu_);
   StopLocked();
   const std::wstring wide = WidePath(path);
-  if (path.empty() || !ReadableFile(wide)) return false;
+  if (path.empty() || !IsWaveFile(wide)) return false;
   // Never the default sound in place of a file that cannot be played.
   if (!PlaySoundW(wide.c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT)) return false;
   g_playing = this;
@@ -41,6 +48,13 @@ void WavePlayer::StopLocked() {
   if (g_playing.compare_exchange_strong(self, nullptr)) PlaySoundW(nullptr, nullptr, 0);
 }
 
-bool PlayBell(WavePlayer&) { return MessageBeep(MB_OK) != 0; }
+// The system plays asynchronously and does not tell when a sound ends or
+// whether the device took it: a sound it accepted counts as played.
+bool WavePlayer::Played(int, const std::function<bool()>&) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return g_playing.load() == this;
+}
+
+bool PlayBell(WavePlayer&, const std::function<bool()>&) { return MessageBeep(MB_OK) != 0; }
 
 }  // namespace sentrel
