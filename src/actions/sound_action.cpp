@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <system_error>
 
@@ -30,6 +31,7 @@ struct LoopSettings {
   int period_ms = 100;
   const std::atomic<bool>* item_stop = nullptr;
   MessageSink* console = nullptr;
+  ActionReport report;
 };
 
 }  // namespace
@@ -69,6 +71,7 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
   s.period_ms = period_->Value();
   s.item_stop = &ctx.stop_flag();
   s.console = ctx.services().messages;
+  s.report = ctx.ReportFor(*this);
 
   // A new run takes over from a repetition that still goes on: its next
   // play replaces the sound, and only the new run's timing counts.
@@ -91,12 +94,18 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
       auto stopped = [&] {
         return shared->stop || s.item_stop->load(std::memory_order_acquire);
       };
+      bool reported = false;
       for (;;) {
         {
           std::lock_guard<std::mutex> lock(shared->mu);
           if (stopped()) break;
         }
-        shared->wave.Play(s.name);
+        std::string why;
+        // A repetition that cannot play says so once.
+        if (!shared->wave.Play(s.name, &why) && !s.name.empty() && !reported) {
+          s.report.Failed("cannot play \"" + s.name + "\": " + why);
+          reported = true;
+        }
         if (s.beep && !PlayBell(shared->bell)) s.console->Write("\a");
         if (s.interval_s > 0) {
           for (int i = 0; i < slices; ++i) {
@@ -122,6 +131,16 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
     // No thread: nothing is played.
     std::lock_guard<std::mutex> lock(shared_->mu);
     shared_->running = false;
+  }
+}
+
+void SoundAction::Review(Diagnostics& notes) const {
+  // A name with macros is only known when the action runs.
+  const std::string& name = wave_file_->Value();
+  if (name.empty() || name.find('%') != std::string::npos) return;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(name, ec)) {
+    Note(notes, *wave_file_, "WaveFile: \"" + name + "\" is not a file; nothing is played");
   }
 }
 

@@ -20,8 +20,9 @@ class WavePlayer {
 
   // Starts playing `path` and returns at once. An empty name or a file
   // that cannot be read only stops the previous sound: silence, never a
-  // default sound. Returns whether a player was started.
-  bool Play(const std::string& path);
+  // default sound. Returns whether a player was started; if not, `why`
+  // (when given) receives the reason.
+  bool Play(const std::string& path, std::string* why = nullptr);
   // Stops the sound that is still playing.
   void Stop();
 

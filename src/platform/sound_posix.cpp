@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -80,10 +82,24 @@ std::string BellPath() {
 
 }  // namespace
 
-bool WavePlayer::Play(const std::string& path) {
+bool WavePlayer::Play(const std::string& path, std::string* why) {
   std::lock_guard<std::mutex> lock(mu_);
   StopLocked();
-  if (!ReadableFile(path)) return false;
+  if (!ReadableFile(path)) {
+    if (why != nullptr) {
+      struct stat st;
+      if (path.empty()) {
+        *why = "no file named";
+      } else if (::stat(path.c_str(), &st) != 0) {
+        *why = std::strerror(errno);
+      } else if (!S_ISREG(st.st_mode)) {
+        *why = "not a file";
+      } else {
+        *why = "not readable (permission denied)";
+      }
+    }
+    return false;
+  }
   ProcessOptions options;
   options.null_streams = true;
   const std::vector<std::vector<std::string>> players = {
@@ -92,6 +108,7 @@ bool WavePlayer::Play(const std::string& path) {
     current_ = StartProcess(argv, options);
     if (current_.valid()) return true;
   }
+  if (why != nullptr) *why = "no sound player (aplay, paplay, pw-play) could be started";
   return false;
 }
 
