@@ -100,13 +100,14 @@ void BaseMonitoring::Configure() {
   if (notes_ != nullptr && !month_days_->Value().empty()) {
     std::vector<int64_t> ignored;
     ParseMonthDays(month_days_->Value(), &ignored);
-    for (int64_t n : ignored) {
-      Note(*month_days_, "MonthDays: " + std::to_string(n) +
-                             " is not a day of the month; it is ignored");
-    }
     if (schedule_.month_day_flags().find('1') == std::string::npos) {
       Note(*month_days_, "MonthDays: \"" + month_days_->Value() +
                              "\" names no day from 1 to 31; every day is allowed");
+    } else {
+      for (int64_t n : ignored) {
+        Note(*month_days_, "MonthDays: " + std::to_string(n) +
+                               " is not a day of the month; it is ignored");
+      }
     }
   }
 }

@@ -94,7 +94,9 @@ class BaseMonitoring {
 
   // Values every item has.
   IntParam& IsDirectory() { return *is_directory_; }
+  const IntParam& IsDirectory() const { return *is_directory_; }
   StringParam& FileName() { return *file_name_; }
+  const StringParam& FileName() const { return *file_name_; }
   const IntParam& Interval() const { return *interval_; }
   const BoolParam& RunOnce() const { return *run_once_; }
   const BoolParam& WorkHours() const { return *work_hours_; }

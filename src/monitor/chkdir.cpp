@@ -83,7 +83,9 @@ void CheckDirThread::Configure() {
     try {
       SplitMasks(param->Value(), *list);
     } catch (const InvalidMask& e) {
-      NoteError(*param, param->Name() + ": " + e.what() + "; the item is left out");
+      NoteError(*param, param->Name() + ": " + e.what() + "; the directory item \"" +
+                            FileName().Value() + "\" (line " + std::to_string(OriginLine()) +
+                            ") is left out");
       throw;
     }
   }
