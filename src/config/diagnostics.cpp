@@ -6,10 +6,15 @@
 namespace sentrel {
 
 void Diagnostics::Add(int line, Diagnostic::Severity severity, std::string message) {
-  for (const Diagnostic& d : list_) {
-    if (d.line == line && d.message == message) return;
-  }
-  list_.push_back({line, severity, std::move(message)});
+  if (!seen_.insert(std::to_string(line) + ":" + message).second) return;
+  ++total_;
+  if (list_.size() < kKept) list_.push_back({line, severity, std::move(message)});
+}
+
+void Diagnostics::Clear() {
+  list_.clear();
+  seen_.clear();
+  total_ = 0;
 }
 
 std::vector<Diagnostic> Diagnostics::Sorted() const {

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace sentrel {
@@ -26,14 +27,20 @@ class Diagnostics {
   // more); the same remark on the same line is kept once.
   void Add(int line, Diagnostic::Severity severity, std::string message);
 
-  // In line order; remarks on the whole file come last.
+  // In line order; remarks on the whole file come last. A file that is not
+  // a configuration at all can hold a remark on every line: only the first
+  // kKept are kept, and size() still counts them all.
   std::vector<Diagnostic> Sorted() const;
-  bool empty() const { return list_.empty(); }
-  size_t size() const { return list_.size(); }
-  void Clear() { list_.clear(); }
+  bool empty() const { return total_ == 0; }
+  size_t size() const { return total_; }
+  void Clear();
+
+  static constexpr size_t kKept = 10000;
 
  private:
   std::vector<Diagnostic> list_;
+  std::unordered_set<std::string> seen_;  // line and message of each remark
+  size_t total_ = 0;
 };
 
 // "FILE:LINE: warning: message", or "FILE: error: message" for the whole

@@ -27,25 +27,41 @@ std::string Shown(std::string_view s) {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Edits (insert, delete, replace, swap of neighbours) from a to b, ignoring
-// ASCII case; stops counting above `limit`.
+// Edits (insert, delete, replace, swap of neighbours) from a to b, both in
+// small letters; anything above `limit` counts as limit + 1.
 size_t Distance(std::string_view a, std::string_view b, size_t limit) {
   const size_t n = a.size(), m = b.size();
-  if ((n > m ? n - m : m - n) > limit) return limit + 1;
-  std::vector<std::vector<size_t>> d(n + 1, std::vector<size_t>(m + 1));
-  for (size_t i = 0; i <= n; ++i) d[i][0] = i;
-  for (size_t j = 0; j <= m; ++j) d[0][j] = j;
+  constexpr size_t kMax = 63;
+  if ((n > m ? n - m : m - n) > limit || n > kMax || m > kMax) return limit + 1;
+  // Three rows of the table, row i at i % 3: the swap looks two rows back.
+  size_t rows[3][kMax + 1];
+  for (size_t j = 0; j <= m; ++j) rows[0][j] = j;
   for (size_t i = 1; i <= n; ++i) {
+    size_t* row = rows[i % 3];
+    const size_t* back1 = rows[(i + 2) % 3];
+    const size_t* back2 = rows[(i + 1) % 3];
+    row[0] = i;
+    size_t best = i;
     for (size_t j = 1; j <= m; ++j) {
-      const size_t cost = Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && Lower(a[i - 1]) == Lower(b[j - 2]) &&
-          Lower(a[i - 2]) == Lower(b[j - 1])) {
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      size_t d = back1[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+      if (back1[j] + 1 < d) d = back1[j] + 1;
+      if (row[j - 1] + 1 < d) d = row[j - 1] + 1;
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1] && back2[j - 2] + 1 < d) {
+        d = back2[j - 2] + 1;
       }
+      row[j] = d;
+      if (d < best) best = d;
     }
+    // Every way on passes through this row.
+    if (best > limit) return limit + 1;
   }
-  return d[n][m];
+  return rows[n % 3][m];
+}
+
+std::string Lowered(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = Lower(c);
+  return out;
 }
 
 }  // namespace
@@ -62,7 +78,7 @@ void LineRemarks::Add(unsigned owner, const std::vector<std::string>& keys,
     auto it = std::find_if(keys_.begin(), keys_.end(),
                            [&](const Key& k) { return EqualsIgnoreCase(k.name, name); });
     if (it == keys_.end()) {
-      keys_.push_back({name, owner});
+      keys_.push_back({name, Lowered(name), owner});
     } else {
       it->owners |= owner;
     }
@@ -79,10 +95,11 @@ const LineRemarks::Key* LineRemarks::Find(std::string_view key) const {
 std::string LineRemarks::Nearest(std::string_view key) const {
   // Short keys need a closer match to be taken for a slip of the hand.
   const size_t limit = key.size() <= 4 ? 1 : key.size() <= 8 ? 2 : 3;
+  const std::string lowered = Lowered(key.substr(0, 64));
   const Key* best = nullptr;
   size_t best_distance = limit + 1;
   for (const Key& k : keys_) {
-    const size_t d = Distance(key, k.name, limit);
+    const size_t d = Distance(lowered, k.lowered, limit);
     if (d < best_distance) {
       best = &k;
       best_distance = d;
@@ -119,7 +136,7 @@ std::string LineRemarks::Explain(std::string_view line, const Place& place) cons
   const std::string_view key = Trim(written);
   const Key* k = Find(key);
   if (k == nullptr) {
-    std::string message = "unknown key \"" + std::string(key) + "\"";
+    std::string message = "unknown key " + Shown(key);
     const std::string near = Nearest(key);
     if (!near.empty()) message += " (did you mean \"" + near + "\"?)";
     return message + ignored;

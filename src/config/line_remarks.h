@@ -41,6 +41,7 @@ class LineRemarks {
  private:
   struct Key {
     std::string name;
+    std::string lowered;
     unsigned owners = 0;
   };
   const Key* Find(std::string_view key) const;

@@ -50,12 +50,16 @@ void WriteRemarks(const std::string& config, const Diagnostics& notes, MessageSi
                   size_t limit) {
   const std::vector<Diagnostic> sorted = notes.Sorted();
   std::string text;
-  for (size_t i = 0; i < sorted.size() && i < limit; ++i) {
-    text += FormatDiagnostic(config, sorted[i]) + "\n";
+  size_t shown = 0;
+  for (; shown < sorted.size() && shown < limit; ++shown) {
+    text += FormatDiagnostic(config, sorted[shown]) + "\n";
   }
-  if (sorted.size() > limit) {
-    text += config + ": " + Plural(sorted.size() - limit, "more problem", "more problems") +
-            "; \"sentrel --check " + ShellWord(config) + "\" lists them all\n";
+  if (notes.size() > shown) {
+    text += config + ": " + Plural(notes.size() - shown, "more problem", "more problems");
+    // The check itself shows all it keeps.
+    text += limit < Diagnostics::kKept
+                ? "; run \"sentrel --check " + ShellWord(config) + "\" to see them\n"
+                : " (not shown)\n";
   }
   if (!text.empty()) errors.Write(text);
 }

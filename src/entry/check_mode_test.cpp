@@ -147,7 +147,7 @@ TEST(CheckModeTest, AStartSaysTheFirstTenOnStderrAndKeepsStdout) {
                         "Configuration file \"my.mon\" is loaded.\n"
                         "Monitoring started. Press 'X' to exit.\n");
   EXPECT_EQ(p.errors(), mistakes.Lines(0, 10) +
-                            "my.mon: 8 more problems; \"sentrel --check my.mon\" lists them all\n");
+                            "my.mon: 8 more problems; run \"sentrel --check my.mon\" to see them\n");
 }
 
 }  // namespace
