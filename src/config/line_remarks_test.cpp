@@ -5,8 +5,8 @@
 namespace sentrel {
 namespace {
 
-// Lines nobody took, explained with the keys of the real items and actions
-// (the loader builds the same table).
+// Lines nobody took, explained from a table of keys like the one the loader
+// builds from the real items and actions.
 TEST(LineRemarksTest, ExplainsWhereAKeyBelongsAndWhatItProbablyMeant) {
   LineRemarks remarks;
   remarks.Add(LineRemarks::kFileItem, {"FileName", "Interval", "IfChanged"});
