@@ -7,8 +7,8 @@
 
 #include "actions/macros.h"
 #include "config/path_remarks.h"
-#include "shell/text_util.h"
 #include "lang/lang.h"
+#include "shell/text_util.h"
 
 namespace sentrel {
 
