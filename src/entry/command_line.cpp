@@ -52,7 +52,7 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "Usage: sentrel [OPTIONS] [CONFIG]\n"
       "\n"
       "Monitors the files and folders that the configuration file CONFIG lists,\n"
-      "until you press x or it receives SIGINT, SIGTERM or SIGHUP.\n"
+      "until you press x or it receives SIGINT, SIGTERM, SIGHUP or SIGQUIT.\n"
       "\n"
       "Options:\n"
       "  -h, --help        show this help and exit\n"
