@@ -26,8 +26,8 @@ void ShowBox(const std::string& text, const std::string& display, MessageSink* c
     console->Write(request.title + "\n" + text + "\n");
   } else if (ShowInformation(request, nullptr) == DialogAnswer::kNotShown) {
     report.Failed("no dialog could be shown on display \"" + display +
-                  "\" (zenity, kdialog and xmessage could not be started); the message "
-                  "went to the console");
+                  "\" (it does not answer, or zenity, kdialog and xmessage are missing or "
+                  "failed); the message went to the console");
     console->Write(request.title + "\n" + text + "\n");
   }
 }

@@ -219,8 +219,9 @@ TEST_F(ConsoleProgramTest, FailedActionsAreReportedOncePerRunNamingTheItem) {
       at(8) + "Execute program: cannot start \"/nonexistent/prog\": not found (2 of 2 starts "
               "failed)\n",
       at(11) + "Play sound: cannot play \"" + missing + ".wav\": No such file or directory\n",
-      at(13) + "Popup window: no dialog could be shown on display \":0\" (zenity, kdialog and "
-               "xmessage could not be started); the message went to the console\n",
+      at(13) + "Popup window: no dialog could be shown on display \":0\" (it does not answer, "
+               "or zenity, kdialog and xmessage are missing or failed); the message went to the "
+               "console\n",
   };
   ASSERT_TRUE(p.ReadUntil([&] {
     for (const std::string& r : reports) {
