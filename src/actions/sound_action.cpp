@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <system_error>
 
@@ -145,9 +144,9 @@ void SoundAction::Review(Diagnostics& notes) const {
   // A name with macros is only known when the action runs.
   const std::string& name = wave_file_->Value();
   if (name.empty() || name.find('%') != std::string::npos) return;
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(name, ec)) {
-    Note(notes, *wave_file_, "WaveFile: \"" + name + "\" is not a file; nothing is played");
+  const std::string why = NotPlayable(name);
+  if (!why.empty()) {
+    Note(notes, *wave_file_, "WaveFile: \"" + name + "\" cannot be played: " + why);
   }
 }
 

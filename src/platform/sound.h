@@ -39,6 +39,10 @@ class WavePlayer {
   SpawnedProcess current_;
 };
 
+// Why `path` cannot be played ("not a wave file", "No such file or
+// directory"); empty when it can.
+std::string NotPlayable(const std::string& path);
+
 // The standard beep: a short tone through the sound system, waited for
 // until it has sounded (or `stop` answers true). Returns false when it could
 // not sound (no player, no sound device), so that the caller can ring the

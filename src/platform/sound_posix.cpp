@@ -36,7 +36,8 @@ bool IsWaveFile(const std::string& path) {
          std::memcmp(head, "RF64", 4) == 0;
 }
 
-// Why `path` cannot be played; empty when it is a wave file.
+}  // namespace
+
 std::string NotPlayable(const std::string& path) {
   if (IsWaveFile(path)) return std::string();
   struct stat st;
@@ -46,6 +47,8 @@ std::string NotPlayable(const std::string& path) {
   if (!ReadableFile(path)) return "not readable (permission denied)";
   return "not a wave file";
 }
+
+namespace {
 
 void PutLe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
