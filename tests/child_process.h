@@ -2,8 +2,10 @@
 #define SENTREL_TESTS_CHILD_PROCESS_H_
 
 // Test support: runs a program as a real child process with pipes on its
-// standard input and output, as a user's shell would.
+// standard input and output (and, when asked, a pipe of its own for its
+// standard error), as a user's shell would.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,11 +14,14 @@ namespace sentrel {
 
 class ChildProcess {
  public:
+  enum class Errors { kWithOutput, kApart };
+
   // Starts `argv` in `cwd` (when not empty) with `extra_env` ("NAME=value")
-  // set over this process's environment. Its standard error goes where its
-  // output goes.
+  // set over this process's environment. Its standard error goes into
+  // output() too, or, kApart, into errors().
   ChildProcess(const std::vector<std::string>& argv, const std::string& cwd = "",
-               const std::vector<std::string>& extra_env = {});
+               const std::vector<std::string>& extra_env = {},
+               Errors errors = Errors::kWithOutput);
   // Ends the child if it still runs.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -31,22 +36,27 @@ class ChildProcess {
   // Reads output until `needle` appears at or after `from` (true) or `ms`
   // pass (false).
   bool WaitForOutput(const std::string& needle, int ms = 20000, size_t from = 0);
+  // Reads both streams until `done` holds (true) or `ms` pass (false).
+  bool ReadUntil(const std::function<bool()>& done, int ms = 20000);
   // Waits up to `ms` for the child to end; its exit code, or -1 if it did not
   // end (or ended by a signal).
   int WaitExit(int ms = 20000);
   // Whether the child is still running.
   bool Running();
   const std::string& output() const { return output_; }
+  const std::string& errors() const { return errors_; }
 
   struct Impl;
 
  private:
-  // Reads what is there within `ms`; false when nothing came (or the
-  // output ended).
+  // Reads what is there on the open pipes, waiting up to `ms`; false when
+  // nothing came (an end of a pipe counts as something).
   bool ReadSome(int ms);
+  // Whether a pipe is still open to read.
+  bool Reading() const;
 
   std::unique_ptr<Impl> impl_;
-  std::string output_;
+  std::string output_, errors_;
 };
 
 }  // namespace sentrel

@@ -14,7 +14,7 @@ namespace sentrel {
 
 struct ChildProcess::Impl {
   pid_t pid = -1;
-  int in = -1, out = -1;
+  int in = -1, out = -1, err = -1;
   bool exited = false;
 };
 
@@ -39,10 +39,11 @@ std::vector<std::string> EnvironmentWith(const std::vector<std::string>& extra_e
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& cwd,
-                           const std::vector<std::string>& extra_env)
+                           const std::vector<std::string>& extra_env, Errors errors)
     : impl_(std::make_unique<Impl>()) {
-  int in[2], out[2];
+  int in[2], out[2], err[2] = {-1, -1};
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+  if (errors == Errors::kApart && pipe2(err, O_CLOEXEC) != 0) return;
   const std::vector<std::string> env_text = EnvironmentWith(extra_env);
   std::vector<char*> args, env;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -53,15 +54,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   if (impl_->pid == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
-    dup2(out[1], 2);
+    dup2(err[1] >= 0 ? err[1] : out[1], 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     execve(args[0], args.data(), env.data());
     _exit(127);
   }
   close(in[0]);
   close(out[1]);
+  if (err[1] >= 0) close(err[1]);
   impl_->in = in[1];
   impl_->out = out[0];
+  impl_->err = err[0];
 }
 
 ChildProcess::~ChildProcess() {
@@ -71,6 +74,7 @@ ChildProcess::~ChildProcess() {
     waitpid(impl_->pid, nullptr, 0);
   }
   if (impl_->out >= 0) close(impl_->out);
+  if (impl_->err >= 0) close(impl_->err);
 }
 
 bool ChildProcess::started() const { return impl_->pid > 0; }
@@ -129,17 +133,37 @@ bool ChildProcess::Running() {
 }
 
 bool ChildProcess::ReadSome(int ms) {
-  if (impl_->out < 0) return false;
-  struct pollfd p = {impl_->out, POLLIN, 0};
-  if (poll(&p, 1, ms) <= 0) return false;
-  char buf[4096];
-  ssize_t n = read(impl_->out, buf, sizeof buf);
-  if (n <= 0) {
-    close(impl_->out);
-    impl_->out = -1;
-    return false;
+  struct pollfd p[2];
+  nfds_t count = 0;
+  if (impl_->out >= 0) p[count++] = {impl_->out, POLLIN, 0};
+  if (impl_->err >= 0) p[count++] = {impl_->err, POLLIN, 0};
+  if (count == 0 || poll(p, count, ms) <= 0) return false;
+  bool got = false;
+  for (nfds_t i = 0; i < count; ++i) {
+    if (p[i].revents == 0) continue;
+    int& fd = p[i].fd == impl_->out ? impl_->out : impl_->err;
+    std::string& text = p[i].fd == impl_->out ? output_ : errors_;
+    char buf[4096];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) {
+      close(fd);
+      fd = -1;
+    } else {
+      text.append(buf, static_cast<size_t>(n));
+    }
+    got = true;
   }
-  output_.append(buf, static_cast<size_t>(n));
+  return got;
+}
+
+bool ChildProcess::Reading() const { return impl_->out >= 0 || impl_->err >= 0; }
+
+bool ChildProcess::ReadUntil(const std::function<bool()>& done, int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return done();
+    if (!ReadSome(50) && !Reading()) return done();
+  }
   return true;
 }
 

@@ -8,7 +8,7 @@ namespace sentrel {
 
 struct ChildProcess::Impl {
   ScopedHandle process;
-  ScopedHandle in, out;
+  ScopedHandle in, out, err;
   bool exited = false;
   DWORD code = 0;
 };
@@ -58,20 +58,24 @@ std::wstring Quoted(const std::string& arg) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& cwd,
-                           const std::vector<std::string>& extra_env)
+                           const std::vector<std::string>& extra_env, Errors errors)
     : impl_(std::make_unique<Impl>()) {
   if (argv.empty()) return;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE in_read, in_write, out_read, out_write;
+  HANDLE in_read, in_write, out_read, out_write, err_read = nullptr, err_write = nullptr;
   if (!CreatePipe(&in_read, &in_write, &inherit, 0)) return;
   if (!CreatePipe(&out_read, &out_write, &inherit, 0)) {
     CloseHandle(in_read);
     CloseHandle(in_write);
     return;
   }
+  if (errors == Errors::kApart && !CreatePipe(&err_read, &err_write, &inherit, 0)) {
+    err_read = err_write = nullptr;
+  }
   // Our ends stay ours.
   SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  if (err_read != nullptr) SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
   std::wstring line;
   for (size_t i = 0; i < argv.size(); ++i) line += (i ? L" " : L"") + Quoted(argv[i]);
   std::wstring env = EnvironmentBlock(extra_env);
@@ -81,15 +85,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = in_read;
   si.hStdOutput = out_write;
-  si.hStdError = out_write;
+  si.hStdError = err_write != nullptr ? err_write : out_write;
   PROCESS_INFORMATION pi = {};
   const BOOL ok = CreateProcessW(WidePath(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
                                  CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS, env.data(),
                                  dir.empty() ? nullptr : dir.c_str(), &si, &pi);
   CloseHandle(in_read);
   CloseHandle(out_write);
+  if (err_write != nullptr) CloseHandle(err_write);
   impl_->in.Reset(in_write);
   impl_->out.Reset(out_read);
+  if (err_read != nullptr) impl_->err.Reset(err_read);
   if (!ok) return;
   CloseHandle(pi.hThread);
   impl_->process.Reset(pi.hProcess);
@@ -123,7 +129,7 @@ bool ChildProcess::WaitForOutput(const std::string& needle, int ms, size_t from)
                                     end - std::chrono::steady_clock::now())
                                     .count());
     if (left <= 0) return false;
-    if (!ReadSome(left) && !impl_->out.valid()) return false;
+    if (!ReadSome(left) && !Reading()) return false;
   }
   return true;
 }
@@ -153,35 +159,58 @@ bool ChildProcess::Running() {
   return true;
 }
 
+namespace {
+
+// Takes what one pipe has without waiting for more: 1 when something came,
+// 0 when nothing, -1 when the pipe has ended (and is closed). Text written
+// to a pipe ends its lines in CR LF; the tests read lines as the program
+// meant them.
+int TakeFrom(ScopedHandle& pipe, std::string& text) {
+  if (!pipe.valid()) return 0;
+  DWORD available = 0;
+  if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr)) {
+    pipe.Reset();
+    return -1;
+  }
+  if (available == 0) return 0;
+  char buf[4096];
+  DWORD got = 0;
+  if (!ReadFile(pipe.get(), buf, sizeof buf, &got, nullptr) || got == 0) {
+    pipe.Reset();
+    return -1;
+  }
+  for (DWORD i = 0; i < got; ++i) {
+    if (buf[i] == '\n' && !text.empty() && text.back() == '\r') text.pop_back();
+    text.push_back(buf[i]);
+  }
+  return 1;
+}
+
+}  // namespace
+
 // A pipe cannot be waited on: what is there is asked for every few
 // milliseconds until `ms` pass.
 bool ChildProcess::ReadSome(int ms) {
-  if (!impl_->out.valid()) return false;
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(impl_->out.get(), nullptr, 0, nullptr, &available, nullptr)) {
-      impl_->out.Reset();  // the child's end is closed: no more output
-      return false;
-    }
-    if (available > 0) {
-      char buf[4096];
-      DWORD got = 0;
-      if (!ReadFile(impl_->out.get(), buf, sizeof buf, &got, nullptr) || got == 0) {
-        impl_->out.Reset();
-        return false;
-      }
-      // Text written to a pipe ends its lines in CR LF; the tests read lines
-      // as the program meant them.
-      for (DWORD i = 0; i < got; ++i) {
-        if (buf[i] == '\n' && !output_.empty() && output_.back() == '\r') output_.pop_back();
-        output_.push_back(buf[i]);
-      }
-      return true;
-    }
+    if (!Reading()) return false;
+    const int a = TakeFrom(impl_->out, output_);
+    const int b = TakeFrom(impl_->err, errors_);
+    if (a != 0 || b != 0) return true;
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+bool ChildProcess::Reading() const { return impl_->out.valid() || impl_->err.valid(); }
+
+bool ChildProcess::ReadUntil(const std::function<bool()>& done, int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return done();
+    if (!ReadSome(50) && !Reading()) return done();
+  }
+  return true;
 }
 
 }  // namespace sentrel

@@ -1,6 +1,7 @@
 #include "actions/exec_action.h"
 
 #include "actions/macros.h"
+#include "config/path_remarks.h"
 #include "lang/lang.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -64,17 +65,31 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
   const int batch = multi_args_->Value() ? max_files_->Value() : 1;
   const int total = static_cast<int>(files.size());
 
+  // A run that starts nothing says so once, with the first reason.
+  std::string first_failure;
+  int failures = 0, starts = 0;
   int start = 0;
   do {
     MarkedText params;
     start += ExpandForBatch(files, params, params_->Value(), start, batch, ctx.services());
+    int error = 0;
     SpawnedProcess child;
     if (document) {
-      child = OpenWithDesktop(command, options);
+      child = OpenWithDesktop(command, options, &error);
     } else {
       std::vector<std::string> argv = SplitArguments(params.text, params.literal);
       argv.insert(argv.begin(), command);
-      child = StartProcess(argv, options);
+      child = StartProcess(argv, options, &error);
+    }
+    ++starts;
+    // A document opened by a program that was running already leaves no
+    // process behind, and no error.
+    if (!child.valid() && error != 0 && failures++ == 0) {
+      first_failure = document ? "cannot open \"" + command + "\": "
+                               : "cannot start \"" + command + "\": ";
+      first_failure += !FolderExists(options.directory)
+                           ? "the folder \"" + options.directory + "\" (Dir) does not exist"
+                           : ErrorText(error);
     }
     if (wait_->Value() && child.valid()) {
       child.Wait([&ctx] { return ctx.StopRequested(); });
@@ -82,6 +97,32 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
     // A program still running when the handle goes is reaped in the
     // background. After a stop request no further batch is started.
   } while (start < total && !ctx.StopRequested());
+  if (failures > 0) {
+    if (starts > 1) {
+      first_failure += " (" + std::to_string(failures) + " of " + std::to_string(starts) +
+                       " starts failed)";
+    }
+    ctx.ReportFor(*this).Failed(first_failure);
+  }
+}
+
+void ExecAction::Review(Diagnostics& notes) const {
+  const std::string& written = command_->Value();
+  if (written.empty()) return;
+  const std::string command = ExpandEnvironmentReferences(written);
+  const std::string dir = ExpandEnvironmentReferences(dir_->Value());
+  if (!FolderExists(dir)) {
+    Note(notes, *dir_, "Dir: folder \"" + dir + "\" does not exist" + EnvironmentHint(dir) +
+                          "; no program can be started there");
+    return;
+  }
+  if (IsExecutableProgram(command, dir) || LooksLikeAddress(command) ||
+      ExistsRelativeTo(command, dir)) {
+    return;
+  }
+  std::string message = "Command: \"" + command + "\" is neither a program found in PATH nor a file";
+  if (StartsWithTilde(command)) message += " (\"~\" is not expanded here)";
+  Note(notes, *command_, message + "; it cannot be started");
 }
 
 std::string ExecAction::Describe() const { return command_->Value() + " " + params_->Value(); }

@@ -8,7 +8,7 @@
 namespace sentrel {
 namespace {
 
-std::string LastError() { return ErrorText(GetLastError()); }
+std::string LastError() { return SystemErrorText(GetLastError()); }
 
 EntryType TypeOf(DWORD attributes) {
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryType::kSymlink;
@@ -72,7 +72,7 @@ bool ListDirectory(const std::string& dir, std::vector<std::string>& names, std:
   const DWORD last = GetLastError();
   FindClose(find);
   if (last != ERROR_NO_MORE_FILES) {
-    error = ErrorText(last);
+    error = SystemErrorText(last);
     return false;
   }
   return true;
@@ -109,7 +109,7 @@ RenameOutcome RenameEntry(const std::string& from, const std::string& to, bool r
   if ((e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) && !replace) {
     return RenameOutcome::kExists;
   }
-  error = ErrorText(e);
+  error = SystemErrorText(e);
   return RenameOutcome::kFailed;
 }
 
@@ -127,7 +127,7 @@ bool RemoveFile(const std::string& path, std::string& error) {
     e = GetLastError();
     SetFileAttributesW(wide.c_str(), attributes);
   }
-  error = ErrorText(e);
+  error = SystemErrorText(e);
   return false;
 }
 

@@ -47,7 +47,7 @@ bool SameContent(const std::wstring& a, const std::wstring& b, std::string& erro
   ScopedHandle y(CreateFileW(b.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!x.valid() || !y.valid()) {
-    error = ErrorText(GetLastError());
+    error = SystemErrorText(GetLastError());
     return false;
   }
   constexpr DWORD kChunk = 1 << 16;
@@ -56,7 +56,7 @@ bool SameContent(const std::wstring& a, const std::wstring& b, std::string& erro
     DWORD n = 0, m = 0;
     if (!ReadFile(x.get(), p.get(), kChunk, &n, nullptr) ||
         !ReadFile(y.get(), q.get(), kChunk, &m, nullptr)) {
-      error = ErrorText(GetLastError());
+      error = SystemErrorText(GetLastError());
       return false;
     }
     if (n != m || std::memcmp(p.get(), q.get(), n) != 0) {
@@ -129,7 +129,7 @@ class Walker {
         return Fail(step, src, dst, "the destination appeared meanwhile");
       }
       // Another volume: copied below, then the original removed.
-      if (e != ERROR_NOT_SAME_DEVICE) return Fail(step, src, dst, ErrorText(e));
+      if (e != ERROR_NOT_SAME_DEVICE) return Fail(step, src, dst, SystemErrorText(e));
     }
     if (src_dir) {
       // Made with the attributes of the original, as a template gives them.
@@ -137,7 +137,7 @@ class Walker {
       if (!made) {
         const DWORD e = GetLastError();
         if (e != ERROR_ALREADY_EXISTS || StatEntry(dst).type != EntryType::kDirectory) {
-          return Fail(step, src, dst, ErrorText(e));
+          return Fail(step, src, dst, SystemErrorText(e));
         }
       }
       return Merge(src, si, dst, move, made, /*top=*/false);
@@ -176,7 +176,7 @@ class Walker {
       // A link to a folder, or a junction, goes as the link itself.
       if (IsDirectoryLink(wide)) {
         if (RemoveDirectoryW(wide.c_str())) return TreeOutcome::kDone;
-        return Fail(TreeStep::kDelete, path, "", ErrorText(GetLastError()));
+        return Fail(TreeStep::kDelete, path, "", SystemErrorText(GetLastError()));
       }
       if (RemoveFile(path, error)) return TreeOutcome::kDone;
       return Fail(TreeStep::kDelete, path, "", error);
@@ -187,7 +187,7 @@ class Walker {
     for (const std::string& n : names) ok = Remove(Join(path, n)) == TreeOutcome::kDone && ok;
     if (!ok) return TreeOutcome::kFailed;
     if (!RemoveDirectoryW(wide.c_str())) {
-      return Fail(TreeStep::kDelete, path, "", ErrorText(GetLastError()));
+      return Fail(TreeStep::kDelete, path, "", SystemErrorText(GetLastError()));
     }
     return TreeOutcome::kDone;
   }
@@ -233,7 +233,7 @@ class Walker {
     if (created && any_failed && RemoveDirectoryW(wdst.c_str())) created = false;
     if (created) TakeTimes(wdst, WidePath(src));
     if (move && all_done && !RemoveDirectoryW(WidePath(src).c_str())) {
-      return Fail(TreeStep::kRemoveAfterMove, src, "", ErrorText(GetLastError()));
+      return Fail(TreeStep::kRemoveAfterMove, src, "", SystemErrorText(GetLastError()));
     }
     if (any_failed) return TreeOutcome::kFailed;
     return all_done ? TreeOutcome::kDone : TreeOutcome::kSkipped;
@@ -259,7 +259,7 @@ class Walker {
       }
       const DWORD e = GetLastError();
       if ((e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) || attempt == 99) {
-        error = ErrorText(e);
+        error = SystemErrorText(e);
         return false;
       }
     }
@@ -276,7 +276,7 @@ class Walker {
     if (verify || replace) {
       ScopedHandle out(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!out.valid() || !FlushFileBuffers(out.get())) return discard(ErrorText(GetLastError()));
+      if (!out.valid() || !FlushFileBuffers(out.get())) return discard(SystemErrorText(GetLastError()));
     }
     if (verify) {
       std::string why;
@@ -287,7 +287,7 @@ class Walker {
       const DWORD e = GetLastError();
       return discard(e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS
                          ? std::string("the destination already exists")
-                         : ErrorText(e));
+                         : SystemErrorText(e));
     }
     placed = StatEntry(dst);
     return true;

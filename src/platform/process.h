@@ -98,6 +98,10 @@ SpawnedProcess OpenWithDesktop(const std::string& target,
                                const ProcessOptions& options = ProcessOptions(),
                                int* error = nullptr);
 
+// The system's words for an error number that StartProcess or
+// OpenWithDesktop stored: why a program could not be started.
+std::string ErrorText(int error);
+
 // Whether `name` is a program StartProcess can run: a name with a separator
 // that is an executable regular file (a relative one taken from `directory`,
 // or from our current directory when that is empty), or a name without one

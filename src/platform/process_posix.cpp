@@ -317,6 +317,13 @@ SpawnedProcess OpenWithDesktop(const std::string& target, const ProcessOptions& 
   return StartProcess({"xdg-open", target}, options, error);
 }
 
+std::string ErrorText(int error) {
+  // ENOENT from a spawn means the program, not some file, was not found.
+  if (error == ENOENT) return "not found";
+  if (error == EACCES) return "not executable (permission denied)";
+  return std::strerror(error);
+}
+
 bool IsExecutableProgram(const std::string& name, const std::string& directory) {
   if (name.empty()) return false;
   if (name.find('/') != std::string::npos) {

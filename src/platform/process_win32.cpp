@@ -344,6 +344,11 @@ SpawnedProcess OpenWithDesktop(const std::string& target, const ProcessOptions& 
   return ProcessStarter::Make(info.hProcess);
 }
 
+std::string ErrorText(int error) {
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return "not found";
+  return SystemErrorText(static_cast<DWORD>(error));
+}
+
 bool IsExecutableProgram(const std::string& name, const std::string& directory) {
   return !ResolveProgram(name, directory).empty();
 }

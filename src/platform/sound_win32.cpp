@@ -27,13 +27,29 @@ bool IsWaveFile(const std::wstring& path) {
 
 }  // namespace
 
-bool WavePlayer::Play(const std::string& path) {
+std::string NotPlayable(const std::string& path) {
+  if (path.empty()) return "no file named";
+  const std::wstring wide = WidePath(path);
+  if (IsWaveFile(wide)) return std::string();
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return SystemErrorText(GetLastError());
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "not a file";
+  return "not a wave file";
+}
+
+bool WavePlayer::Play(const std::string& path, std::string* why) {
   std::lock_guard<std::mutex> lock(mu_);
   StopLocked();
-  const std::wstring wide = WidePath(path);
-  if (path.empty() || !IsWaveFile(wide)) return false;
+  const std::string reason = NotPlayable(path);
+  if (!reason.empty()) {
+    if (why != nullptr) *why = reason;
+    return false;
+  }
   // Never the default sound in place of a file that cannot be played.
-  if (!PlaySoundW(wide.c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT)) return false;
+  if (!PlaySoundW(WidePath(path).c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT)) {
+    if (why != nullptr) *why = "the system could not play it (no sound device?)";
+    return false;
+  }
   g_playing = this;
   return true;
 }

@@ -53,7 +53,7 @@ std::wstring WidePath(std::string_view utf8_path) {
   return L"\\\\?\\" + full;
 }
 
-std::string ErrorText(DWORD error) {
+std::string SystemErrorText(DWORD error) {
   wchar_t* buffer = nullptr;
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

@@ -22,7 +22,7 @@ std::string Narrow(std::wstring_view wide);
 std::wstring WidePath(std::string_view utf8_path);
 
 // The system's message for an error number, in one line.
-std::string ErrorText(DWORD error);
+std::string SystemErrorText(DWORD error);
 
 // A file time (100 ns steps since 1601, UTC) as seconds and nanoseconds
 // since 1970.

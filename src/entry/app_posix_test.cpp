@@ -1,8 +1,9 @@
-// The console program with signals, terminals, jobs and its settings
-// folder.
+// The console program with signals, terminals, jobs, its settings folder
+// and the desktop of Linux.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -58,6 +59,30 @@ TEST_F(ConsoleProgramTest, ClosedInputKeepsMonitoringUntilASignal) {
   EXPECT_EQ(p.WaitExit(), 0);
 }
 
+TEST_F(ConsoleProgramTest, LanguageNamedInSettingsReplacesTextsWithoutFormatting) {
+  namespace fs = std::filesystem;
+  TempDir install;
+  fs::copy_file(SENTREL_BINARY, install.path() / "sentrel");
+  install.Write("Lang/Test.lng",
+                "[Strings]\nlngLoaded=Loaded %s (100% %d %n %s)\nlngStarted=Go!\n"
+                "lngCantLoad=Nope %s\n");
+  home_.Write("Brenmoor/Sentrel/values.reg", "\"Language\"=\"Test.lng\"\n");
+  std::string config = Config("");
+  {
+    ChildProcess p({install.Sub("sentrel"), config}, "", env_, ChildProcess::Errors::kApart);
+    ASSERT_TRUE(p.WaitForOutput("Go!\n"));
+    p.Send("x");
+    EXPECT_EQ(p.WaitExit(), 0);
+    EXPECT_EQ(p.output(), kBanner + "Loaded " + config + " (100% %d %n %s)\nGo!\n");
+  }
+  {
+    ChildProcess p({install.Sub("sentrel"), dir_.Sub("absent")}, "", env_,
+                   ChildProcess::Errors::kApart);
+    EXPECT_EQ(p.WaitExit(), 1);
+    EXPECT_EQ(p.output(), kBanner + "Nope %s \"" + dir_.Sub("absent") + "\".\n");
+  }
+}
+
 // On a real terminal (a pseudo-terminal that `script` provides) keys are not
 // echoed while Sentrel waits, and the terminal is restored on the way out,
 // by the exit key, Ctrl-C and Ctrl-\ alike.
@@ -103,26 +128,47 @@ TEST_F(TerminalTest, BackgroundJobMonitorsAndTakesKeysOnceInTheForeground) {
   EXPECT_NE(p->output().find(" echo "), std::string::npos) << p->output();
 }
 
-TEST_F(ConsoleProgramTest, LanguageNamedInSettingsReplacesTextsWithoutFormatting) {
+// Every action that cannot do its work says so once per run, with the item
+// and the action's line; the popup's message still reaches the console.
+TEST_F(ConsoleProgramTest, FailedActionsAreReportedOncePerRunNamingTheItem) {
   namespace fs = std::filesystem;
-  TempDir install;
-  fs::copy_file(SENTREL_BINARY, install.path() / "sentrel");
-  install.Write("Lang/Test.lng",
-                "[Strings]\nlngLoaded=Loaded %s (100% %d %n %s)\nlngStarted=Go!\n"
-                "lngCantLoad=Nope %s\n");
-  home_.Write("Brenmoor/Sentrel/values.reg", "\"Language\"=\"Test.lng\"\n");
-  std::string config = Config("");
-  {
-    ChildProcess p({install.Sub("sentrel"), config}, "", env_);
-    ASSERT_TRUE(p.WaitForOutput("Go!\n"));
-    p.Send("x");
-    EXPECT_EQ(p.WaitExit(), 0);
-    EXPECT_EQ(p.output(), kBanner + "Loaded " + config + " (100% %d %n %s)\nGo!\n");
+  for (const char* name : {"old/a.txt", "old/b.txt"}) {
+    dir_.Write(name, "x");
+    fs::last_write_time(dir_.Path(name), fs::file_time_type::clock::now() - std::chrono::hours(48));
   }
-  {
-    ChildProcess p({install.Sub("sentrel"), dir_.Sub("absent")}, "", env_);
-    EXPECT_EQ(p.WaitExit(), 1);
-    EXPECT_EQ(p.output(), kBanner + "Nope %s \"" + dir_.Sub("absent") + "\".\n");
+  TempDir no_programs;
+  const std::string root = dir_.Sub("old") + "/", missing = dir_.Sub("missing");
+  Config("IsDirectory=1\nFileName=" + root + "\nConditionType=1\nOlderInterval=60\n"
+         "Interval=3600\n"
+         "Action=0\nListName=" + missing + "/list.txt\n"          // line 6
+         "Action=1\nCommand=/nonexistent/prog\nMultiArgs=0\n"     // line 8
+         "Action=3\nWaveFile=" + missing + ".wav\n"                // line 11
+         "Action=2\nMessage=hello\nEOF\n");                       // line 13
+  std::vector<std::string> env = env_;
+  env.push_back("PATH=" + no_programs.str());
+  env.push_back("DISPLAY=:0");
+  ChildProcess p({SENTREL_BINARY, "my.mon"}, dir_.str(), env, ChildProcess::Errors::kApart);
+  auto at = [&](int line) { return "my.mon:" + std::to_string(line) + ": item \"" + root + "\": "; };
+  const std::string reports[] = {
+      at(6) + "Create filelist: cannot write the list file \"" + missing +
+          "/list.txt\": No such file or directory\n",
+      at(8) + "Execute program: cannot start \"/nonexistent/prog\": not found (2 of 2 starts "
+              "failed)\n",
+      at(11) + "Play sound: cannot play \"" + missing + ".wav\": No such file or directory\n",
+      at(13) + "Popup window: no dialog could be shown on display \":0\" (it does not answer, "
+               "or zenity, kdialog and xmessage are missing or failed); the message went to the "
+               "console\n",
+  };
+  ASSERT_TRUE(p.ReadUntil([&] {
+    for (const std::string& r : reports) {
+      if (p.errors().find(r) == std::string::npos) return false;
+    }
+    return p.output().find("\nSentrel Notification\nhello\n") != std::string::npos;
+  })) << p.errors() << p.output();
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  for (const std::string& r : reports) {
+    EXPECT_EQ(p.errors().find(r), p.errors().rfind(r)) << r;
   }
 }
 

@@ -2,8 +2,9 @@
 // child process with its input and output on pipes.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
-#include <memory>
+#include <sstream>
 
 #include "child_process.h"
 #include "console_program_fixture.h"
@@ -25,9 +26,9 @@ TEST_F(ConsoleProgramTest, PrintsBannerAndMessagesAndEndsOnX) {
                             "\" is loaded.\nMonitoring started. Press 'X' to exit.\n");
 }
 
-TEST_F(ConsoleProgramTest, CapitalXEndsTooAndSecondArgumentIsIgnored) {
+TEST_F(ConsoleProgramTest, CapitalXEndsToo) {
   std::string config = Config("");
-  ChildProcess p({SENTREL_BINARY, config, "/ignored.mon"}, "", env_);
+  ChildProcess p({SENTREL_BINARY, config}, "", env_);
   ASSERT_TRUE(p.WaitForOutput("exit.\n"));
   p.Send("X");
   EXPECT_EQ(p.WaitExit(), 0);
@@ -36,9 +37,10 @@ TEST_F(ConsoleProgramTest, CapitalXEndsTooAndSecondArgumentIsIgnored) {
 
 TEST_F(ConsoleProgramTest, MissingConfigurationEndsAtOnceWithCodeOne) {
   std::string missing = dir_.Sub("absent.mon");
-  ChildProcess p({SENTREL_BINARY, missing}, "", env_);
+  ChildProcess p({SENTREL_BINARY, missing}, "", env_, ChildProcess::Errors::kApart);
   EXPECT_EQ(p.WaitExit(), 1);
   EXPECT_EQ(p.output(), kBanner + "Can not load configuration file \"" + missing + "\".\n");
+  EXPECT_EQ(p.errors(), missing + ": error: cannot be opened: No such file or directory\n");
 }
 
 // A copy of the program in a folder of its own, with its own default.mon and
@@ -66,6 +68,38 @@ TEST_F(ConsoleProgramTest, ShippedDefaultConfigurationLoadsCleanly) {
   EXPECT_EQ(p.WaitExit(), 0);
   EXPECT_EQ(p.output(), kBanner + "Configuration file \"" + shipped +
                             "\" is loaded.\nMonitoring started. Press 'X' to exit.\n");
+}
+
+TEST_F(ConsoleProgramTest, TimestampsBeginEveryLineOnBothStreams) {
+  Config("Intervall=5\nEOF\n");
+  ChildProcess p({SENTREL_BINARY, "--timestamps", "my.mon"}, dir_.str(), env_,
+                 ChildProcess::Errors::kApart);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  // "2024-05-01T14:03:07.412", then a blank and the line's own text, if any.
+  auto stamped = [](const std::string& line) {
+    const std::string shape = "dddd-dd-ddTdd:dd:dd.ddd";
+    if (line.size() < shape.size() || (line.size() > shape.size() && line[shape.size()] != ' ')) {
+      return false;
+    }
+    for (size_t i = 0; i < shape.size(); ++i) {
+      if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(line[i])) : line[i] != shape[i]) {
+        return false;
+      }
+    }
+    return true;
+  };
+  for (const std::string& text : {p.output(), p.errors()}) {
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+      EXPECT_TRUE(stamped(line)) << line;
+    }
+    EXPECT_GE(count, 1);
+  }
+  EXPECT_NE(p.output().find(" Sentrel 1.4.0 [console version]\n"), std::string::npos);
+  EXPECT_NE(p.errors().find(" my.mon:1: warning: unknown key \"Intervall\""), std::string::npos);
 }
 
 }  // namespace
