@@ -5,10 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_ops.h"
+
 namespace sentrel {
 
-// The helper program that appends its arguments to $RECORD_ARGS_FILE.
-inline std::string RecordArgsProgram() { return std::string(SENTREL_TEST_HELPER_DIR) + "/record_args"; }
+// The helper program that appends its arguments to $RECORD_ARGS_FILE, by its
+// absolute path as this system names it (a program started in another
+// folder finds it too).
+inline std::string RecordArgsProgram() {
+  return AbsolutePath(std::string(SENTREL_TEST_HELPER_DIR) + "/record_args");
+}
 
 // What record_args wrote to `file`: the arguments of each start, in order.
 inline std::vector<std::vector<std::string>> RecordedStarts(const std::string& file) {

@@ -8,6 +8,7 @@
 #include "config/line_remarks.h"
 #include "monitor/chkdir.h"
 #include "monitor/chkfile.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "shell/text_util.h"
 
@@ -80,7 +81,13 @@ std::shared_ptr<BaseMonitoring> MonitorProcess::CreateItem(int kind, bool paused
 bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   std::FILE* f = OpenFile(path, "rb");
   if (f == nullptr) {
-    if (notes != nullptr) notes->Error(0, std::string("cannot be opened: ") + std::strerror(errno));
+    const int error = errno;
+    // Windows refuses to open a folder at all.
+    if (notes != nullptr) {
+      notes->Error(0, StatTarget(path).type == EntryType::kDirectory
+                          ? std::string("is a folder, not a configuration file")
+                          : std::string("cannot be opened: ") + std::strerror(error));
+    }
     return false;
   }
   // A directory opens for reading here but cannot be read: it is not a

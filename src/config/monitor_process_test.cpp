@@ -63,7 +63,7 @@ TEST_F(LoadTest, CommentsAndBlankLinesDoNotSplitABlockButIndentedEofIsALine) {
 TEST_F(LoadTest, CarriageReturnsBeforeLineFeedsAreDropped) {
   ASSERT_TRUE(Load("Interval=7\r\nFileName=/x\r\nEOF\r\n"));
   ASSERT_EQ(items().size(), 1u);
-  EXPECT_EQ(items()[0]->FileName().Value(), "/x");
+  EXPECT_EQ(items()[0]->FileName().Value(), NativeSeparators("/x"));
 }
 
 TEST_F(LoadTest, PausedItemIsCreatedButNeverStartedAndPauseDoesNotLeak) {

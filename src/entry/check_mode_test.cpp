@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/paths.h"
+#include "record_args.h"
 #include "sentrel_run.h"
 #include "temp_dir.h"
 
@@ -40,8 +42,8 @@ struct Mistakes {
            "EOF\n"                                    // 25
            "Comment=a block without its end\n";       // 26
     remarks = {
-        "my.mon:3: warning: FileName: \"~/inbox/\": \"~\" is not expanded here; write the full "
-        "path of the folder",
+        "my.mon:3: warning: FileName: \"" + NativeSeparators("~/inbox/") +
+            "\": \"~\" is not expanded here; write the full path of the folder",
         "my.mon:4: warning: unknown key \"Intervall\" (did you mean \"Interval\"?); the line is "
         "ignored",
         "my.mon:5: warning: blank before \"=\" or at the start: \"Interval = 5\" is not read; "
@@ -62,9 +64,9 @@ struct Mistakes {
         "my.mon:16: warning: Command: \"/nonexistent/prog\" is neither a program found in PATH "
         "nor a file; it cannot be started",
         "my.mon:20: error: ExcludeMask: '[a-' is an invalid mask at (4); the directory item \"" +
-            dir.str() + "/\" (line 18) is left out",
-        "my.mon:22: warning: FileName: folder \"" + missing +
-            "/\" does not exist; the file is missing until it does",
+            dir.Root() + "\" (line 18) is left out",
+        "my.mon:22: warning: FileName: folder \"" + missing + kPathSeparator +
+            "\" does not exist; the file is missing until it does",
         "my.mon:23: warning: \"OlderInterval\" is a key of directory items (IsDirectory=1), and "
         "this is a single-file item; the line is ignored",
         "my.mon:24: warning: IfChanged: 3 is outside 0 to 1; taken as 0",
@@ -89,7 +91,7 @@ TEST(CheckModeTest, ListsItemsAndNamesEveryMistakeWithItsLine) {
   EXPECT_EQ(run.code, 1);
   EXPECT_EQ(run.err, mistakes.Lines(0, mistakes.remarks.size()));
   EXPECT_EQ(run.out,
-            "line 2: directory item \"~/inbox/\"\n"
+            "line 2: directory item \"" + NativeSeparators("~/inbox/") + "\"\n"
             "  every 1 second: Monday to Thursday, at any time\n"
             "  line 13: Create filelist (Action=0)\n"
             "  line 15: Execute program (Action=1)\n"
@@ -105,7 +107,8 @@ TEST(CheckModeTest, ACleanFileExitsZeroAndWhatIsNoConfigurationOne) {
             "; comments and empty lines are fine\n\n"
             "IsDirectory=1\nFileName=" + dir.str() + "\nInterval=5\nDays=0111110\n"
             "WorkHours=1\nTimeInterval=09:00:00 - 17:00:00\nTimeInterval=22:00:00 - 06:00:00\n"
-            "MonthDays=1-3, 15\nPaused=1\nAction=1\nCommand=echo\nEnabled=0\neof\n");
+            "MonthDays=1-3, 15\nPaused=1\nAction=1\nCommand=" + RecordArgsProgram() +
+            "\nEnabled=0\neof\n");
   SentrelRun run = RunSentrel({"--check", "clean.mon"}, dir.str(), home.str());
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.err, "");

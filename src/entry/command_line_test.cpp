@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_ops.h"
 #include "sentrel_run.h"
+#include "shell/text_util.h"
 #include "temp_dir.h"
 
 namespace sentrel {
@@ -11,7 +13,8 @@ namespace {
 
 TEST(CommandLineTest, HelpAndVersionGoToStdoutAndEndAtOnce) {
   TempDir dir, home;
-  const std::string beside = std::filesystem::path(SENTREL_BINARY).parent_path() / "default.mon";
+  // The program's own folder as the system names it.
+  const std::string beside = SiblingPath(AbsolutePath(SENTREL_BINARY), "default.mon");
   for (std::string option : {"-h", "--help"}) {
     SentrelRun run = RunSentrel({option, "--check"}, dir.str(), home.str());
     EXPECT_EQ(run.code, 0) << option;

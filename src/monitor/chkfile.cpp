@@ -26,6 +26,7 @@ CheckFileThread::CheckFileThread(bool paused, Services& services)
 
 void CheckFileThread::Configure() {
   BaseMonitoring::Configure();
+  FileName().SetText(NativeSeparators(FileName().Value()));
   if (notes() == nullptr) return;
   const std::string& path = FileName().Value();
   if (path.empty()) {

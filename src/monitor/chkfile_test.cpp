@@ -169,7 +169,7 @@ TEST_F(CheckFileTest, HugeSizeAndLongPathAreKeptWhole) {
 
   EXPECT_EQ(Check(*Item()), 1);
   ASSERT_EQ(files_.size(), 1u);
-  EXPECT_EQ(files_[0].Name, path_);
+  EXPECT_EQ(files_[0].Name, NativeSeparators(path_));
   EXPECT_EQ(files_[0].Size, five_gib);
 }
 
@@ -187,7 +187,7 @@ TEST_F(CheckFileTest, MaskInTheLastPartFindsTheFileAsNamedOnDisk) {
     path_ = dir_ + name;
     EXPECT_EQ(Check(*Item()), 1);
     ASSERT_EQ(files_.size(), 1u);
-    EXPECT_EQ(files_[0].Name, dir_ + on_disk);
+    EXPECT_EQ(files_[0].Name, NativeSeparators(dir_ + on_disk));
   }
   // No match, an invalid mask, a mask before the last part: missing.
   for (const char* name : {"/*.zip", "/backup-[", "/*/notes.md"}) {
