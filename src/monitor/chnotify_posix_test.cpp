@@ -68,16 +68,5 @@ TEST(RealTimeItemWatchTest, RestartPutsAFreshWatcherInPlace) {
   EXPECT_TRUE(item->RebaselineSet());
 }
 
-// A time set by touch or utime arrives as an attribute change; it wakes
-// like a write.
-TEST(ChangeNotifyTest, ATimeSetWakesLikeAWrite) {
-  TempDir tree;
-  tree.Write("existing", "1");
-  Counted files(tree.Root(), false, false);
-  ASSERT_TRUE(files.watcher->Open());
-  tree.Touch("existing", std::chrono::seconds(-10));
-  EXPECT_TRUE(files.WokeUp());
-}
-
 }  // namespace
 }  // namespace sentrel

@@ -40,6 +40,17 @@ TEST(ChangeNotifyTest, FileChangesWakeAndDirectoryNamesOnlyWhenAskedFor) {
   EXPECT_TRUE(files.WokeUp());
 }
 
+// A last-write time set on its own (touch, utime, a restore from backup)
+// is a change like a write, whatever class the system files it under.
+TEST(ChangeNotifyTest, ATimeSetWakesLikeAWrite) {
+  TempDir tree;
+  tree.Write("existing", "1");
+  Counted files(tree.Root(), false, false);
+  ASSERT_TRUE(files.watcher->Open());
+  tree.Touch("existing", std::chrono::seconds(-10));
+  EXPECT_TRUE(files.WokeUp());
+}
+
 TEST(ChangeNotifyTest, SubtreeChangesWakeAndTellTheirFolder) {
   TempDir tree;
   tree.MakeDir("old/inner");

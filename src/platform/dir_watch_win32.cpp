@@ -16,8 +16,11 @@ namespace {
 // The completion key that only wakes the reader (for a new timer).
 constexpr ULONG_PTR kPokeKey = 0;
 // What the system reports of each tree. A folder's own name is asked for
-// only where it counts.
-constexpr DWORD kFileFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+// only where it counts. Attribute changes are asked for too: a last-write
+// time set on its own may be filed under them (as Wine does), and a wake
+// that finds nothing changed costs one check.
+constexpr DWORD kFileFilter =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
 constexpr DWORD kBufferBytes = 64 * 1024;
 
 // One watched tree. It lives until the system has given back its buffer:
