@@ -52,8 +52,8 @@ std::string UserConfigHome();
 // the local application data folder.
 std::string UserDataHome();
 
-// Opens a file as fopen does, with the name in UTF-8 whatever the system's
-// own code page, and paths of any length.
+// Opens a file as fopen does: UTF-8 names, paths of any length; on Windows
+// "CON" opened for writing is the program's standard output.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
 }  // namespace sentrel

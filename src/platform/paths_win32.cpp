@@ -1,7 +1,10 @@
 #include <windows.h>
 #include <shlobj.h>
+#include <io.h>
 #include <stdio.h>
+#include <string.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/paths.h"
@@ -91,6 +94,17 @@ std::string UserConfigHome() { return KnownFolder(FOLDERID_RoamingAppData); }
 std::string UserDataHome() { return KnownFolder(FOLDERID_LocalAppData); }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
+  // The console device named for writing is the program's own output: its
+  // lines then go where the program's messages go, a pipe or a file
+  // included, and a program without a console window still writes them.
+  if (_stricmp(path.c_str(), "CON") == 0 && mode[0] != 'r') {
+    std::fflush(stdout);
+    const int fd = _dup(_fileno(stdout));
+    if (fd < 0) return nullptr;
+    std::FILE* out = _fdopen(fd, "wb");
+    if (out == nullptr) _close(fd);
+    return out;
+  }
   return _wfopen(WidePath(path).c_str(), Widen(mode).c_str());
 }
 

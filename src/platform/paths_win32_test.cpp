@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,17 @@ TEST(WindowsPathTest, PathsOfAnyLength) {
 
   // Removed by the program, as the test folder's own clean-up cannot.
   EXPECT_EQ(RemoveTree(dir.str() + "\\a" + std::string(99, 'a'), listener), TreeOutcome::kDone);
+}
+
+// A list named CON shows on the console, and reaches a pipe or a file when
+// the output goes there.
+TEST(WindowsPathTest, TheConsoleDeviceIsTheProgramsOwnOutput) {
+  testing::internal::CaptureStdout();
+  std::FILE* con = OpenFile("con", "ab");
+  ASSERT_NE(con, nullptr);
+  std::fputs("listed\r\n", con);
+  std::fclose(con);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "listed\r\n");
 }
 
 }  // namespace
