@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,21 @@ std::string CurrentDirectory() {
 
 std::string UserConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
 std::string UserDataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
+
+std::string UserConfigFolder() { return UserConfigHome() + "/sentrel"; }
+
+std::string SystemConfigFolder() { return "/etc/sentrel"; }
+
+std::string SharedDataFolder() {
+  const std::string program = ProgramPath();
+  if (program.empty()) return std::string();
+  // The build gives the way from the executable's folder to the shared
+  // folder ("../share/sentrel"); the executable's path is free of links, so
+  // ".." can be taken away by text.
+  std::filesystem::path shared = std::filesystem::path(program).parent_path() / SENTREL_SHARED_FROM_BIN;
+  std::string text = shared.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
 
 }  // namespace sentrel

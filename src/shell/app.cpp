@@ -4,9 +4,9 @@
 #include "lang/lang.h"
 #include "lang/options.h"
 #include "platform/console_input.h"
-#include "platform/paths.h"
 #include "platform/regional.h"
 #include "platform/settings_store.h"
+#include "shell/search_paths.h"
 #include "shell/services.h"
 #include "shell/text_util.h"
 
@@ -34,9 +34,9 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   Options options;
   if (auto store = OpenUserSettingsStore()) LoadOptions(*store, options);
 
-  const std::string program = ProgramPath();
+  const SearchPlaces places = InstalledPlaces();
   {
-    Lang lang(SiblingPath(program, "Lang/"), options.Language);
+    Lang lang(ChooseLangFolder(places, options.Language), options.Language);
     AdvStringList table;
     lang.LoadStrings(table, "Strings");
     InstallStrings(std::move(table));
@@ -47,8 +47,7 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   Services* services = new Services;
   services->regional = UserRegionalSettings();
 
-  const std::string config =
-      args.size() <= 1 ? SiblingPath(program, "default.mon") : args[1];
+  const std::string config = args.size() <= 1 ? ChooseDefaultConfig(places) : args[1];
 
   // Keys are read from before the load so that the terminal is in key mode
   // (no echo) from the start, and a stop signal during the load is not lost.

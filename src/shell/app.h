@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "version.h"
+
 namespace sentrel {
 
 inline constexpr char kProgramName[] = "Sentrel";
-inline constexpr char kProgramVersion[] = "1.4.0";
+inline constexpr char kProgramVersion[] = SENTREL_VERSION;
 
 // The console program: banner, settings, language, configuration, the wait
 // for the exit key, the orderly stop. Returns the exit code.

@@ -8,12 +8,13 @@
 #include <memory>
 
 #include "child_process.h"
+#include "shell/app.h"
 #include "temp_dir.h"
 
 namespace sentrel {
 namespace {
 
-const std::string kBanner = "Sentrel 1.4.0 [console version]\n\n";
+const std::string kBanner = std::string("Sentrel ") + SENTREL_VERSION + " [console version]\n\n";
 
 class ConsoleProgramTest : public ::testing::Test {
  protected:
