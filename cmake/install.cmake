@@ -6,8 +6,6 @@
 #   share/bash-completion/completions/sentrel
 #   lib/systemd/user/sentrel.service
 # and `cpack -G DEB` in the build folder makes the Debian package of it.
-set(SENTREL_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/sentrel)
-set(SENTREL_UNIT_DIR lib/systemd/user)
 
 # The program finds the shared folder from its own place, so that an
 # installed tree keeps working when it is moved.
@@ -17,6 +15,13 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/src/platform/paths_posix.cpp APPEND PROP
              COMPILE_DEFINITIONS "SENTREL_SHARED_FROM_BIN=\"${SENTREL_SHARED_FROM_BIN}\"")
 
 install(TARGETS sentrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  return()
+endif()
+
+set(SENTREL_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/sentrel)
+set(SENTREL_UNIT_DIR lib/systemd/user)
+
 install(FILES ${CMAKE_SOURCE_DIR}/conf/default.mon DESTINATION ${SENTREL_SHARE_DIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/conf/Lang/ DESTINATION ${SENTREL_SHARE_DIR}/Lang
         FILES_MATCHING PATTERN "*.lng")
