@@ -68,8 +68,8 @@ std::string SharedDataFolder() {
   // The build gives the way from the executable's folder to the shared
   // folder ("../share/sentrel"); the executable's path is free of links, so
   // ".." can be taken away by text.
-  std::filesystem::path shared = std::filesystem::path(program).parent_path() / SENTREL_SHARED_FROM_BIN;
-  std::string text = shared.lexically_normal().string();
+  const std::filesystem::path bin = std::filesystem::path(program).parent_path();
+  std::string text = (bin / SENTREL_SHARED_FROM_BIN).lexically_normal().string();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   return text;
 }

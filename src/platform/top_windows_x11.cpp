@@ -15,7 +15,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-
 namespace sentrel {
 namespace {
 
@@ -76,7 +75,9 @@ const Xlib* LoadXlib() {
 class X11Windows final : public WindowSystem {
  public:
   X11Windows(const Xlib& x, Display* display) : x_(x), dpy_(display) {
-    if (x_.XSetIOErrorExitHandler != nullptr) x_.XSetIOErrorExitHandler(dpy_, KeepRunning, nullptr);
+    if (x_.XSetIOErrorExitHandler != nullptr) {
+      x_.XSetIOErrorExitHandler(dpy_, KeepRunning, nullptr);
+    }
     wm_state_ = x_.XInternAtom(dpy_, "WM_STATE", False);
     net_wm_name_ = x_.XInternAtom(dpy_, "_NET_WM_NAME", False);
     utf8_string_ = x_.XInternAtom(dpy_, "UTF8_STRING", False);
