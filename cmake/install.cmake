@@ -28,6 +28,9 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/conf/Lang/ DESTINATION ${SENTREL_SHARE_DIR
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/configuration.md
               ${CMAKE_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel)
+# Debian's name for the licence, where its tools look for it.
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel
+        RENAME copyright)
 install(FILES ${CMAKE_SOURCE_DIR}/conf/sentrel.bash
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME sentrel)
 
