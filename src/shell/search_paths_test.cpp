@@ -1,11 +1,7 @@
 #include "shell/search_paths.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <filesystem>
-
-#include "child_process.h"
 #include "temp_dir.h"
 
 namespace sentrel {
@@ -56,44 +52,6 @@ TEST_F(SearchPathsTest, LanguageFileComesFromTheFirstLangFolderHoldingIt) {
   EXPECT_EQ(ChooseLangFolder(places_, "Other.lng"), dir_.Sub("bin/Lang") + "/");
   dir_.Write("bin/Lang/English.lng", "");
   EXPECT_EQ(ChooseLangFolder(places_, "English.lng"), dir_.Sub("bin/Lang") + "/");
-}
-
-// The real program installed under a prefix of its own and started, without
-// an argument, from another folder.
-class InstalledProgramTest : public ::testing::Test {
- protected:
-  InstalledProgramTest() {
-    std::filesystem::create_directories(prefix_.Path("bin"));
-    std::filesystem::copy_file(SENTREL_BINARY, program_);
-    prefix_.Write("share/sentrel/default.mon", "");
-    env_ = {"XDG_CONFIG_HOME=" + home_.str(), "LC_ALL=C"};
-  }
-  // The output up to the started message, after which the run is stopped.
-  std::string Run(const std::string& started = "Press 'X' to exit.\n") {
-    ChildProcess p({program_}, elsewhere_.str(), env_);
-    p.WaitForOutput(started);
-    p.Signal(SIGTERM);
-    p.WaitExit();
-    return p.output();
-  }
-  TempDir prefix_, home_, elsewhere_;
-  const std::string program_ = prefix_.Sub("bin/sentrel");
-  std::vector<std::string> env_;
-};
-
-TEST_F(InstalledProgramTest, LoadsTheUsersConfigurationElseTheInstalledOne) {
-  if (Exists("/etc/sentrel/default.mon")) GTEST_SKIP() << "this machine has its own default";
-  EXPECT_NE(Run().find("\"" + prefix_.Sub("share/sentrel/default.mon") + "\" is loaded."),
-            std::string::npos);
-  const std::string mine = home_.Write("sentrel/default.mon", "");
-  EXPECT_NE(Run().find("\"" + mine + "\" is loaded."), std::string::npos);
-}
-
-TEST_F(InstalledProgramTest, TextsComeFromTheInstalledLanguageFileUnlessOneIsBeside) {
-  prefix_.Write("share/sentrel/Lang/English.lng", "[Strings]\nlngStarted=Shared text.\n");
-  EXPECT_NE(Run("Shared text.\n").find("\nShared text.\n"), std::string::npos);
-  prefix_.Write("bin/Lang/English.lng", "[Strings]\nlngStarted=Own text.\n");
-  EXPECT_NE(Run("Own text.\n").find("\nOwn text.\n"), std::string::npos);
 }
 
 }  // namespace
