@@ -12,14 +12,19 @@ namespace sentrel {
 
 // A clock whose time moves only as far as the test lets it. Waits advance the
 // time up to the test's limit at once and then block (in real time) until
-// the limit moves or the waiter is woken. Meant for one waiting thread.
+// the limit moves or the waiter is woken. Meant for one waiting thread. It
+// has no time zone: its local reading is its instant read as UTC.
 class FakeClock final : public Clock {
  public:
-  explicit FakeClock(double start_value) : start_(start_value) {}
+  // Starts at the local reading `start_value`.
+  explicit FakeClock(double start_value) : start_(InstantOfUtcValue(start_value)) {}
+  // Starts at a real instant, for tests that compare it with files' times.
+  static FakeClock At(Instant start) { return FakeClock(start); }
 
-  LocalTime Now() override {
+  LocalTime Now() override { return LocalTimeFromValue(UtcValueOfInstant(RealNow())); }
+  Instant RealNow() override {
     std::lock_guard<std::mutex> lock(mu_);
-    return LocalTimeFromValue(start_ + now_ms_ / 86400000.0);
+    return start_ + now_ms_ * 1000000;
   }
   int64_t TickMs() override {
     std::lock_guard<std::mutex> lock(mu_);
@@ -51,15 +56,17 @@ class FakeClock final : public Clock {
                  [this] { return now_ms_ >= limit_ms_ && blocked_; });
   }
   // Sets the time without running anything.
-  void Set(double value) {
+  void Set(Instant t) {
     std::lock_guard<std::mutex> lock(mu_);
-    start_ = value - now_ms_ / 86400000.0;
+    start_ = t - now_ms_ * 1000000;
   }
 
  private:
+  explicit FakeClock(Instant start) : start_(start) {}
+
   std::mutex mu_;
   std::condition_variable cv_;
-  double start_;
+  Instant start_;
   int64_t now_ms_ = 0;
   int64_t limit_ms_ = 0;
   bool blocked_ = false;

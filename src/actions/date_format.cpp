@@ -88,9 +88,9 @@ class Formatter {
           } else if (n == 4) {
             out_ += r_.long_day_names[t_.weekday - 1];
           } else if (n == 5) {
-            Format(r_.short_date, level + 1);
+            Regional(r_.short_date, level);
           } else {
-            Format(r_.long_date, level + 1);
+            Regional(r_.long_date, level);
           }
           break;
         }
@@ -115,7 +115,7 @@ class Formatter {
           Number(t_.second, run_length() >= 2 ? 2 : 1);
           break;
         case 'T':
-          Format(run_length() == 1 ? r_.short_time : r_.long_time, level + 1);
+          Regional(run_length() == 1 ? r_.short_time : r_.long_time, level);
           break;
         case 'A': {
           const std::string_view at = p.substr(i - 1);
@@ -145,10 +145,10 @@ class Formatter {
         }
         case 'C':
           run_length();
-          Format(r_.short_date, level + 1);
+          Regional(r_.short_date, level);
           if (t_.hour != 0 || t_.minute != 0 || t_.second != 0) {
             out_.push_back(' ');
-            Format(r_.long_time, level + 1);
+            Regional(r_.long_time, level);
           }
           break;
         case '/':
@@ -173,6 +173,14 @@ class Formatter {
   }
 
  private:
+  // A regional format is a pattern of its own: it keeps its own 12- or
+  // 24-hour clock, whatever the pattern around it chose, and leaves the
+  // pattern's clock alone.
+  void Regional(const std::string& format, int level) {
+    Formatter inner(out_, t_, r_);
+    inner.Format(format, level + 1);
+  }
+
   // Whether a morning/afternoon token comes before the next hour token, so
   // that this hour is on the 12-hour clock. Quoted text does not count.
   static bool DesignatorFollows(std::string_view rest) {

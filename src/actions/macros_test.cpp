@@ -174,6 +174,7 @@ TEST(DateFormatTest, PatternTokens) {
       {"hh dd am/pm", "02 05 pm"},
       {"hh hh am/pm", "14 02 pm"},
       {"t|tt", "14:07|14:07:09"},
+      {"h AM/PM|t|tt|c", "2 PM|14:07|14:07:09|03/05/2024 14:07:09"},  // each keeps its clock
       {"c", "03/05/2024 14:07:09"},
       {"", "03/05/2024 14:07:09"},
       {"'yyyy' \"mm\" 'unclosed", "yyyy mm unclosed"},
@@ -205,6 +206,10 @@ TEST(DateFormatTest, RegionalSettingsArePassedIn) {
   EXPECT_EQ(Format("dddddd", kTuesdayAfternoon, de), "Dienstag, 5. März 2024");
   EXPECT_EQ(Format("yyyy/mm/dd hh:nn", kTuesdayAfternoon, de), "2024.03.05 14.07");
   EXPECT_EQ(Format("h ampm", kTuesdayAfternoon, de), "2 nachm.");
+  // A regional 12-hour time keeps to itself.
+  RegionalSettings us;
+  us.short_time = "h:nn ampm";
+  EXPECT_EQ(Format("t|hh", kTuesdayAfternoon, us), "2:07 PM|14");
 
   // A regional format that names itself stops instead of recursing forever.
   RegionalSettings loop;

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/paths.h"
+
 namespace sentrel {
 namespace {
 
@@ -82,7 +84,8 @@ Lang::Lang(std::string lang_dir, const std::string& file_name)
 }
 
 void Lang::Open(const std::string& file_name) {
-  reader_ = OpenProfile(lang_dir_ + file_name);
+  // Settings written on Windows name the file in any case of letters.
+  reader_ = OpenProfile(FindFileIgnoringCase(lang_dir_, file_name));
   help_file_ = reader_->Read("General", "HelpFile", help_file_);
   national_lang_name_ = reader_->Read("General", "NationalLangName", national_lang_name_);
   popup_file_ = reader_->Read("General", "PopupFile", popup_file_);

@@ -36,6 +36,20 @@ TEST(LangTableTest, LanguageFileReplacesOnlyTheKeysItDefines) {
   EXPECT_EQ(lang.HelpFile(), "help-en.chm");
 }
 
+// As written on Windows: another case of letters than the settings name,
+// and a byte-order mark before the first section.
+TEST(LangTableTest, FileFromWindowsIsFoundAndReadWhole) {
+  TempDir dir;
+  dir.Write("Lang/english.LNG", "\xEF\xBB\xBF[Strings]\nlngStarted=Go!\n");
+  AdvStringList table;
+  Lang(dir.Sub("Lang/"), "English.lng").LoadStrings(table, "Strings");
+  EXPECT_EQ(table.TextAt(kLngStarted), "Go!");
+
+  dir.Write("Lang/English.lng", "[Strings]\nlngStarted=Exact\n");
+  Lang(dir.Sub("Lang/"), "English.lng").LoadStrings(table, "Strings");
+  EXPECT_EQ(table.TextAt(kLngStarted), "Exact");
+}
+
 TEST(LangTableTest, MissingLanguageFileKeepsEveryBuiltInText) {
   TempDir dir;
   Lang lang(dir.Sub("Lang/"), "Absent.lng");

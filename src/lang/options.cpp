@@ -5,13 +5,20 @@
 namespace sentrel {
 
 void LoadOptions(SettingsStore& store, Options& options) {
+  const char* key = kSettingsKey;
   if (store.KeyExists(kLegacyKey)) {
-    store.MoveKey(kLegacyKey, kSettingsKey);
-    store.DeleteKey(kLegacyKey);
-    // Other programs of the same maker may still keep keys there.
-    store.DeleteKeyIfEmpty(kLegacyParentKey);
+    if (store.MoveKey(kLegacyKey, kSettingsKey)) {
+      store.DeleteKey(kLegacyKey);
+      // Other programs of the same maker may still keep keys there.
+      store.DeleteKeyIfEmpty(kLegacyParentKey);
+    } else {
+      // The new place cannot take them (a file in the way, a full disk):
+      // the legacy settings stay, to be moved at a later start, and serve
+      // meanwhile.
+      key = kLegacyKey;
+    }
   }
-  auto values = store.ReadValues(kSettingsKey);
+  auto values = store.ReadValues(key);
   if (!values) return;
 
   auto read_bool = [&](const char* upper_name, bool& field) {

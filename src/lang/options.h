@@ -33,7 +33,9 @@ struct Options {
 };
 
 // Moves settings from the legacy key, then fills `options` from the settings
-// key. Values that are missing or of the wrong type keep their defaults.
+// key. Values that are missing or of the wrong type keep their defaults. The
+// legacy key is deleted only once the settings key holds its settings;
+// until then they are read from where they are.
 void LoadOptions(SettingsStore& store, Options& options);
 
 }  // namespace sentrel

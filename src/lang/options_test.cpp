@@ -68,6 +68,18 @@ TEST_F(OptionsTest, LegacySettingsAreDroppedWhenCurrentOnesExist) {
   EXPECT_TRUE(std::filesystem::exists(dir_.path() / "Corvane/Other/values.reg"));
 }
 
+TEST_F(OptionsTest, LegacySettingsStayUntilTheNewPlaceTakesThem) {
+  dir_.Write("Corvane/Sentrel/values.reg", "\"Language\"=\"Old.lng\"\n");
+  dir_.Write("Brenmoor", "a file where the new key's folder belongs");
+  EXPECT_EQ(Load().Language, "Old.lng");
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "Corvane/Sentrel/values.reg"));
+
+  std::filesystem::remove(dir_.path() / "Brenmoor");
+  EXPECT_EQ(Load().Language, "Old.lng");
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "Brenmoor/Sentrel/values.reg"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "Corvane"));
+}
+
 TEST(SettingValuesTest, ParsesTextsWithEscapesAndDwords) {
   auto v = ParseSettingValues("\"A\"=\"x\\\"y\\\\z\"\r\n\"b\"=dword:FFFFFFFF\n\"c\"=dword:123456789\n\"d\"=\"open\n");
   ASSERT_EQ(v.count("A"), 1u);
@@ -75,6 +87,8 @@ TEST(SettingValuesTest, ParsesTextsWithEscapesAndDwords) {
   EXPECT_EQ(v["B"].dword, 0xFFFFFFFFu);
   EXPECT_EQ(v.count("C"), 0u);
   EXPECT_EQ(v.count("D"), 0u);
+  // A byte-order mark, as editors on Windows write it, hides nothing.
+  EXPECT_EQ(ParseSettingValues("\xEF\xBB\xBF\"Language\"=\"x\"\n").count("LANGUAGE"), 1u);
 }
 
 }  // namespace

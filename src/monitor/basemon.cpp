@@ -105,6 +105,9 @@ void BaseMonitoring::RunLoop() {
   while (!Terminated()) {
     elapsed_ = 0;
     while (!Terminated() && interval_->Value() > elapsed_) {
+      // Once a pass, so that the window and a check's shown times follow a
+      // new time zone at once (a laptop that travels, a corrected setting).
+      services_.clock->FollowZoneChange();
       const bool inside = InScheduleWindow();
       if (!inside && Status() != kStatusOutsideWindow) {
         SetStatus(kStatusOutsideWindow);

@@ -24,8 +24,10 @@ struct CheckDirThread::Walk {
   Snapshot* next = nullptr;
   bool store_data = false;
   int condition_type = 0;
-  double now = 0.0;        // age detection only
-  double threshold = 0.0;  // "OlderInterval" in days
+  // Age detection only: an entry last written before `old_before` is older
+  // than "OlderInterval", counted in real seconds.
+  Instant now = 0;
+  Instant old_before = 0;
   std::optional<OpenFileTable> open_files;
   // (device, inode) of the folders being walked, root first: a folder
   // mounted again inside its own tree is not walked a second time under the
@@ -145,8 +147,9 @@ uint8_t CheckDirThread::Check() {
   walk.store_data = store_prev_info_->Value() && walk.condition_type == 0;
   if (!baseline_) next.Reserve(snapshot_.size(), walk.store_data);
   if (walk.condition_type == 1) {
-    walk.now = services_.clock->Now().value;
-    walk.threshold = older_interval_->Value() / 86400.0;
+    walk.now = services_.clock->RealNow();
+    // No overflow: the interval is below 69 years and now is after 1970.
+    walk.old_before = walk.now - older_interval_->Value() * kNanosPerSecond;
   }
   if (ignore_opened_->Value()) walk.open_files = OpenFileTable::Read();
 
@@ -174,6 +177,7 @@ uint8_t CheckDirThread::Check() {
           snapshot_.ForEachRemaining([&](size_t i) {
             if (done || i >= snapshot_.data_size()) return;
             FileData gone = std::move(snapshot_.data(i));
+            gone.Time = FileTimeToLocalDateTime(snapshot_.entry(i).time);
             gone.State = kStateDeleted;
             ReportedFiles.push_back(std::move(gone));
             done = break_->Value();
@@ -200,7 +204,7 @@ uint8_t CheckDirThread::Check() {
 struct PendingEntry {
   std::string name;
   PathId id;
-  double time = 0.0;
+  Instant time = 0;
   int64_t size = 0;
   bool in_use = false;
 };
@@ -264,7 +268,7 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
     hasher.Update(e.name);
     p.name.assign(e.name);
     p.id = hasher.Finish();
-    p.time = FileTimeToLocalDateTime(e.mtime_seconds, e.mtime_nanoseconds);
+    p.time = InstantOf(e.mtime_seconds, e.mtime_nanoseconds);
     p.size = e.size;
     // Nobody can have a directory open the way the in-use test means, so a
     // directory always counts as in use.
@@ -274,7 +278,7 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
   process_all();
 }
 
-void CheckDirThread::ProcessEntry(Walk& walk, const std::string& path, PathId id, double time,
+void CheckDirThread::ProcessEntry(Walk& walk, const std::string& path, PathId id, Instant time,
                                   int64_t size, bool in_use) {
   const int type = walk.condition_type;
   SnapshotEntry scratch{id.crc, id.extra, time};
@@ -282,7 +286,8 @@ void CheckDirThread::ProcessEntry(Walk& walk, const std::string& path, PathId id
   // Age detection without "IgnoreAdded" needs no memory of earlier checks.
   if (type == 0 || ignore_added_->Value()) {
     if (walk.store_data) {
-      walk.next->Append(id, time, FileData(path, time, size, kStateNone));
+      // Its shown time is made when it is reported, in the zone of then.
+      walk.next->Append(id, time, FileData(path, 0.0, size, kStateNone));
     } else {
       walk.next->Append(id, time);
     }
@@ -309,7 +314,7 @@ void CheckDirThread::ProcessEntry(Walk& walk, const std::string& path, PathId id
   uint8_t state = kStateNone;
   if (type == 0) {
     state = CompareWithSnapshot(walk, *entry);
-  } else if (walk.now - time > walk.threshold) {
+  } else if (time < walk.old_before) {
     state = kStateOlder;
     if (ignore_added_->Value() && !baseline_) {
       const uint8_t r = CompareWithSnapshot(walk, *entry);
@@ -317,14 +322,14 @@ void CheckDirThread::ProcessEntry(Walk& walk, const std::string& path, PathId id
         // First seen since the baseline: its age counts from now.
         state = kStateNone;
         entry->time = walk.now;
-      } else if (r == kStateChanged && walk.now - entry->time <= walk.threshold) {
+      } else if (r == kStateChanged && entry->time >= walk.old_before) {
         state = kStateNone;
       }
     }
   }
   if (state != kStateNone) {
     SetStatus(kStatusReport);
-    ReportedFiles.emplace_back(path, time, size, state);
+    ReportedFiles.emplace_back(path, FileTimeToLocalDateTime(time), size, state);
   }
 }
 

@@ -50,7 +50,7 @@ class CheckDirThread : public BaseMonitoring {
   bool WalkStopped() const { return Terminated() || RebaselineSet(); }
   void ScanDirectory(Walk& walk, DirectoryListing& dir, std::string& path,
                      const PathHasher& prefix);
-  void ProcessEntry(Walk& walk, const std::string& path, PathId id, double time,
+  void ProcessEntry(Walk& walk, const std::string& path, PathId id, Instant time,
                     int64_t size, bool in_use);
   uint8_t CompareWithSnapshot(Walk& walk, SnapshotEntry& entry);
   // For an entry in use: the new snapshot's last entry takes over its

@@ -150,7 +150,7 @@ TEST_F(CheckDirTest, OnlyTheLastWriteTimeMakesAChange) {
 // walk order.
 class WalkTest : public CheckDirTest {
  protected:
-  WalkTest() : clock_(SystemClock().Now().value + 1.0) {
+  WalkTest() : clock_(FakeClock::At(SystemClock().RealNow() + 86400 * kNanosPerSecond)) {
     services_.clock = &clock_;
     tree_.Write("a.txt");
     tree_.Write("README");
@@ -276,8 +276,7 @@ TEST_F(CheckDirTest, BreakReportsOnlyTheFirstAndNoFalseDeletion) {
 }
 
 TEST_F(CheckDirTest, AgeRuleReportsOldFilesAtEveryCheck) {
-  const double now = SystemClock().Now().value;
-  FakeClock clock(now);
+  FakeClock clock = FakeClock::At(SystemClock().RealNow());
   services_.clock = &clock;
   tree_.Write("old");
   tree_.Touch("old", -hours(2));
@@ -294,8 +293,8 @@ TEST_F(CheckDirTest, AgeRuleReportsOldFilesAtEveryCheck) {
 }
 
 TEST_F(CheckDirTest, IgnoreAddedCountsAgeFromFirstSight) {
-  const double now = SystemClock().Now().value;
-  FakeClock clock(now);
+  const Instant now = SystemClock().RealNow();
+  FakeClock clock = FakeClock::At(now);
   services_.clock = &clock;
   tree_.Write("known");
   tree_.Touch("known", -hours(2));
@@ -305,9 +304,9 @@ TEST_F(CheckDirTest, IgnoreAddedCountsAgeFromFirstSight) {
   tree_.Write("copied");  // an old file copied in keeps its old time
   tree_.Touch("copied", -hours(3));
   EXPECT_THAT(Check(*item), ElementsAre("known:4"));
-  clock.Set(now + 1800 / 86400.0);
+  clock.Set(now + 1800 * kNanosPerSecond);
   EXPECT_THAT(Check(*item), ElementsAre("known:4"));
-  clock.Set(now + 3700 / 86400.0);
+  clock.Set(now + 3700 * kNanosPerSecond);
   EXPECT_THAT(Check(*item), UnorderedElementsAre("known:4", "copied:4"));
 }
 

@@ -9,9 +9,8 @@ namespace sentrel {
 namespace {
 
 constexpr int kLockPollMs = 100;
-constexpr double kSecondsPerDay = 86400.0;
 
-double LastWrite(const FoundFile& f) { return FileTimeToLocalDateTime(f.mtime_sec, f.mtime_nsec); }
+Instant LastWrite(const FoundFile& f) { return InstantOf(f.mtime_sec, f.mtime_nsec); }
 
 }  // namespace
 
@@ -51,13 +50,14 @@ uint8_t CheckFileThread::Check() {
   if (!FindWatchedFile(path, found)) {
     status = kFileMissing;
   } else {
-    double t = LastWrite(found);
+    Instant t = LastWrite(found);
     bool written;
     if (baseline) {
       // No earlier time to compare with: a file written within the last
-      // interval counts as written (so does one dated in the future).
-      const double age = services_.clock->Now().value - t;
-      written = !(age > Interval().Value() / kSecondsPerDay);
+      // interval (in real seconds) counts as written, and so does one dated
+      // in the future. No overflow: now is after 1970, the interval below
+      // 69 years.
+      written = t >= services_.clock->RealNow() - Interval().Value() * kNanosPerSecond;
     } else {
       written = t != previous_time_;
     }
@@ -92,7 +92,8 @@ uint8_t CheckFileThread::Check() {
           result = false;
         }
       }
-      ReportedFiles.emplace_back(DirectoryOf(path) + found.name, t, found.size, state);
+      ReportedFiles.emplace_back(DirectoryOf(path) + found.name, FileTimeToLocalDateTime(t),
+                                 found.size, state);
       if (!keep_previous_time) previous_time_ = t;
     }
   }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "monitor/basemon.h"
+#include "platform/clock.h"
 
 namespace sentrel {
 
@@ -39,7 +40,7 @@ class CheckFileThread final : public BaseMonitoring {
   bool WaitForRelease(const std::string& path);
 
   bool initial_check_ = true;
-  double previous_time_ = 0.0;
+  Instant previous_time_ = 0;
   IntParam* if_changed_;
   BoolParam* ignore_first_;
   BoolParam* must_exist_;

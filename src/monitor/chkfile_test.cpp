@@ -41,10 +41,10 @@ class CheckFileTest : public ::testing::Test {
     std::ofstream(path, std::ios::trunc) << text;
     fs::last_write_time(path, fs::file_time_type::clock::now() - age);
   }
-  static double LocalWriteTime(const std::string& path) {
+  static Instant WriteTime(const std::string& path) {
     FoundFile f;
     EXPECT_TRUE(StatFile(path, f));
-    return FileTimeToLocalDateTime(f.mtime_sec, f.mtime_nsec);
+    return InstantOf(f.mtime_sec, f.mtime_nsec);
   }
   // Checks as the loop does: the records go to `files_`, the item's list is
   // emptied.
@@ -70,7 +70,7 @@ TEST_F(CheckFileTest, ByDefaultFiresWhileTheFileIsNotWritten) {
   EXPECT_EQ(files_[0].Name, path_);
   EXPECT_EQ(files_[0].Size, 5);
   EXPECT_EQ(files_[0].State, kStateNone);
-  EXPECT_EQ(files_[0].Time, LocalWriteTime(path_));
+  EXPECT_EQ(files_[0].Time, FileTimeToLocalDateTime(WriteTime(path_)));
   EXPECT_EQ(Check(*item), 1);
 
   Write(path_, seconds(3600));
@@ -105,14 +105,14 @@ TEST_F(CheckFileTest, IfChangedFiresOnEveryWriteIncludingSaveByRename) {
 // against the interval decides.
 TEST_F(CheckFileTest, FirstCheckJudgesTheFileByItsAge) {
   Write(path_, seconds(0));
-  const double written = LocalWriteTime(path_);
+  const Instant written = WriteTime(path_);
   struct {
-    double clock_offset_s;
+    int64_t clock_offset_s;
     uint8_t fired_default, fired_if_changed;
   } cases[] = {{30, 0, 1}, {61, 1, 0}, {-3600, 0, 1}};  // the last: dated in the future
   for (const auto& c : cases) {
     SCOPED_TRACE(c.clock_offset_s);
-    FakeClock clock(written + c.clock_offset_s / 86400.0);
+    FakeClock clock = FakeClock::At(written + c.clock_offset_s * kNanosPerSecond);
     services_.clock = &clock;
     EXPECT_EQ(Item()->Check(), c.fired_default);
     EXPECT_EQ(Item({"IfChanged=1\n"})->Check(), c.fired_if_changed);
@@ -248,7 +248,7 @@ TEST_F(CheckFileTest, WaitUnlockingFiresWithTheFileAsReleased) {
   EXPECT_EQ(check.get(), 1);
   ASSERT_EQ(item->ReportedFiles.size(), 1u);
   EXPECT_EQ(item->ReportedFiles[0].Size, 16);
-  EXPECT_EQ(item->ReportedFiles[0].Time, LocalWriteTime(path_));
+  EXPECT_EQ(item->ReportedFiles[0].Time, FileTimeToLocalDateTime(WriteTime(path_)));
 }
 
 // A file held open forever neither keeps the item from answering a check

@@ -61,9 +61,9 @@ void Snapshot::Reserve(size_t n, bool with_data) {
   if (with_data) data_.reserve(n);
 }
 
-void Snapshot::Append(PathId id, double time) { entries_.push_back({id.crc, id.extra, time}); }
+void Snapshot::Append(PathId id, Instant time) { entries_.push_back({id.crc, id.extra, time}); }
 
-void Snapshot::Append(PathId id, double time, FileData data) {
+void Snapshot::Append(PathId id, Instant time, FileData data) {
   // Records and entries stay index-aligned: a snapshot has either a record
   // for every entry or none at all.
   data_.resize(entries_.size());

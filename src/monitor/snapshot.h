@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "monitor/file_data.h"
+#include "platform/clock.h"
 
 namespace sentrel {
 
@@ -33,23 +34,26 @@ class PathHasher {
   uint64_t extra_;
 };
 
-// One recorded entry. 16 bytes: the path is kept only as its identity.
+// One recorded entry. 16 bytes: the path is kept only as its identity, and
+// its time as the real instant, so that comparisons see every change of a
+// last-write time to the nanosecond, whatever the clocks of the zone did.
 struct SnapshotEntry {
   uint32_t crc;
   uint32_t extra;
-  double time;
+  Instant time;
   PathId id() const { return {crc, extra}; }
 };
 static_assert(sizeof(SnapshotEntry) == 16, "a snapshot entry must stay at 16 bytes");
 
 // The entries one check recorded, in walk order, optionally with the full
-// record of each (to report deletions by name). The next check takes
+// record of each (to report deletions by name; a record's shown time is
+// made from its entry's instant when it is reported). The next check takes
 // entries out of it as it finds them again.
 class Snapshot {
  public:
   void Reserve(size_t n, bool with_data);
-  void Append(PathId id, double time);
-  void Append(PathId id, double time, FileData data);
+  void Append(PathId id, Instant time);
+  void Append(PathId id, Instant time, FileData data);
   // Gives back the room a growing walk left unused, so that a resting
   // snapshot keeps to about 16 bytes an entry.
   void Trim();

@@ -54,7 +54,7 @@ TEST(SnapshotTest, EveryOrderOfLookupsFindsTheSameEntries) {
   const auto ids = Ids(2000);
   for (const bool shuffled : {false, true}) {
     Snapshot s;
-    for (size_t i = 0; i < ids.size(); ++i) s.Append(ids[i], static_cast<double>(i));
+    for (size_t i = 0; i < ids.size(); ++i) s.Append(ids[i], static_cast<Instant>(i));
     std::vector<size_t> order(ids.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     if (shuffled) std::shuffle(order.begin(), order.end(), std::mt19937(7));

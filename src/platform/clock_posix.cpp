@@ -1,7 +1,7 @@
 #include <time.h>
 
 #include <climits>
-#include <cmath>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/wakeup.h"
@@ -9,16 +9,18 @@
 namespace sentrel {
 namespace {
 
-// Days from 1899-12-30 to 1970-01-01.
-constexpr int64_t kEpochOffsetDays = 25569;
+// Held around every use of the C library's zone. The library serializes
+// these calls with a lock of its own, which the thread sanitizer cannot see:
+// a new zone replaces memory that the previous reading allocated. Beside
+// the library's own lock this one costs next to nothing.
+std::mutex& ZoneMutex() {
+  static std::mutex* mu = new std::mutex;
+  return *mu;
+}
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+bool LocalCalendar(time_t secs, struct tm& tm) {
+  std::lock_guard<std::mutex> lock(ZoneMutex());
+  return localtime_r(&secs, &tm) != nullptr;
 }
 
 LocalTime FromTm(const struct tm& tm, int ms) {
@@ -42,9 +44,21 @@ class PosixClock final : public Clock {
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     struct tm tm;
-    time_t secs = ts.tv_sec;
-    localtime_r(&secs, &tm);
+    if (!LocalCalendar(ts.tv_sec, tm)) return LocalTime();
     return FromTm(tm, static_cast<int>(ts.tv_nsec / 1000000));
+  }
+  Instant RealNow() override {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return InstantOf(ts.tv_sec, ts.tv_nsec);
+  }
+  // localtime_r reads the zone once and keeps it. tzset, with no TZ in the
+  // environment, looks at /etc/localtime again (one stat) and reads it anew
+  // when it is another file or was rewritten; with TZ set, the user chose
+  // the zone and it stays.
+  void FollowZoneChange() override {
+    std::lock_guard<std::mutex> lock(ZoneMutex());
+    tzset();
   }
   int64_t TickMs() override {
     struct timespec ts;
@@ -63,60 +77,14 @@ Clock& SystemClock() {
   return *clock;
 }
 
-double DateTimeValue(int year, int month, int day, int hour, int minute,
-                     int second, int millisecond) {
-  const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month),
-                                     static_cast<unsigned>(day)) +
-                       kEpochOffsetDays;
-  const double frac =
-      (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) /
-      86400000.0;
-  // Negative values keep the day in the integer part and the time of day as
-  // a positive fraction, as the date-time convention has it.
-  return days >= 0 ? days + frac : days - frac;
-}
-
-LocalTime LocalTimeFromValue(double value) {
-  double whole = std::trunc(value);
-  double frac = std::fabs(value - whole);
-  int64_t ms = std::llround(frac * 86400000.0);
-  if (ms >= 86400000) {
-    ms -= 86400000;
-    whole += value >= 0 ? 1 : -1;
-  }
-  int64_t z = static_cast<int64_t>(whole) - kEpochOffsetDays + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  LocalTime t;
-  t.year = static_cast<int>(y + (m <= 2));
-  t.month = static_cast<int>(m);
-  t.day = static_cast<int>(d);
-  int64_t days_since_epoch = static_cast<int64_t>(whole) - kEpochOffsetDays;
-  // 1970-01-01 was a Thursday (weekday 5 with Sunday = 1).
-  int64_t wd = ((days_since_epoch % 7) + 7 + 4) % 7;
-  t.weekday = static_cast<int>(wd) + 1;
-  t.hour = static_cast<int>(ms / 3600000);
-  t.minute = static_cast<int>(ms / 60000 % 60);
-  t.second = static_cast<int>(ms / 1000 % 60);
-  t.millisecond = static_cast<int>(ms % 1000);
-  t.value = value;
-  return t;
-}
-
-double FileTimeToLocalDateTime(int64_t seconds, int64_t nanoseconds) {
+double FileTimeToLocalDateTime(Instant t) {
+  const int64_t ms = t / 1000000 - (t % 1000000 < 0 ? 1 : 0);
+  const int64_t seconds = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
   struct tm tm;
-  time_t secs = static_cast<time_t>(seconds);
   // A file may be dated in a year that the calendar's int cannot hold once
-  // 1900 is added (file systems keep any 64-bit time): it is as undatable as
-  // one that localtime_r refuses.
-  if (localtime_r(&secs, &tm) == nullptr || tm.tm_year > INT_MAX - 1900) return 0.0;
-  return FromTm(tm, static_cast<int>(nanoseconds / 1000000)).value;
+  // 1900 is added: it is as undatable as one that the library refuses.
+  if (!LocalCalendar(static_cast<time_t>(seconds), tm) || tm.tm_year > INT_MAX - 1900) return 0.0;
+  return FromTm(tm, static_cast<int>(ms - seconds * 1000)).value;
 }
 
 }  // namespace sentrel

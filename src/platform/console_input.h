@@ -9,7 +9,7 @@ namespace sentrel {
 // program like the exit key does.
 class ConsoleInput {
  public:
-  static constexpr int kStop = -1;  // SIGINT, SIGTERM or SIGHUP arrived
+  static constexpr int kStop = -1;  // SIGINT, SIGTERM, SIGHUP or SIGQUIT arrived
 
   virtual ~ConsoleInput() = default;
   // Blocks until a key is pressed (returns its byte, 0..255) or a stop signal

@@ -76,6 +76,9 @@ class PosixConsoleInput final : public ConsoleInput {
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGHUP);
+    // Ctrl-\ too: its default ends the program with a core dump and leaves
+    // the terminal without echo.
+    sigaddset(&stops, SIGQUIT);
     sigset_t watched = stops;
     sigaddset(&watched, SIGCONT);
     if (pthread_sigmask(SIG_BLOCK, &watched, nullptr) == 0) {
@@ -93,6 +96,7 @@ class PosixConsoleInput final : public ConsoleInput {
       sigaction(SIGINT, &sa, nullptr);
       sigaction(SIGTERM, &sa, nullptr);
       sigaction(SIGHUP, &sa, nullptr);
+      sigaction(SIGQUIT, &sa, nullptr);
     }
     // A program we start may close its end of a pipe we write to; that must
     // not end the monitor.

@@ -11,6 +11,12 @@ std::string ProgramPath();
 // The process's current directory, without a trailing separator (except "/").
 std::string CurrentDirectory();
 
+// The path of the file `name` in `folder` (which ends in a separator): as
+// written when it exists, else the first entry whose last part is the same
+// ignoring ASCII case ("english.lng" for "English.lng"), else as written.
+// A system whose file names ignore case finds it as written.
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name);
+
 // The per-user configuration folder: $XDG_CONFIG_HOME, else ~/.config.
 std::string UserConfigHome();
 

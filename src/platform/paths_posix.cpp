@@ -1,6 +1,8 @@
+#include <dirent.h>
 #include <errno.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -53,6 +55,37 @@ std::string CurrentDirectory() {
     if (errno != ERANGE) return std::string();
     buf.resize(buf.size() * 2);
   }
+}
+
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& name) {
+  const std::string exact = folder + name;
+  struct stat st;
+  if (stat(exact.c_str(), &st) == 0) return exact;
+  // Only the last part of the name is looked for; a folder in it must be
+  // spelled as it is.
+  const size_t slash = name.rfind('/');
+  const std::string dir = folder + name.substr(0, slash == std::string::npos ? 0 : slash + 1);
+  const std::string leaf = name.substr(slash == std::string::npos ? 0 : slash + 1);
+  auto same = [&](const char* entry) {
+    size_t i = 0;
+    for (; entry[i] != '\0' && i < leaf.size(); ++i) {
+      char a = entry[i], b = leaf[i];
+      if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
+      if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + 32);
+      if (a != b) return false;
+    }
+    return entry[i] == '\0' && i == leaf.size();
+  };
+  std::string best;
+  if (DIR* d = opendir(dir.empty() ? "." : dir.c_str())) {
+    // Of several spellings, the first in byte order, so that the choice does
+    // not depend on the order the directory happens to list them in.
+    while (const struct dirent* e = readdir(d)) {
+      if (same(e->d_name) && (best.empty() || best > e->d_name)) best = e->d_name;
+    }
+    closedir(d);
+  }
+  return best.empty() ? exact : dir + best;
 }
 
 std::string UserConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }

@@ -56,6 +56,9 @@ class FileProfileReader final : public ProfileReader {
 std::string ReadProfileText(const std::string& text, const std::string& section,
                             const std::string& key, const std::string& fallback) {
   std::string_view rest(text);
+  // Editors on Windows start a UTF-8 file with a byte-order mark; left in,
+  // it would hide the first section.
+  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
   bool in_section = false;
   while (!rest.empty()) {
     size_t eol = rest.find('\n');

@@ -24,8 +24,10 @@ class SettingsStore {
   virtual ~SettingsStore() = default;
   virtual bool KeyExists(const std::string& key) = 0;
   // Copies `from` with its values and subkeys to `to`, only when `from`
-  // exists and `to` does not. `from` stays in place.
-  virtual void MoveKey(const std::string& from, const std::string& to) = 0;
+  // exists and `to` does not. `from` stays in place. True when `to` holds
+  // the settings afterwards: it was there already, or the copy was written
+  // whole and read back; a copy that fails leaves no `to` behind.
+  virtual bool MoveKey(const std::string& from, const std::string& to) = 0;
   // Removes the key with everything below it.
   virtual void DeleteKey(const std::string& key) = 0;
   // Removes the key only when it holds no values and no subkeys.

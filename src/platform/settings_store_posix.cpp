@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/paths.h"
@@ -9,6 +10,8 @@ namespace sentrel {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 std::string UpperAscii(std::string s) {
   for (char& c : s) {
@@ -32,6 +35,39 @@ bool ReadQuoted(const std::string& s, size_t& i, std::string& out) {
   return false;
 }
 
+// The whole content of a file; nothing when it cannot be read.
+std::optional<std::string> ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return ss.str();
+}
+
+// Whether `copy` holds the same folders, and files with the same bytes, as
+// `original`, and nothing else.
+bool SameTree(const fs::path& original, const fs::path& copy) {
+  std::error_code ec;
+  size_t count = 0;
+  for (fs::recursive_directory_iterator it(original, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path other = copy / it->path().lexically_relative(original);
+    if (it->is_directory(ec)) {
+      if (!fs::is_directory(other, ec)) return false;
+    } else {
+      const auto a = ReadAll(it->path());
+      const auto b = ReadAll(other);
+      if (!a || !b || *a != *b) return false;
+    }
+    ++count;
+  }
+  if (ec) return false;
+  for (fs::recursive_directory_iterator it(copy, ec), end; !ec && it != end; it.increment(ec)) {
+    if (count-- == 0) return false;
+  }
+  return !ec && count == 0;
+}
+
 class DirectorySettingsStore final : public SettingsStore {
  public:
   explicit DirectorySettingsStore(std::string root) : root_(std::move(root)) {}
@@ -41,11 +77,29 @@ class DirectorySettingsStore final : public SettingsStore {
     return fs::is_directory(PathOf(key), ec);
   }
 
-  void MoveKey(const std::string& from, const std::string& to) override {
-    if (!KeyExists(from) || KeyExists(to)) return;
+  bool MoveKey(const std::string& from, const std::string& to) override {
+    if (KeyExists(to)) return true;
+    if (!KeyExists(from)) return false;
+    // Copied under a name of its own and put in place only once it reads
+    // back the same: a key left half copied (a full disk) would pass for
+    // the whole one at the next start, and the legacy key be deleted.
+    const fs::path target = PathOf(to);
+    const fs::path staging =
+        target.parent_path() / ("." + target.filename().string() + ".sentrel-new");
     std::error_code ec;
-    fs::create_directories(PathOf(to).parent_path(), ec);
-    fs::copy(PathOf(from), PathOf(to), fs::copy_options::recursive, ec);
+    fs::remove_all(staging, ec);
+    fs::create_directories(target.parent_path(), ec);
+    bool done = !ec;
+    if (done) {
+      fs::copy(PathOf(from), staging, fs::copy_options::recursive, ec);
+      done = !ec && SameTree(PathOf(from), staging);
+    }
+    if (done) {
+      fs::rename(staging, target, ec);
+      done = !ec;
+    }
+    if (!done) fs::remove_all(staging, ec);
+    return done;
   }
 
   void DeleteKey(const std::string& key) override {
@@ -94,7 +148,8 @@ class DirectorySettingsStore final : public SettingsStore {
 
 std::map<std::string, SettingValue> ParseSettingValues(const std::string& text) {
   std::map<std::string, SettingValue> values;
-  std::istringstream in(text);
+  // Editors on Windows start a UTF-8 file with a byte-order mark.
+  std::istringstream in(text.rfind(kUtf8Bom, 0) == 0 ? text.substr(3) : text);
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

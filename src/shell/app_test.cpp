@@ -78,7 +78,7 @@ TEST_F(ConsoleProgramTest, MissingConfigurationEndsAtOnceWithCodeOne) {
 }
 
 TEST_F(ConsoleProgramTest, StopSignalsEndLikeTheExitKey) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     ChildProcess p({SENTREL_BINARY, Config("Interval=1\nEOF\n")}, "", env_);
     ASSERT_TRUE(p.WaitForOutput("exit.\n"));
     p.Signal(sig);
@@ -136,15 +136,16 @@ TEST_F(ConsoleProgramTest, LanguageNamedInSettingsReplacesTextsWithoutFormatting
 
 // On a real terminal (a pseudo-terminal that `script` provides) keys are not
 // echoed while Sentrel waits, and the terminal is restored on the way out,
-// by the exit key and by Ctrl-C alike.
+// by the exit key, Ctrl-C and Ctrl-\ alike.
 TEST_F(ConsoleProgramTest, TerminalIsQuietWhileWaitingAndRestoredAfterwards) {
   if (!std::filesystem::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1)";
   std::string config = Config("");
-  for (std::string stop : {"x", "\x03"}) {
-    // Ctrl-C reaches the whole foreground group, the shell included; some
-    // shells (dash) die of it while waiting, so the shell catches it and
-    // goes on to report. A caught signal is reset to default in Sentrel.
-    auto p = OnTerminal("trap : INT; " + std::string(SENTREL_BINARY) + " " + config +
+  for (std::string stop : {"x", "\x03", "\x1c"}) {
+    // Ctrl-C and Ctrl-\ reach the whole foreground group, the shell
+    // included; some shells (dash) die of them while waiting, so the shell
+    // catches them and goes on to report. A caught signal is reset to
+    // default in Sentrel.
+    auto p = OnTerminal("trap : INT QUIT; " + std::string(SENTREL_BINARY) + " " + config +
                         "; echo rc=$?; " + kShowEcho);
     ASSERT_TRUE(p->WaitForOutput("exit."));
     p->Send("abc");

@@ -56,7 +56,7 @@ std::vector<std::string> LangFolderCandidates(const SearchPlaces& places) {
 std::string ChooseLangFolder(const SearchPlaces& places, const std::string& file_name) {
   const std::vector<std::string> folders = LangFolderCandidates(places);
   for (const std::string& folder : folders) {
-    if (IsFile(folder + file_name)) return folder;
+    if (IsFile(FindFileIgnoringCase(folder, file_name))) return folder;
   }
   return folders.front();
 }

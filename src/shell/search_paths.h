@@ -33,7 +33,8 @@ std::string ChooseDefaultConfig(const SearchPlaces& places);
 // beside the executable, then the installed one. Each ends in a separator.
 std::vector<std::string> LangFolderCandidates(const SearchPlaces& places);
 
-// The first of those folders that holds `file_name`; without one, the first.
+// The first of those folders that holds `file_name` (its letters in any case,
+// as the language holder finds it); without one, the first.
 std::string ChooseLangFolder(const SearchPlaces& places, const std::string& file_name);
 
 }  // namespace sentrel
