@@ -115,7 +115,7 @@ function paragraph_break() {
 }
 
 function flush_table(    r, c, n, cells, want, least, sum_want, sum_least, fixed, extra, slack,
-                         width, wraps, head_fmt, body_fmt, line, cell) {
+                         width, wraps, head_fmt, body_fmt, line, cell, height, lines) {
   if (rows == 0) return
   n = 0
   for (r = 1; r <= rows; r++) {
@@ -144,7 +144,20 @@ function flush_table(    r, c, n, cells, want, least, sum_want, sum_least, fixed
     head_fmt = head_fmt (c > 1 ? " " : "") "lB" (wraps[c] ? "w(" width[c] "n)" : "")
     body_fmt = body_fmt (c > 1 ? " " : "") "l" (wraps[c] ? "w(" width[c] "n)" : "")
   }
+  # tbl sets every text block aside before the table and warns when one is
+  # taller than the rest of the page; asking for room first lets a man page,
+  # which is one long page, grow instead (groff 1.22).
+  height = 1
+  for (r = 1; r <= rows; r++) {
+    split(row[r], cells, "\t")
+    for (c = 1; c <= row_cells[r]; c++) {
+      if (!wraps[c]) continue
+      lines = int(shown_width(cells[c]) * 1.3 / width[c]) + 2
+      if (lines > height) height = lines
+    }
+  }
   paragraph_break()
+  if (height > 1) emit(".ne " height "v")
   # Narrow columns are filled but not stretched to both edges.
   emit(".na")
   emit(".TS")
