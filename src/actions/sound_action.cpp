@@ -1,5 +1,6 @@
 #include "actions/sound_action.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -83,27 +84,33 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
     thread_ = std::thread([shared, s] {
       using Clock = std::chrono::steady_clock;
       const auto t0 = Clock::now();
-      int slices = s.period_ms / 100;
-      const int rest = s.period_ms % 100;
-      if (rest > 0) ++slices;
       // The action's stop (a new run, destruction) and the item's end both
-      // end the repetition; each slice is short, and a stop wakes it at once.
+      // end the repetition; each wait is short, and a stop wakes it at once.
       auto stopped = [&] {
         return shared->stop || s.item_stop->load(std::memory_order_acquire);
+      };
+      auto stop_requested = [&] {
+        std::lock_guard<std::mutex> lock(shared->mu);
+        return stopped();
       };
       for (;;) {
         {
           std::lock_guard<std::mutex> lock(shared->mu);
           if (stopped()) break;
         }
+        const auto started = Clock::now();
         shared->wave.Play(s.name);
-        if (s.beep && !PlayBell(shared->bell)) s.console->Write("\a");
+        // A bell that cannot sound (no player, no sound device) rings on the
+        // console instead: a beep is always heard somewhere.
+        if (s.beep && !PlayBell(shared->bell, stop_requested)) s.console->Write("\a");
         if (s.interval_s > 0) {
-          for (int i = 0; i < slices; ++i) {
-            const int ms = (i == slices - 1 && rest > 0) ? rest : 100;
-            std::unique_lock<std::mutex> lock(shared->mu);
-            if (stopped()) break;
-            shared->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return shared->stop; });
+          // "SndPeriod" runs from the start of one play to the next, in
+          // steps of at most 100 ms so that the item's end is seen in time.
+          const auto next = started + std::chrono::milliseconds(s.period_ms);
+          std::unique_lock<std::mutex> lock(shared->mu);
+          while (!stopped() && Clock::now() < next) {
+            const auto step = std::min(next, Clock::now() + std::chrono::milliseconds(100));
+            shared->cv.wait_until(lock, step, [&] { return shared->stop; });
           }
         }
         const double elapsed =

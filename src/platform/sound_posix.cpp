@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/file_ops.h"
@@ -18,6 +19,20 @@ bool ReadableFile(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
          ::access(path.c_str(), R_OK) == 0;
+}
+
+// A wave file begins with a RIFF header (or its big-endian and 64-bit
+// forms) of the WAVE type. Whatever else a player would read as raw samples.
+bool IsWaveFile(const std::string& path) {
+  if (!ReadableFile(path)) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  char head[12];
+  const bool whole = ::read(fd, head, sizeof head) == static_cast<ssize_t>(sizeof head);
+  ::close(fd);
+  if (!whole || std::memcmp(head + 8, "WAVE", 4) != 0) return false;
+  return std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RIFX", 4) == 0 ||
+         std::memcmp(head, "RF64", 4) == 0;
 }
 
 void PutLe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
@@ -83,16 +98,23 @@ std::string BellPath() {
 bool WavePlayer::Play(const std::string& path) {
   std::lock_guard<std::mutex> lock(mu_);
   StopLocked();
-  if (!ReadableFile(path)) return false;
+  if (!IsWaveFile(path)) return false;
   ProcessOptions options;
   options.null_streams = true;
   const std::vector<std::vector<std::string>> players = {
-      {"aplay", "-q", path}, {"paplay", path}, {"pw-play", path}};
+      {"aplay", "-q", "-t", "wav", path}, {"paplay", path}, {"pw-play", path}};
   for (const auto& argv : players) {
     current_ = StartProcess(argv, options);
     if (current_.valid()) return true;
   }
   return false;
+}
+
+bool WavePlayer::Played(int ms, const std::function<bool()>& stop) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!current_.valid()) return current_.exit_status() == 0;
+  if (current_.Wait(stop, ms) != SpawnedProcess::WaitResult::kExited) return true;
+  return current_.exit_status() == 0;
 }
 
 void WavePlayer::Stop() {
@@ -115,7 +137,7 @@ void WavePlayer::StopLocked() {
   current_ = SpawnedProcess();
 }
 
-bool PlayBell(WavePlayer& player) {
+bool PlayBell(WavePlayer& player, const std::function<bool()>& stop) {
   // Kept for the life of the process: sound threads may still ring while
   // it ends.
   static std::mutex* mu = new std::mutex;
@@ -126,7 +148,9 @@ bool PlayBell(WavePlayer& player) {
     if (known->empty() || !ReadableFile(*known)) *known = BellPath();
     path = *known;
   }
-  return player.Play(path);
+  // A player without a sound device gives up at once; a working one takes
+  // the chime's length.
+  return player.Play(path) && player.Played(2000, stop);
 }
 
 }  // namespace sentrel

@@ -1,7 +1,12 @@
 // The X11 side of the window seam. libX11 is opened at run time: Sentrel
 // starts where it is not installed (a server without a desktop), and the
 // terminate action then works on processes.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/top_windows.h"
@@ -13,7 +18,6 @@
 #include <X11/Xutil.h>
 #include <dlfcn.h>
 #include <signal.h>
-#include <unistd.h>
 
 namespace sentrel {
 namespace {
@@ -265,6 +269,19 @@ std::unique_ptr<WindowSystem> OpenX11Windows(const std::string& display) {
   return std::make_unique<X11Windows>(*x, dpy);
 }
 
+// Whether the X server `display` takes a connection. Without libX11 nothing
+// can be shown there anyway: the dialog programs need it too.
+static bool XServerAnswers(const std::string& display) {
+  const Xlib* x = LoadXlib();
+  if (x == nullptr) return false;
+  Display* dpy = x->XOpenDisplay(display.c_str());
+  if (dpy == nullptr) return false;
+  // A server that goes away right now must not end the program.
+  if (x->XSetIOErrorExitHandler != nullptr) x->XSetIOErrorExitHandler(dpy, KeepRunning, nullptr);
+  x->XCloseDisplay(dpy);
+  return true;
+}
+
 }  // namespace sentrel
 
 #else  // built without the X11 headers
@@ -273,11 +290,34 @@ namespace sentrel {
 
 std::unique_ptr<WindowSystem> OpenX11Windows(const std::string&) { return nullptr; }
 
+static bool XServerAnswers(const std::string&) { return false; }
+
 }  // namespace sentrel
 
 #endif  // SENTREL_HAVE_X11
 
 namespace sentrel {
+
+bool DisplayAnswers(const std::string& display) {
+  if (display.empty()) return false;
+  if (display.find(':') != std::string::npos) return XServerAnswers(display);
+  // A Wayland socket, by its path or by its name in the runtime folder.
+  std::string path = display;
+  if (path[0] != '/') {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') return false;
+    path = std::string(runtime) + "/" + display;
+  }
+  struct sockaddr_un addr {};
+  if (path.size() >= sizeof addr.sun_path) return false;
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool ok = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
 
 std::unique_ptr<WindowSystem> OpenWindowSystem() {
   const char* display = std::getenv("DISPLAY");
