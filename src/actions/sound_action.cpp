@@ -31,6 +31,7 @@ struct LoopSettings {
   int period_ms = 100;
   const std::atomic<bool>* item_stop = nullptr;
   MessageSink* console = nullptr;
+  ActionReport report;
 };
 
 }  // namespace
@@ -70,6 +71,7 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
   s.period_ms = period_->Value();
   s.item_stop = &ctx.stop_flag();
   s.console = ctx.services().messages;
+  s.report = ctx.ReportFor(*this);
 
   // A new run takes over from a repetition that still goes on: its next
   // play replaces the sound, and only the new run's timing counts.
@@ -93,13 +95,19 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
         std::lock_guard<std::mutex> lock(shared->mu);
         return stopped();
       };
+      bool reported = false;
       for (;;) {
         {
           std::lock_guard<std::mutex> lock(shared->mu);
           if (stopped()) break;
         }
         const auto started = Clock::now();
-        shared->wave.Play(s.name);
+        std::string why;
+        // A repetition that cannot play says so once.
+        if (!shared->wave.Play(s.name, &why) && !s.name.empty() && !reported) {
+          s.report.Failed("cannot play \"" + s.name + "\": " + why);
+          reported = true;
+        }
         // A bell that cannot sound (no player, no sound device) rings on the
         // console instead: a beep is always heard somewhere.
         if (s.beep && !PlayBell(shared->bell, stop_requested)) s.console->Write("\a");
@@ -129,6 +137,16 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
     // No thread: nothing is played.
     std::lock_guard<std::mutex> lock(shared_->mu);
     shared_->running = false;
+  }
+}
+
+void SoundAction::Review(Diagnostics& notes) const {
+  // A name with macros is only known when the action runs.
+  const std::string& name = wave_file_->Value();
+  if (name.empty() || name.find('%') != std::string::npos) return;
+  const std::string why = NotPlayable(name);
+  if (!why.empty()) {
+    Note(notes, *wave_file_, "WaveFile: \"" + name + "\" cannot be played: " + why);
   }
 }
 

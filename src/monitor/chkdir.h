@@ -44,6 +44,8 @@ class CheckDirThread : public BaseMonitoring {
   // What one check needs at hand while it walks.
   struct Walk;
 
+  // Notes a root that will not lead where the user probably meant.
+  void NoteRoot();
   void StartNotify();
   void StopNotify();
   void FollowRoot(bool found, uint64_t device, uint64_t inode);

@@ -22,8 +22,9 @@ class WavePlayer {
   // Starts playing `path` and returns at once. An empty name, a file that
   // cannot be read and a file that is not a wave file (noise, if a player
   // took its bytes for samples) only stop the previous sound: silence,
-  // never a default sound. Returns whether a player was started.
-  bool Play(const std::string& path);
+  // never a default sound. Returns whether a player was started; if not,
+  // `why` (when given) receives the reason.
+  bool Play(const std::string& path, std::string* why = nullptr);
   // Waits until the sound started last has ended, at most `ms` or until
   // `stop` answers true. False when its player failed (no sound device),
   // true when it played or still plays.
@@ -37,6 +38,10 @@ class WavePlayer {
   std::mutex mu_;
   SpawnedProcess current_;
 };
+
+// Why `path` cannot be played ("not a wave file", "No such file or
+// directory"); empty when it can.
+std::string NotPlayable(const std::string& path);
 
 // The standard beep: a short tone through the sound system, waited for
 // until it has sounded (or `stop` answers true). Returns false when it could

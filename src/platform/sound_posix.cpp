@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -34,6 +35,20 @@ bool IsWaveFile(const std::string& path) {
   return std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RIFX", 4) == 0 ||
          std::memcmp(head, "RF64", 4) == 0;
 }
+
+}  // namespace
+
+std::string NotPlayable(const std::string& path) {
+  if (IsWaveFile(path)) return std::string();
+  struct stat st;
+  if (path.empty()) return "no file named";
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "not a file";
+  if (!ReadableFile(path)) return "not readable (permission denied)";
+  return "not a wave file";
+}
+
+namespace {
 
 void PutLe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -95,10 +110,14 @@ std::string BellPath() {
 
 }  // namespace
 
-bool WavePlayer::Play(const std::string& path) {
+bool WavePlayer::Play(const std::string& path, std::string* why) {
   std::lock_guard<std::mutex> lock(mu_);
   StopLocked();
-  if (!IsWaveFile(path)) return false;
+  const std::string reason = NotPlayable(path);
+  if (!reason.empty()) {
+    if (why != nullptr) *why = reason;
+    return false;
+  }
   ProcessOptions options;
   options.null_streams = true;
   const std::vector<std::vector<std::string>> players = {
@@ -107,6 +126,7 @@ bool WavePlayer::Play(const std::string& path) {
     current_ = StartProcess(argv, options);
     if (current_.valid()) return true;
   }
+  if (why != nullptr) *why = "no sound player (aplay, paplay, pw-play) could be started";
   return false;
 }
 
