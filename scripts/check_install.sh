@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Checks Sentrel as a packager and a user installing it meet it:
 #   1. `cmake --install` into a fresh prefix: every file in place, the manual
-#      pages render without a warning, the completion completes, and the
-#      installed program, started from another folder without an argument,
-#      loads the installed default.mon;
+#      pages render without a warning, the command's page names the default
+#      configurations in the order `--help` gives, the completion offers the
+#      options `--help` lists, and the installed program, started from another
+#      folder without an argument, checks and loads the installed default.mon;
 #   2. the program alone builds without GoogleTest, Google Benchmark and the
 #      X11 headers, and needs no libX11;
 #   3. the Debian package: made by cpack, installed with dpkg -i, run (its
 #      version, a short monitoring run), and purged again. This step installs
 #      into the machine (it is CI's), so it needs root; it replaces an
 #      installed sentrel package.
+# The version expected is the project's, read from CMakeLists.txt.
 # Usage: bash scripts/check_install.sh [BUILD]   (a built folder; default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,6 +57,33 @@ shared_default() {
   if [[ -f /etc/sentrel/default.mon ]]; then echo /etc/sentrel/default.mon; else echo "$1"; fi
 }
 
+# Runs the program $1 with the rest as its arguments from another folder,
+# with an empty home and no input; its stdout and stderr are in $WORK/out,
+# and $code is its exit code.
+run_to_end() {
+  code=0
+  (cd "$WORK/elsewhere" && exec env -u XDG_CONFIG_HOME -u DISPLAY -u WAYLAND_DISPLAY \
+    HOME="$WORK/home" LC_ALL=C "$@" </dev/null >"$WORK/out" 2>&1) || code=$?
+}
+
+# `--version` says exactly the project's version.
+check_version() {
+  run_to_end "$1" --version
+  [[ $code == 0 && $(cat "$WORK/out") == "Sentrel $VERSION" ]] ||
+    fail "$1 --version ended with $code and said: $(cat "$WORK/out")"
+}
+
+# `--check` without an argument reads the installed sample $2 and finds
+# nothing to report in it (a machine with a default of its own is given the
+# sample by name).
+check_installed_sample() {
+  local args=()
+  [[ $(shared_default "$2") == "$2" ]] || args=("$2")
+  run_to_end "$1" --check "${args[@]}"
+  [[ $code == 0 ]] && grep -qxF "$2: 1 item, no problems." "$WORK/out" ||
+    fail "$1 --check of $2 ended with $code: $(cat "$WORK/out")"
+}
+
 echo "== installed tree"
 P=$WORK/prefix
 cmake --install "$BUILD" --prefix "$P" >/dev/null
@@ -79,6 +108,24 @@ words=$(cd "$WORK/complete" && bash -c 'source "$1"; COMP_WORDS=(sentrel --ver);
   _sentrel; echo "${COMPREPLY[*]}"; COMP_WORDS=(sentrel ""); _sentrel; echo "${COMPREPLY[*]}"' \
   _ "$P/share/bash-completion/completions/sentrel")
 [[ $words == $'--version\na.mon sub' ]] || fail "completion gave: $words"
+check_version "$P/bin/sentrel"
+check_installed_sample "$P/bin/sentrel" "$P/share/sentrel/default.mon"
+
+# The usage is the one source of the options and of the default
+# configurations' order; the completion and the manual page must agree.
+run_to_end "$P/bin/sentrel" --help
+[[ $code == 0 ]] || fail "--help ended with $code"
+help_options=$(sed -n '/^Options:/,/^$/p' "$WORK/out" | cut -c1-18 | grep -oE -- '--?[a-z]*' | sort)
+completed=$(bash -c 'source "$1"; COMP_WORDS=(sentrel -); COMP_CWORD=1; _sentrel
+  printf "%s\n" "${COMPREPLY[@]}"' _ "$P/share/bash-completion/completions/sentrel" | sort)
+[[ -n $help_options && $completed == "$help_options" ]] ||
+  fail "the completion offers $(echo $completed), --help lists $(echo $help_options)"
+help_places=$(sed -n '/^Without CONFIG/,/^$/s/^  //p' "$WORK/out" | sed "s|^$WORK/home/|~/|")
+man_places=$(MANWIDTH=80 man -l "$P/share/man/man1/sentrel.1" 2>/dev/null |
+  sed -n '/^FILES/,/^EXIT STATUS/s/^ *\([^ ]*default\.mon\)$/\1/p')
+[[ $(echo $help_places | wc -w) == 4 && $man_places == "$help_places" ]] ||
+  fail "the manual names $(echo $man_places), --help $(echo $help_places)"
+
 run_until_started "$WORK/elsewhere" "$P/bin/sentrel"
 grep -q "^Sentrel $VERSION " "$WORK/out" || fail "banner: $(cat "$WORK/out")"
 expected=$(shared_default "$P/share/sentrel/default.mon")
@@ -113,8 +160,8 @@ PACKAGE_INSTALLED=1
 [[ $(command -v sentrel) == /usr/bin/sentrel ]] || fail "sentrel is not /usr/bin/sentrel"
 grep -qx "ExecStart=/usr/bin/sentrel" /usr/lib/systemd/user/sentrel.service ||
   fail "the packaged unit does not start /usr/bin/sentrel"
-version_text=$(sentrel --version </dev/null 2>&1 | head -1 || true)
-[[ $version_text == "Sentrel $VERSION"* ]] || fail "sentrel --version said: $version_text"
+check_version sentrel
+check_installed_sample sentrel /usr/share/sentrel/default.mon
 run_until_started "$WORK/elsewhere" sentrel
 expected=$(shared_default /usr/share/sentrel/default.mon)
 grep -qF "Configuration file \"$expected\" is loaded." "$WORK/out" ||

@@ -42,6 +42,15 @@ TEST_F(InstalledProgramTest, LoadsTheUsersConfigurationElseTheInstalledOne) {
   EXPECT_NE(Run().find("\"" + mine + "\" is loaded."), std::string::npos);
 }
 
+TEST_F(InstalledProgramTest, HelpNamesThePlacesInTheOrderTheStartTriesThem) {
+  ChildProcess p({program_, "--help"}, elsewhere_.str(), env_);
+  EXPECT_EQ(p.WaitExit(), 0);
+  const std::string places = "  " + prefix_.Sub("bin/default.mon") + "\n  " +
+                             home_.Sub("sentrel/default.mon") + "\n  /etc/sentrel/default.mon\n  " +
+                             prefix_.Sub("share/sentrel/default.mon") + "\n";
+  EXPECT_NE(p.output().find(":\n" + places + "\n"), std::string::npos) << p.output();
+}
+
 TEST_F(InstalledProgramTest, TextsComeFromTheInstalledLanguageFileUnlessOneIsBeside) {
   prefix_.Write("share/sentrel/Lang/English.lng", "[Strings]\nlngStarted=Shared text.\n");
   EXPECT_NE(Run("Shared text.\n").find("\nShared text.\n"), std::string::npos);
