@@ -38,10 +38,14 @@ mkdir -p "$WORK/home" "$WORK/elsewhere"
 run_until_started() {
   local dir=$1
   shift
+  # Emptied here, not by the background shell's redirection: the loop below
+  # must not read the previous run's "Monitoring started" and stop this one
+  # before it has started.
+  : >"$WORK/out"
   (cd "$dir" && exec env -u XDG_CONFIG_HOME -u DISPLAY -u WAYLAND_DISPLAY HOME="$WORK/home" \
     LC_ALL=C "$@" </dev/null >"$WORK/out" 2>&1) &
   local pid=$! i code=0
-  for ((i = 0; i < 300; i++)); do
+  for ((i = 0; i < 900; i++)); do
     grep -q "Monitoring started" "$WORK/out" && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
