@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Sentrel needs on Debian 12.
+# Installs what Sentrel needs on Debian 12:
+#   bash scripts/setup.sh run    building and running the program
+#   bash scripts/setup.sh test   everything: tests, benchmarks, fuzzing, packaging (the default)
+#   bash scripts/setup.sh windows the Windows cross build and Wine (asked for by name:
+#                                 it is large and only its own build and tests need it)
 # Packages already present are left alone, so a second run is quick and quiet.
-#   bash scripts/setup.sh            every capability but the Windows build
-#   bash scripts/setup.sh windows    the named capabilities only
 set -euo pipefail
-
-# One file per capability under scripts/packages/, one package per line.
 DIR="$(dirname "$0")/packages"
-if (($#)); then
-  LISTS=()
-  for name in "$@"; do LISTS+=("$DIR/$name.txt"); done
-else
-  # The Windows cross build is asked for by name: it is large and only its
-  # own build and tests need it.
-  mapfile -t LISTS < <(ls "$DIR"/*.txt | grep -v '/windows\.txt$')
-fi
+
+# One file per need under scripts/packages/, one package per line.
+case "${1:-test}" in
+  run) LISTS=("$DIR/build.txt" "$DIR/runtime.txt") ;;
+  test) mapfile -t LISTS < <(ls "$DIR"/*.txt | grep -v '/windows\.txt$') ;;
+  windows) LISTS=("$DIR/windows.txt") ;;
+  *) echo "usage: bash scripts/setup.sh [run|test|windows]" >&2; exit 2 ;;
+esac
 mapfile -t PACKAGES < <(cat "${LISTS[@]}" | sed 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
 
 missing=()

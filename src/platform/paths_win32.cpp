@@ -93,6 +93,18 @@ std::string FindFileIgnoringCase(const std::string& folder, const std::string& n
 std::string UserConfigHome() { return KnownFolder(FOLDERID_RoamingAppData); }
 std::string UserDataHome() { return KnownFolder(FOLDERID_LocalAppData); }
 
+// The user's and the machine's own configuration, as Windows programs keep
+// them; the shipped files sit beside the program, which is looked at first.
+std::string UserConfigFolder() {
+  const std::string base = UserConfigHome();
+  return base.empty() ? base : base + "\\Sentrel";
+}
+std::string SystemConfigFolder() {
+  const std::string base = KnownFolder(FOLDERID_ProgramData);
+  return base.empty() ? base : base + "\\Sentrel";
+}
+std::string SharedDataFolder() { return std::string(); }
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   // The console device named for writing is the program's own output: its
   // lines then go where the program's messages go, a pipe or a file
