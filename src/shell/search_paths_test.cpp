@@ -46,13 +46,13 @@ TEST_F(SearchPathsTest, FoldersNamedLikeTheConfigurationAndUnknownPlacesAreSkipp
 }
 
 TEST_F(SearchPathsTest, LanguageFileComesFromTheFirstLangFolderHoldingIt) {
-  EXPECT_EQ(ChooseLangFolder(places_, "English.lng"), dir_.Sub("bin/Lang") + "/");
+  EXPECT_EQ(ChooseLangFolder(places_, "English.lng"), dir_.Sub("bin/Lang/"));
   // Named in any case of letters, as settings written on Windows do.
   dir_.Write("share/sentrel/Lang/english.lng", "");
-  EXPECT_EQ(ChooseLangFolder(places_, "English.lng"), dir_.Sub("share/sentrel/Lang") + "/");
-  EXPECT_EQ(ChooseLangFolder(places_, "Other.lng"), dir_.Sub("bin/Lang") + "/");
+  EXPECT_EQ(ChooseLangFolder(places_, "English.lng"), dir_.Sub("share/sentrel/Lang/"));
+  EXPECT_EQ(ChooseLangFolder(places_, "Other.lng"), dir_.Sub("bin/Lang/"));
   dir_.Write("bin/Lang/English.lng", "");
-  EXPECT_EQ(ChooseLangFolder(places_, "English.lng"), dir_.Sub("bin/Lang") + "/");
+  EXPECT_EQ(ChooseLangFolder(places_, "English.lng"), dir_.Sub("bin/Lang/"));
 }
 
 }  // namespace
