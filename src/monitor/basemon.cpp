@@ -1,5 +1,6 @@
 #include "monitor/basemon.h"
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
@@ -102,51 +103,63 @@ RunContext BaseMonitoring::MakeRunContext() {
 }
 
 void BaseMonitoring::RunLoop() {
+  Clock& clock = *services_.clock;
+  // The tick at which the interval asks for the next check; the first one
+  // is due at once.
+  int64_t due = clock.TickMs();
   while (!Terminated()) {
-    elapsed_ = 0;
-    while (!Terminated() && interval_->Value() > elapsed_) {
-      // Once a pass, so that the window and a check's shown times follow a
-      // new time zone at once (a laptop that travels, a corrected setting).
-      services_.clock->FollowZoneChange();
-      const bool inside = InScheduleWindow();
-      if (!inside && Status() != kStatusOutsideWindow) {
-        SetStatus(kStatusOutsideWindow);
-      } else if (inside && Status() == kStatusOutsideWindow) {
-        SetStatus(kStatusReady);
-        SetCheckNow(true);
-      }
-
-      if (Status() != kStatusOutsideWindow &&
-          (elapsed_ == 0 || CheckNowSet() || RebaselineSet())) {
-        // The request is taken before the check, not after it: a change that
-        // is signalled while the check runs asks for one more check instead
-        // of being forgotten.
-        check_now_.store(false, std::memory_order_release);
-        uint8_t result = 0;
-        try {
-          result = Check();
-        } catch (...) {
-          // A check that fails counts as a negative one; the item goes on.
-          result = 0;
-        }
-        if (result == 1) {
-          if (!run_once_->Value() || last_result_ == 0) RunActions();
-          last_result_ = 1;
-        } else {
-          last_result_ = 0;
-        }
-        ReportedFiles.clear();
-        elapsed_ = 0;
-      }
-
-      for (int i = 0; i < 10; ++i) {
-        if (Terminated()) break;
-        if ((CheckNowSet() || RebaselineSet()) && Status() != kStatusOutsideWindow) break;
-        if (services_.clock->WaitFor(wakeup_, 100)) wakeup_.Consume();
-      }
-      ++elapsed_;
+    // At every wake, so that the window and a check's shown times follow a
+    // new time zone at once (a laptop that travels, a corrected setting).
+    clock.FollowZoneChange();
+    const LocalTime local = clock.Now();
+    const bool inside = schedule_.Contains(local);
+    if (!inside && Status() != kStatusOutsideWindow) {
+      SetStatus(kStatusOutsideWindow);
+    } else if (inside && Status() == kStatusOutsideWindow) {
+      SetStatus(kStatusReady);
+      SetCheckNow(true);
     }
+
+    const bool outside = Status() == kStatusOutsideWindow;
+    if (!outside && (clock.TickMs() >= due || CheckNowSet() || RebaselineSet())) {
+      RunCheck();
+      // The interval counts from the end of the check and its actions.
+      due = clock.TickMs() + static_cast<int64_t>(interval_->Value()) * 1000;
+      continue;
+    }
+    if (Terminated()) break;
+
+    // Asleep until something is due: the interval, the window's next turn,
+    // a check request or a stop (both signal the wakeup). The sleep is never
+    // longer than a minute, so that a clock set or a machine that slept
+    // (whose time the tick counts) is noticed within it.
+    const int64_t now = clock.TickMs();
+    int64_t wake = outside ? now + kLongestSleepMs : std::min(due, now + kLongestSleepMs);
+    const int64_t turn = schedule_.MsUntilChange(local);
+    if (turn >= 0) wake = std::min(wake, now + turn);
+    if (wake > now && clock.WaitFor(wakeup_, static_cast<int>(wake - now))) wakeup_.Consume();
   }
+}
+
+void BaseMonitoring::RunCheck() {
+  // The request is taken before the check, not after it: a change that is
+  // signalled while the check runs asks for one more check instead of being
+  // forgotten.
+  check_now_.store(false, std::memory_order_release);
+  uint8_t result = 0;
+  try {
+    result = Check();
+  } catch (...) {
+    // A check that fails counts as a negative one; the item goes on.
+    result = 0;
+  }
+  if (result == 1) {
+    if (!run_once_->Value() || last_result_ == 0) RunActions();
+    last_result_ = 1;
+  } else {
+    last_result_ = 0;
+  }
+  ReportedFiles.clear();
 }
 
 void BaseMonitoring::RunActions() {

@@ -71,7 +71,8 @@ class BaseMonitoring {
   virtual void Restart();
 
   // The thread body; exposed so that tests can drive a loop on their own
-  // thread.
+  // thread. It sleeps until something is due: the interval, a turn of the
+  // schedule window, a check request or a stop.
   virtual void RunLoop();
   // The kind's check: 1 when the actions are to run. Leaves one record per
   // reported file in ReportedFiles.
@@ -121,6 +122,8 @@ class BaseMonitoring {
   // Sleeps up to `ms`, ending early on a stop request; true if stopped.
   bool WaitOrStop(int ms);
   RunContext MakeRunContext();
+  // One check and, when it fires, the actions.
+  void RunCheck();
 
   Services& services_;
   std::atomic<bool> terminated_{false};
@@ -129,7 +132,8 @@ class BaseMonitoring {
   std::atomic<uint8_t> status_;
   // Restart may clear it from another thread.
   std::atomic<uint8_t> last_result_{0};
-  int elapsed_ = 0;
+  // The longest the loop sleeps without looking at the clocks.
+  static constexpr int kLongestSleepMs = 60000;
   // Woken by a check request or a stop: ends the idle sleep at once.
   Wakeup wakeup_;
   // Woken only by a stop: ends the waits inside checks and actions.

@@ -30,6 +30,10 @@ class ScheduleWindow {
                  std::vector<std::string>& intervals, const RegionalSettings& regional);
 
   bool Contains(const LocalTime& now) const;
+  // Milliseconds from `now` until Contains may answer otherwise (just past
+  // the next range bound or midnight); -1 when it always says yes. Read on
+  // the local clock: a clock set or a zone change moves the moment.
+  int64_t MsUntilChange(const LocalTime& now) const;
 
   bool work_hours() const { return work_hours_; }
   const std::vector<double>& bounds() const { return bounds_; }
