@@ -121,7 +121,9 @@ void BaseMonitoring::RunLoop() {
     }
 
     const bool outside = Status() == kStatusOutsideWindow;
-    if (!outside && (clock.TickMs() >= due || CheckNowSet() || RebaselineSet())) {
+    const bool interval = clock.TickMs() >= due;
+    if (!outside && (interval || CheckNowSet() || RebaselineSet())) {
+      check_requested_ = !interval;
       RunCheck();
       // The interval counts from the end of the check and its actions.
       due = clock.TickMs() + static_cast<int64_t>(interval_->Value()) * 1000;

@@ -101,6 +101,11 @@ class BaseMonitoring {
   uint8_t LastResult() const { return last_result_; }
   bool CheckNowSet() const { return check_now_.load(std::memory_order_acquire); }
   bool RebaselineSet() const { return rebaseline_.load(std::memory_order_acquire); }
+  // Whether the check about to run was asked for (a real-time wake or a
+  // request) rather than due by the interval. The loop sets it; a test that
+  // calls Check itself may too.
+  bool CheckRequested() const { return check_requested_; }
+  void SetCheckRequested(bool requested) { check_requested_ = requested; }
 
   FileList ReportedFiles;
 
@@ -132,6 +137,7 @@ class BaseMonitoring {
   std::atomic<uint8_t> status_;
   // Restart may clear it from another thread.
   std::atomic<uint8_t> last_result_{0};
+  bool check_requested_ = false;
   // The longest the loop sleeps without looking at the clocks.
   static constexpr int kLongestSleepMs = 60000;
   // Woken by a check request or a stop: ends the idle sleep at once.

@@ -9,12 +9,14 @@
 namespace sentrel {
 namespace {
 
-// Whether two paths lead to the same folder now.
-bool SameFolder(const std::string& a, const std::string& b) {
-  DirectoryListing da, db;
-  uint64_t dev_a = 0, ino_a = 0, dev_b = 0, ino_b = 0;
-  return da.Open(a, false) && db.Open(b, false) && da.Identity(dev_a, ino_a) &&
-         db.Identity(dev_b, ino_b) && dev_a == dev_b && ino_a == ino_b;
+// Beyond this many changed folders a walk of the whole tree costs about as
+// much as looking at each, and the memory of the list stays bounded.
+constexpr size_t kMaxChangedFolders = 10000;
+constexpr size_t kMaxOpenWrites = 1000;
+
+std::string ParentOf(const std::string& folder) {
+  const size_t cut = folder.find_last_of('/', folder.size() >= 2 ? folder.size() - 2 : 0);
+  return cut == std::string::npos ? folder : folder.substr(0, cut + 1);
 }
 
 }  // namespace
@@ -29,7 +31,7 @@ bool ChangeNotifyThread::Open() {
   if (open_) return root_watch_ >= 0;
   open_ = true;
   service_.Register(this);
-  WatchTree(settings_.root, true);
+  WatchRoot();
   return root_watch_ >= 0;
 }
 
@@ -42,6 +44,15 @@ void ChangeNotifyThread::Stop() {
   root_watch_ = -1;
 }
 
+void ChangeNotifyThread::WatchRoot() {
+  const int wd = service_.AddWatch(this, settings_.root, true);
+  if (wd < 0) return;
+  paths_[wd] = settings_.root;
+  root_watch_ = wd;
+  DirectoryListing self;
+  root_known_ = self.Open(settings_.root, true) && self.Identity(root_device_, root_inode_);
+}
+
 bool ChangeNotifyThread::Follow(bool found, uint64_t device, uint64_t inode) {
   std::lock_guard<std::recursive_mutex> lock(service_.mutex());
   if (!open_) return false;
@@ -50,12 +61,33 @@ bool ChangeNotifyThread::Follow(bool found, uint64_t device, uint64_t inode) {
     return true;
   }
   if (!found && root_watch_ < 0 && paths_.empty()) return false;
-  // The watches follow the old folder wherever it went; they are let go.
+  // The watches follow the old folder wherever it went; they are let go,
+  // and what was known of the tree with them.
   ForgetTree(settings_.root);
   root_watch_ = -1;
+  Lose();
   if (!found) return false;
-  WatchTree(settings_.root, true);
+  WatchRoot();
   return root_watch_ >= 0;
+}
+
+bool ChangeNotifyThread::WatchFolder(const std::string& path, const DirectoryListing& listing) {
+  std::lock_guard<std::recursive_mutex> lock(service_.mutex());
+  if (!open_ || root_watch_ < 0) return false;
+  const int wd = service_.AddWatch(this, path, listing);
+  if (wd < 0) return false;
+  // A folder has one watch, whatever it is called: the walk names it by the
+  // path it reached it through, which is the one that counts now.
+  paths_[wd] = path;
+  return true;
+}
+
+TreeChanges ChangeNotifyThread::TakeChanges() {
+  std::lock_guard<std::recursive_mutex> lock(service_.mutex());
+  TreeChanges out;
+  std::swap(out, changes_);
+  changes_.lost = !open_ || root_watch_ < 0;
+  return out;
 }
 
 size_t ChangeNotifyThread::WatchCount() {
@@ -63,50 +95,9 @@ size_t ChangeNotifyThread::WatchCount() {
   return paths_.size();
 }
 
-// The watch is added before the directory is listed, so that a subdirectory
-// created during the listing is caught by one or the other.
-void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root) {
-  std::vector<int> above;
-  WatchTree(path, is_root, above);
-}
-
-void ChangeNotifyThread::WatchTree(const std::string& path, bool is_root, std::vector<int>& above) {
-  const int wd = service_.AddWatch(this, path, is_root);
-  if (wd < 0) return;
-  // A folder has one watch, whatever it is called: the watch of a folder
-  // being listed further up means this is that folder mounted again inside
-  // itself, and it was listed already.
-  if (std::find(above.begin(), above.end(), wd) != above.end()) return;
-  // Already watched under another name that still leads to it: the new
-  // name passed through a link (a parent replaced after the news left).
-  // The folder keeps its own name, or going with the link's would take
-  // its watch along. A name that no longer leads to it (moved while
-  // events were lost) gives way.
-  auto known = paths_.find(wd);
-  if (known != paths_.end() && known->second != path && SameFolder(known->second, path)) return;
-  paths_[wd] = path;
-  if (is_root) {
-    root_watch_ = wd;
-    DirectoryListing self;
-    root_known_ = self.Open(path, true) && self.Identity(root_device_, root_inode_);
-  }
-  if (!settings_.subtree) return;
-  if (!is_root && path.size() > settings_.root.size() &&
-      static_cast<size_t>(std::count(path.begin() + static_cast<ptrdiff_t>(settings_.root.size()),
-                                     path.end(), '/')) >= kMaxFolderDepth) {
-    return;  // as deep as the walk goes
-  }
-
-  DirectoryListing dir;
-  if (!dir.Open(path, is_root)) return;
-  std::vector<std::string> subdirs;
-  DirEntryInfo e;
-  while (dir.Next(e)) {
-    if (e.is_directory && e.name != "." && e.name != "..") subdirs.emplace_back(e.name);
-  }
-  above.push_back(wd);
-  for (const std::string& name : subdirs) WatchTree(path + name + "/", false, above);
-  above.pop_back();
+bool ChangeNotifyThread::HeardOfForTesting(const std::string& folder) {
+  std::lock_guard<std::recursive_mutex> lock(service_.mutex());
+  return changes_.lost || changes_.folders.count(folder) != 0;
 }
 
 void ChangeNotifyThread::ForgetTree(const std::string& path) {
@@ -120,49 +111,88 @@ void ChangeNotifyThread::ForgetTree(const std::string& path) {
   }
 }
 
+void ChangeNotifyThread::Lose() {
+  changes_.lost = true;
+  changes_.folders.clear();
+  changes_.appeared.clear();
+}
+
+void ChangeNotifyThread::Changed(const std::string& folder) {
+  if (changes_.lost) return;
+  changes_.folders.insert(folder);
+  if (changes_.folders.size() + changes_.appeared.size() > kMaxChangedFolders) Lose();
+}
+
 void ChangeNotifyThread::OnDirEvent(const DirWatchEvent& ev) {
   if (!open_) return;
   auto it = paths_.find(ev.watch);
   if (it == paths_.end()) return;
+  const std::string folder = it->second;
 
   if (ev.flags & kWatchGone) {
-    const bool root = ev.watch == root_watch_;
-    if (root) root_watch_ = -1;
     // The service has let the watch go already, or will when it hears the
     // kernel did; either way it is no longer ours.
     service_.RemoveWatch(this, ev.watch);
     paths_.erase(it);
-    if (root) Wake();
+    if (ev.watch == root_watch_) {
+      root_watch_ = -1;
+      Lose();
+    } else {
+      // Its parent hears of it as well, unless it went in a way nobody
+      // announces (a file system unmounted under it).
+      Changed(ParentOf(folder));
+    }
+    Wake(false);
     return;
   }
 
   const bool is_dir = (ev.flags & kWatchIsDirectory) != 0;
-  if (is_dir && !ev.name.empty() && (ev.flags & kWatchNameChange) && settings_.subtree) {
-    const std::string child = it->second + std::string(ev.name) + "/";
-    if (ev.flags & kWatchEntryAppeared) {
-      WatchTree(child, false);
-    } else {
-      ForgetTree(child);
-    }
+  const bool named = (ev.flags & kWatchNameChange) != 0;
+  if (is_dir && !ev.name.empty() && named && settings_.subtree) {
+    const std::string child = folder + std::string(ev.name) + "/";
+    // Its old watches, if any, stay with it wherever it went; what stands
+    // under the name now is walked whole.
+    ForgetTree(child);
+    if ((ev.flags & kWatchEntryAppeared) && !changes_.lost) changes_.appeared.insert(child);
   }
   // With a subtree, a directory moved in or out brings or takes files
   // along that no other event announces.
-  const bool carries_files = settings_.subtree && (ev.flags & kWatchNameChange);
-  if (!is_dir || settings_.dir_names || carries_files) Wake();
+  const bool counts = !is_dir || settings_.dir_names || (settings_.subtree && named);
+  if (!counts) return;
+  Changed(folder);
+
+  const bool may_go_on = (ev.flags & kWatchMayGoOn) != 0;
+  if (!is_dir && !ev.name.empty()) {
+    std::string key = folder;
+    key.append(ev.name);
+    if (may_go_on) {
+      if (open_writes_.size() < kMaxOpenWrites) {
+        open_writes_.insert(std::move(key));
+      } else {
+        open_writes_overflowed_ = true;
+      }
+    } else if ((ev.flags & kWatchWriteEnded) || (named && !(ev.flags & kWatchEntryAppeared))) {
+      open_writes_.erase(key);
+    }
+  }
+  Wake(may_go_on);
 }
 
 void ChangeNotifyThread::OnDirOverflow() {
   if (!open_) return;
-  // Subdirectories created while events were lost have no watch yet.
-  if (settings_.subtree && root_watch_ >= 0) WatchTree(settings_.root, true);
-  Wake();
+  // Folders made while news was lost have no watch yet: the next walk,
+  // which is a whole one now, watches them.
+  Lose();
+  Wake(false);
 }
 
 void ChangeNotifyThread::OnDirTimer() {
   if (!open_ || !wake_pending_) return;
   const int64_t now = DirWatchService::NowMs();
-  const int64_t quiet_at = last_change_ms_ + settings_.quiet_ms;
-  const int64_t latest = pending_since_ms_ + settings_.max_delay_ms;
+  const bool settled = Settled();
+  const int64_t quiet_at = last_change_ms_ + (settled ? settings_.quiet_ms : settings_.settle_ms);
+  const int64_t latest =
+      pending_since_ms_ + (settled ? settings_.max_delay_ms : settings_.max_settle_ms);
   if (now >= quiet_at || now >= latest) {
     Fire(now);
   } else {
@@ -170,23 +200,28 @@ void ChangeNotifyThread::OnDirTimer() {
   }
 }
 
-void ChangeNotifyThread::Wake() {
+void ChangeNotifyThread::Wake(bool may_go_on) {
   const int64_t now = DirWatchService::NowMs();
-  const bool calm = now - last_change_ms_ >= settings_.calm_ms;
+  if (!wake_pending_) {
+    wake_pending_ = true;
+    pending_since_ms_ = now;
+    burst_calm_ = now - last_change_ms_ >= settings_.calm_ms;
+  }
   last_change_ms_ = now;
-  if (wake_pending_) return;  // the timer decides
-  if (calm) {
+  // A change that is complete, after a calm, with no file still being
+  // written: the check can come at once.
+  if (!may_go_on && burst_calm_ && Settled()) {
     Fire(now);
     return;
   }
-  wake_pending_ = true;
-  pending_since_ms_ = now;
-  service_.SetTimer(this, settings_.quiet_ms);
+  service_.SetTimer(this, Settled() ? settings_.quiet_ms : settings_.settle_ms);
 }
 
-void ChangeNotifyThread::Fire(int64_t now) {
+void ChangeNotifyThread::Fire(int64_t) {
   wake_pending_ = false;
-  last_wake_ms_ = now;
+  // A writer that never closes (a log held open) is not waited for again.
+  open_writes_.clear();
+  open_writes_overflowed_ = false;
   wake_();
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/dir_watch.h"
@@ -18,26 +19,46 @@ namespace sentrel {
 // somewhere; what lies deeper counts as absent. No real tree comes near.
 constexpr size_t kMaxFolderDepth = 1024;
 
+// What changed in a watched tree since the item last asked.
+struct TreeChanges {
+  // News may have been lost (a full queue, a root replaced, a watch that
+  // could not be kept, or nobody asked yet): anything may have changed.
+  bool lost = true;
+  // Folders (full paths ending in "/") in which an entry was created,
+  // deleted, moved, or written.
+  std::unordered_set<std::string> folders;
+  // Folders that appeared (made, or moved in): what they hold was never
+  // announced, so they are to be walked whole.
+  std::unordered_set<std::string> appeared;
+};
+
 // Wakes a directory item when something changes in its tree, so that it
-// checks at once instead of at the end of its interval. It carries no news
-// of what changed: the check walks everything anyway.
+// checks at once instead of at the end of its interval, and tells the check
+// which folders changed, so that it need not walk the others.
 //
 // The watches of every item share one system watch instance and one reader
-// thread (see DirWatchService); this object holds one item's share of them
-// and follows subdirectories as they are created, moved and removed.
+// thread (see DirWatchService); this object holds one item's share of them.
+// The item's walk names each folder it lists (WatchFolder) just before it
+// lists it, so the folders are known from that listing and a change made
+// after it is never missed.
 class ChangeNotifyThread final : private DirWatchClient {
  public:
   struct Settings {
     std::string root;         // ends in "/"
-    bool subtree = false;     // watch every subdirectory too
+    bool subtree = false;     // the walk goes into subdirectories
     bool dir_names = false;   // directory entries' own changes count
-    // A change after `calm_ms` without any wakes at once. Changes that
-    // come closer together are gathered: the wake comes once they have
-    // paused for `quiet_ms`, or `max_delay_ms` after the first of them,
-    // so that a burst of changes leads to a few checks, not one per file.
+    // A change after `calm_ms` without any wakes at once, unless it may go
+    // on (a file created or written and not closed yet: waking then would
+    // find it half-written and report it twice). Changes that come closer
+    // together are gathered: the wake comes once they have paused for
+    // `quiet_ms`, or `max_delay_ms` after the first of them, so that a
+    // burst of changes leads to a few checks, not one per file. Changes
+    // that may go on and are not seen to end wait `settle_ms` of quiet.
     int calm_ms = 50;
     int quiet_ms = 30;
     int max_delay_ms = 150;
+    int settle_ms = 100;
+    int max_settle_ms = 1000;
   };
 
   // `wake` is called on the shared reader thread; it must be quick.
@@ -46,8 +67,8 @@ class ChangeNotifyThread final : private DirWatchClient {
   ChangeNotifyThread(const ChangeNotifyThread&) = delete;
   ChangeNotifyThread& operator=(const ChangeNotifyThread&) = delete;
 
-  // Starts watching. False when the root cannot be watched: then this
-  // watcher never wakes its item.
+  // Starts watching the root. False when it cannot be watched: then this
+  // watcher never wakes its item until Follow finds the root.
   bool Open();
   // Ends every watch; once it returns, `wake` is never called again.
   void Stop();
@@ -56,19 +77,30 @@ class ChangeNotifyThread final : private DirWatchClient {
   // away since it was watched is watched again where the path leads, so
   // that wake-ups come back with the folder. True when the root is watched.
   bool Follow(bool found, uint64_t device, uint64_t inode);
+  // Watches the folder `listing` holds open, reached at `path` (below the
+  // root, ending in "/"), before the walk lists it. False when it cannot be
+  // watched (out of watches).
+  bool WatchFolder(const std::string& path, const DirectoryListing& listing);
+  // The changes since the last call, and a fresh start for the next ones.
+  TreeChanges TakeChanges();
   // How many directories are being watched.
   size_t WatchCount();
+  // Whether news of a change in `folder` (or of a loss) is waiting; for
+  // tests that must know the watcher has heard everything up to a change.
+  bool HeardOfForTesting(const std::string& folder);
 
  private:
   void OnDirEvent(const DirWatchEvent& event) override;
   void OnDirOverflow() override;
   void OnDirTimer() override;
 
-  void WatchTree(const std::string& path, bool is_root);
-  // `above`: the watches of the folders being listed above `path`.
-  void WatchTree(const std::string& path, bool is_root, std::vector<int>& above);
+  void WatchRoot();
   void ForgetTree(const std::string& path);
-  void Wake();
+  void Lose();
+  void Changed(const std::string& folder);
+  void Wake(bool may_go_on);
+  bool Settled() const { return open_writes_.empty() && !open_writes_overflowed_; }
+  void Fire(int64_t now);
 
   DirWatchService& service_;
   const Settings settings_;
@@ -80,12 +112,15 @@ class ChangeNotifyThread final : private DirWatchClient {
   uint64_t root_device_ = 0;
   uint64_t root_inode_ = 0;
   std::unordered_map<int, std::string> paths_;  // watch -> directory path ending in "/"
-  void Fire(int64_t now);
+  TreeChanges changes_;
 
-  int64_t last_wake_ms_ = INT64_MIN / 2;
   int64_t last_change_ms_ = INT64_MIN / 2;
   int64_t pending_since_ms_ = 0;
   bool wake_pending_ = false;
+  bool burst_calm_ = false;  // the pending burst began after a calm
+  // Files created or written whose writer has not been seen to close them.
+  std::unordered_set<std::string> open_writes_;
+  bool open_writes_overflowed_ = false;
 };
 
 }  // namespace sentrel

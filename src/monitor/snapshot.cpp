@@ -2,6 +2,7 @@
 
 #include <array>
 #include <random>
+#include <utility>
 
 namespace sentrel {
 namespace {
@@ -56,46 +57,179 @@ PathId PathHasher::Finish() const {
   return PathId{crc_ ^ 0xFFFFFFFFu, static_cast<uint32_t>(Mix64(extra_) >> 32)};
 }
 
-void Snapshot::Reserve(size_t n, bool with_data) {
-  entries_.reserve(n);
-  if (with_data) data_.reserve(n);
+void Snapshot::ReserveLike(const Snapshot& other) {
+  entries_.reserve(other.live_entries_);
+  folders_.reserve(other.folders_.size());
+  runs_.reserve(other.runs_.size());
+  if (records_) {
+    sizes_.reserve(other.live_entries_);
+    name_offsets_.reserve(other.live_entries_);
+  }
 }
 
-void Snapshot::Append(PathId id, Instant time) { entries_.push_back({id.crc, id.extra, time}); }
+uint32_t Snapshot::AddFolder(uint32_t parent, std::string_view name, uint64_t device,
+                             uint64_t inode) {
+  SnapshotFolder d;
+  d.name = names_.size();
+  d.name_size = static_cast<uint32_t>(name.size());
+  names_.append(name.data(), name.size());
+  names_.push_back('\0');
+  d.device = device;
+  d.inode = inode;
+  d.parent = parent;
+  const uint32_t id = static_cast<uint32_t>(folders_.size());
+  folders_.push_back(d);
+  return id;
+}
 
-void Snapshot::Append(PathId id, Instant time, FileData data) {
-  // Records and entries stay index-aligned: a snapshot has either a record
-  // for every entry or none at all.
-  data_.resize(entries_.size());
-  entries_.push_back({id.crc, id.extra, time});
-  data_.push_back(std::move(data));
+void Snapshot::LinkChildren(uint32_t parent, const std::vector<uint32_t>& children) {
+  folders_[parent].first_child = children.empty() ? kNoFolder : children[0];
+  for (size_t i = 0; i < children.size(); ++i) {
+    folders_[children[i]].parent = parent;
+    folders_[children[i]].next_sibling = i + 1 < children.size() ? children[i + 1] : kNoFolder;
+  }
+}
+
+void Snapshot::AppendEntry(const SnapshotEntry& e, int64_t size, uint64_t names_base,
+                           std::string_view name) {
+  entries_.push_back(e);
+  sizes_.push_back(size);
+  name_offsets_.push_back(static_cast<uint32_t>(names_.size() - names_base));
+  names_.append(name.data(), name.size());
+  names_.push_back('\0');
+}
+
+void Snapshot::PopEntry() {
+  entries_.pop_back();
+  if (!records_) return;
+  sizes_.pop_back();
+  name_offsets_.pop_back();
+  // Its name stays in the arena, unreferenced, until the next full check.
+}
+
+uint32_t Snapshot::AddRuns(const std::vector<SnapshotRun>& runs) {
+  const uint32_t first = static_cast<uint32_t>(runs_.size());
+  runs_.append(runs.data(), runs.size());
+  return first;
+}
+
+void Snapshot::SetRuns(uint32_t folder, const std::vector<SnapshotRun>& runs, uint32_t count) {
+  SnapshotFolder& d = folders_[folder];
+  d.first_run = AddRuns(runs);
+  d.run_count = static_cast<uint32_t>(runs.size());
+  d.count = count;
+}
+
+void Snapshot::DropTree(uint32_t folder) {
+  std::vector<uint32_t> stack = {folder};
+  while (!stack.empty()) {
+    const uint32_t f = stack.back();
+    stack.pop_back();
+    SnapshotFolder& d = folders_[f];
+    if (d.flags & kFolderGone) continue;
+    d.flags |= kFolderGone;
+    ++garbage_folders_;
+    live_entries_ -= d.count;
+    garbage_entries_ += d.count;
+    for (uint32_t c = d.first_child; c != kNoFolder; c = folders_[c].next_sibling) stack.push_back(c);
+  }
 }
 
 void Snapshot::Trim() {
-  if (entries_.capacity() > entries_.size() + entries_.size() / 8 + 64) entries_.shrink_to_fit();
-  if (data_.capacity() > data_.size() + data_.size() / 8 + 64) data_.shrink_to_fit();
+  auto trim = [](auto& a) {
+    if (a.capacity() > a.size() + a.size() / 8 + 64) a.shrink_to_fit();
+  };
+  trim(entries_);
+  trim(sizes_);
+  trim(name_offsets_);
+  trim(names_);
+  trim(runs_);
+  trim(folders_);
+}
+
+std::string Snapshot::FolderPath(uint32_t f, const std::string& root) const {
+  std::vector<uint32_t> chain;
+  for (uint32_t p = f; p != kNoFolder && folders_[p].parent != kNoFolder; p = folders_[p].parent) {
+    chain.push_back(p);
+  }
+  std::string path = root;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    path.append(folder_name(*it));
+    path.push_back('/');
+  }
+  return path;
+}
+
+uint32_t Snapshot::FindChild(uint32_t parent, std::string_view name, uint32_t hint) const {
+  if (parent == kNoFolder) return kNoFolder;
+  if (hint != kNoFolder && folder_name(hint) == name) return hint;
+  for (uint32_t c = folders_[parent].first_child; c != kNoFolder; c = folders_[c].next_sibling) {
+    if (folder_name(c) == name) return c;
+  }
+  return kNoFolder;
+}
+
+uint32_t Snapshot::CopyTree(const Snapshot& from, uint32_t f, uint32_t parent) {
+  const SnapshotFolder& src = from.folders_[f];
+  const uint32_t id = AddFolder(parent, from.folder_name(f), src.device, src.inode);
+  folders_[id].flags = src.flags & ~static_cast<uint32_t>(kFolderGone);
+  std::vector<SnapshotRun> runs;
+  std::vector<uint32_t> children;
+  uint32_t child = src.first_child;
+  for (uint32_t k = 0; k < src.run_count; ++k) {
+    const SnapshotRun& r = from.runs_[src.first_run + k];
+    SnapshotRun copy{entries_.size(), names_.size(), r.count, 0};
+    entries_.append(from.entries_.data() + r.first, r.count);
+    if (records_) {
+      sizes_.append(from.sizes_.data() + r.first, r.count);
+      for (uint32_t i = 0; i < r.count; ++i) {
+        const std::string_view name = from.record_name(r, static_cast<size_t>(r.first + i));
+        name_offsets_.push_back(static_cast<uint32_t>(names_.size() - copy.names));
+        names_.append(name.data(), name.size());
+        names_.push_back('\0');
+      }
+    }
+    runs.push_back(copy);
+    if (child != kNoFolder && k + 1 < src.run_count) {
+      children.push_back(CopyTree(from, child, id));
+      child = from.folders_[child].next_sibling;
+    }
+  }
+  SetRuns(id, runs, src.count);
+  LinkChildren(id, children);
+  return id;
+}
+
+Snapshot Snapshot::Compacted() const {
+  Snapshot out(records_);
+  out.entries_.reserve(live_entries_);
+  if (records_) {
+    out.sizes_.reserve(live_entries_);
+    out.name_offsets_.reserve(live_entries_);
+  }
+  if (!folders_.empty()) out.CopyTree(*this, 0, kNoFolder);
+  out.live_entries_ = out.entries_.size();
+  out.Trim();
+  return out;
 }
 
 void Snapshot::Shuffle(uint64_t seed) {
   std::mt19937_64 rng(seed);
-  for (size_t i = entries_.size(); i > 1; --i) {
-    const size_t j = static_cast<size_t>(rng() % i);
-    std::swap(entries_[i - 1], entries_[j]);
-    if (data_.size() == entries_.size()) std::swap(data_[i - 1], data_[j]);
+  for (size_t f = 0; f < folders_.size(); ++f) {
+    const SnapshotFolder& d = folders_[f];
+    if (d.flags & kFolderGone) continue;
+    for (uint32_t k = 0; k < d.run_count; ++k) {
+      const SnapshotRun& r = runs_[d.first_run + k];
+      for (uint64_t i = r.count; i > 1; --i) {
+        const uint64_t j = rng() % i;
+        std::swap(entries_[r.first + i - 1], entries_[r.first + j]);
+        if (records_) {
+          std::swap(sizes_[r.first + i - 1], sizes_[r.first + j]);
+          std::swap(name_offsets_[r.first + i - 1], name_offsets_[r.first + j]);
+        }
+      }
+    }
   }
-}
-
-void Snapshot::PrepareLookup() {
-  if (lookup_ready_) return;
-  lookup_ready_ = true;
-  taken_.assign((entries_.size() + 63) / 64, 0);
-  remaining_ = entries_.size();
-}
-
-void Snapshot::MarkTaken(size_t i) {
-  taken_[i >> 6] |= uint64_t{1} << (i & 63);
-  --remaining_;
-  while (cursor_ < entries_.size() && IsTaken(cursor_)) ++cursor_;
 }
 
 namespace {
@@ -107,60 +241,65 @@ size_t Slot(PathId id, size_t cap) {
   return static_cast<size_t>((static_cast<unsigned __int128>(h) * cap) >> 64);
 }
 
-size_t Next(size_t slot, size_t cap) { return slot + 1 == cap ? 0 : slot + 1; }
+size_t NextSlot(size_t slot, size_t cap) { return slot + 1 == cap ? 0 : slot + 1; }
 
 }  // namespace
 
-void Snapshot::BuildIndex() {
-  // A fifth of the slots stay free: probe runs stay short, and a probe
-  // mostly walks within one cache line.
-  const size_t cap = entries_.size() + entries_.size() / 4 + 16;
-  index_.assign(cap, 0);
-  // Inserted in snapshot order: entries with equal identity then lie along
-  // one probe run in that order, so the first one not taken is the first
-  // remaining one in the snapshot too. Each slot holds the entry's CRC
-  // beside its index, so that a probe past another entry does not have to
-  // fetch that entry.
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    size_t s = Slot(entries_[i].id(), cap);
-    while (index_[s] != 0) s = Next(s, cap);
-    index_[s] = (static_cast<uint64_t>(entries_[i].crc) << 32) | static_cast<uint32_t>(i + 1);
+FolderMatch::FolderMatch(const Snapshot* snapshot, TakenSet* taken, uint32_t folder)
+    : snapshot_(snapshot), taken_(taken), folder_(folder) {
+  if (folder_ != kNoFolder) Advance();
+}
+
+void FolderMatch::Advance() {
+  const SnapshotFolder& d = snapshot_->folder(folder_);
+  while (run_ < d.run_count) {
+    const SnapshotRun& r = snapshot_->run(d.first_run + run_);
+    while (offset_ < r.count && Taken(r.first + offset_)) ++offset_;
+    if (offset_ < r.count) return;
+    ++run_;
+    offset_ = 0;
   }
 }
 
-void Snapshot::PrefetchSlot(PathId id) const {
-  if (index_.empty()) return;
-  __builtin_prefetch(&index_[Slot(id, index_.size())]);
-}
-
-void Snapshot::PrefetchEntry(PathId id) const {
-  if (index_.empty()) return;
-  const size_t cap = index_.size();
-  for (size_t s = Slot(id, cap); index_[s] != 0; s = Next(s, cap)) {
-    if (static_cast<uint32_t>(index_[s] >> 32) == id.crc) {
-      __builtin_prefetch(&entries_[static_cast<uint32_t>(index_[s]) - 1]);
-      return;
+void FolderMatch::BuildIndex() {
+  const SnapshotFolder& d = snapshot_->folder(folder_);
+  // A fifth of the slots stay free: probe runs stay short. Inserted in
+  // snapshot order, entries with equal identity lie along one probe run in
+  // that order, so the first one not taken is the first remaining one.
+  const size_t cap = d.count + d.count / 4 + 16;
+  index_.assign(cap, 0);
+  for (uint32_t k = 0; k < d.run_count; ++k) {
+    const SnapshotRun& r = snapshot_->run(d.first_run + k);
+    for (uint32_t i = 0; i < r.count; ++i) {
+      const size_t e = static_cast<size_t>(r.first + i);
+      const SnapshotEntry& entry = snapshot_->entry(e);
+      size_t s = Slot(entry.id(), cap);
+      while (index_[s] != 0) s = NextSlot(s, cap);
+      index_[s] = e + 1;
     }
   }
 }
 
-ptrdiff_t Snapshot::Take(PathId id) {
-  PrepareLookup();
-  if (remaining_ == 0) return -1;
+ptrdiff_t FolderMatch::Take(PathId id) {
+  if (folder_ == kNoFolder) return -1;
+  const SnapshotFolder& d = snapshot_->folder(folder_);
+  if (run_ >= d.run_count) return -1;
   // The walk normally meets the entries in the order it recorded them.
-  if (entries_[cursor_].id() == id) {
-    const size_t i = cursor_;
-    MarkTaken(i);
-    return static_cast<ptrdiff_t>(i);
+  const SnapshotRun& r = snapshot_->run(d.first_run + run_);
+  const size_t next = static_cast<size_t>(r.first + offset_);
+  if (snapshot_->entry(next).id() == id) {
+    taken_->Add(next);
+    Advance();
+    return static_cast<ptrdiff_t>(next);
   }
   if (index_.empty()) BuildIndex();
   const size_t cap = index_.size();
-  for (size_t s = Slot(id, cap); index_[s] != 0; s = Next(s, cap)) {
-    if (static_cast<uint32_t>(index_[s] >> 32) != id.crc) continue;
-    const size_t i = static_cast<uint32_t>(index_[s]) - 1;
-    if (entries_[i].id() == id && !IsTaken(i)) {
-      MarkTaken(i);
-      return static_cast<ptrdiff_t>(i);
+  for (size_t s = Slot(id, cap); index_[s] != 0; s = NextSlot(s, cap)) {
+    const size_t e = static_cast<size_t>(index_[s] - 1);
+    if (snapshot_->entry(e).id() == id && !Taken(e)) {
+      taken_->Add(e);
+      Advance();
+      return static_cast<ptrdiff_t>(e);
     }
   }
   return -1;

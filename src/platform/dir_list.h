@@ -44,6 +44,9 @@ class DirectoryListing {
   bool Identity(uint64_t& device, uint64_t& inode) const;
 
  private:
+  // Watches the very folder a listing holds open.
+  friend class DirWatchService;
+
   void Close();
   void* dir_ = nullptr;  // the system's directory stream
   int fd_ = -1;

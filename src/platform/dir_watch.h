@@ -8,6 +8,8 @@
 
 namespace sentrel {
 
+class DirectoryListing;
+
 // What a directory-watch event says changed in a watched directory.
 enum DirWatchFlags : uint32_t {
   kWatchNameChange = 1,   // an entry was created, deleted or moved in or out
@@ -15,6 +17,9 @@ enum DirWatchFlags : uint32_t {
   kWatchIsDirectory = 4,  // the entry concerned is a directory
   kWatchEntryAppeared = 8,  // created or moved in (with kWatchNameChange)
   kWatchGone = 16,        // the watched directory itself is gone; its watch ended
+  // A file created or written: more may follow until its writer is done.
+  kWatchMayGoOn = 32,
+  kWatchWriteEnded = 64,  // a writer closed the file
 };
 
 struct DirWatchEvent {
@@ -55,6 +60,10 @@ class DirWatchService {
   // `follow_link`) for `client`; the watch's number, or -1 when it cannot be
   // watched.
   int AddWatch(DirWatchClient* client, const std::string& path, bool follow_link);
+  // Watches the folder that `listing` holds open, whatever its path (named
+  // `path` for the client) leads to by now: a folder swapped for a link
+  // after it was opened does not lead the watch elsewhere.
+  int AddWatch(DirWatchClient* client, const std::string& path, const DirectoryListing& listing);
   void RemoveWatch(DirWatchClient* client, int watch);
   // Calls the client's OnDirTimer once, `delay_ms` from now (replacing an
   // earlier request of the same client).

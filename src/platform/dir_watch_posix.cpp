@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/dir_list.h"
 #include "platform/dir_watch.h"
 
 namespace sentrel {
@@ -28,6 +29,9 @@ struct DirWatchService::Impl {
   int watch_budget = -1;  // new watches a test still allows; -1: no limit
 
   void StartReader();
+  // Files a new watch for `client`; -1 when `wd` is none or beyond a
+  // test's budget.
+  int Added(DirWatchClient* client, int wd);
   void Run();
   void Dispatch(const struct inotify_event& ev);
   void FireTimers();
@@ -112,16 +116,33 @@ int DirWatchService::AddWatch(DirWatchClient* client, const std::string& path, b
   if (!follow_link) {
     while (name.size() > 1 && name.back() == '/') name.pop_back();
   }
-  const int wd = inotify_add_watch(impl_->fd, name.c_str(), mask);
+  return impl_->Added(client, inotify_add_watch(impl_->fd, name.c_str(), mask));
+}
+
+int DirWatchService::AddWatch(DirWatchClient* client, const std::string& path,
+                              const DirectoryListing& listing) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
+  if (impl_->fd < 0 || impl_->clients.count(client) == 0 || listing.fd_ < 0) return -1;
+  // The descriptor's entry in /proc leads to the open folder itself.
+  const std::string self = "/proc/self/fd/" + std::to_string(listing.fd_);
+  int wd = inotify_add_watch(impl_->fd, self.c_str(), kWatchMask);
+  if (wd < 0 && errno == ENOENT) {
+    // No /proc: the path, without following a link in its last place.
+    return AddWatch(client, path, false);
+  }
+  return impl_->Added(client, wd);
+}
+
+int DirWatchService::Impl::Added(DirWatchClient* client, int wd) {
   if (wd < 0) return -1;
-  if (impl_->watch_budget >= 0 && impl_->by_watch.count(wd) == 0) {
-    if (impl_->watch_budget == 0) {
-      inotify_rm_watch(impl_->fd, wd);
+  if (watch_budget >= 0 && by_watch.count(wd) == 0) {
+    if (watch_budget == 0) {
+      inotify_rm_watch(fd, wd);
       return -1;
     }
-    --impl_->watch_budget;
+    --watch_budget;
   }
-  auto& list = impl_->by_watch[wd];
+  auto& list = by_watch[wd];
   if (std::find(list.begin(), list.end(), client) == list.end()) list.push_back(client);
   return wd;
 }
@@ -207,7 +228,12 @@ void DirWatchService::Impl::Dispatch(const struct inotify_event& ev) {
   if (ev.mask & (IN_CREATE | IN_MOVED_TO)) out.flags |= kWatchNameChange | kWatchEntryAppeared;
   if (ev.mask & (IN_DELETE | IN_MOVED_FROM)) out.flags |= kWatchNameChange;
   if (ev.mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) out.flags |= kWatchWriteChange;
-  if (ev.mask & IN_ISDIR) out.flags |= kWatchIsDirectory;
+  if (ev.mask & IN_ISDIR) {
+    out.flags |= kWatchIsDirectory;
+  } else if (ev.mask & (IN_CREATE | IN_MODIFY)) {
+    out.flags |= kWatchMayGoOn;
+  }
+  if (ev.mask & IN_CLOSE_WRITE) out.flags |= kWatchWriteEnded;
   std::vector<DirWatchClient*> targets = it->second;
   if (ev.mask & (IN_IGNORED | IN_DELETE_SELF | IN_UNMOUNT)) {
     out.flags |= kWatchGone;
