@@ -254,10 +254,10 @@ uint8_t CheckDirThread::Check() {
     if (type == 0 && !baseline_) {
       if ((Condition(3) || Condition(4)) && !snapshot_.empty()) {
         bool done = false;
-        ForEachGone(walk, 0, !walk.partial, [&](uint32_t folder, const SnapshotRun& run, size_t i) {
+        ForEachGone(walk, 0, !walk.partial, [&](uint32_t folder, size_t i, std::string_view name) {
           SetStatus(kStatusReport);
           if (!records || done) return;
-          FileData gone(snapshot_.FolderPath(folder, root_path).append(snapshot_.record_name(run, i)),
+          FileData gone(snapshot_.FolderPath(folder, root_path).append(name),
                         FileTimeToLocalDateTime(snapshot_.entry(i).time),
                         snapshot_.record_size(i), kStateDeleted);
           ReportedFiles.push_back(std::move(gone));
@@ -418,8 +418,8 @@ void CheckDirThread::ForEachGone(const Walk& walk, uint32_t folder, bool all, F&
   const bool listed = all || (walk.marks[folder] & kMarkListed);
   s.ForEachInWalkOrder(
       folder,
-      [&](const SnapshotRun& run, size_t i) {
-        if (listed && !walk.taken.Has(i)) gone(folder, run, i);
+      [&](size_t i, std::string_view name) {
+        if (listed && !walk.taken.Has(i)) gone(folder, i, name);
       },
       [&](uint32_t c) {
         if (all || (listed && !(walk.marks[c] & kMarkKept))) {
@@ -537,7 +537,7 @@ void CheckDirThread::ProcessEntry(Walk& walk, FolderOut& out, FolderMatch& match
     Snapshot& next = *walk.next;
     if (walk.store_data) {
       // Its shown time is made when it is reported, in the zone of then.
-      next.AppendEntry(scratch, size, out.current.names, name);
+      next.AppendEntry(scratch, size, name);
     } else {
       next.AppendEntry(scratch);
     }

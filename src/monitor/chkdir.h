@@ -77,7 +77,7 @@ class CheckDirThread : public BaseMonitoring {
   // For an entry in use: the new snapshot's last entry takes over its
   // previous entry, or is dropped when there is none.
   void KeepPrevious(Walk& walk, FolderOut& out, FolderMatch& match);
-  // Calls `gone(folder, run, index)` for every entry of the previous
+  // Calls `gone(folder, index, name)` for every entry of the previous
   // snapshot that the walk did not find again, in the previous walk order.
   template <typename F>
   void ForEachGone(const Walk& walk, uint32_t folder, bool all, F&& gone);

@@ -1,6 +1,8 @@
 #include "monitor/snapshot.h"
 
+#include <algorithm>
 #include <array>
+#include <string>
 #include <random>
 #include <utility>
 
@@ -61,10 +63,7 @@ void Snapshot::ReserveLike(const Snapshot& other) {
   entries_.reserve(other.live_entries_);
   folders_.reserve(other.folders_.size());
   runs_.reserve(other.runs_.size());
-  if (records_) {
-    sizes_.reserve(other.live_entries_);
-    name_offsets_.reserve(other.live_entries_);
-  }
+  if (records_) sizes_.reserve(other.live_entries_);
 }
 
 uint32_t Snapshot::AddFolder(uint32_t parent, std::string_view name, uint64_t device,
@@ -90,11 +89,9 @@ void Snapshot::LinkChildren(uint32_t parent, const std::vector<uint32_t>& childr
   }
 }
 
-void Snapshot::AppendEntry(const SnapshotEntry& e, int64_t size, uint64_t names_base,
-                           std::string_view name) {
+void Snapshot::AppendEntry(const SnapshotEntry& e, int64_t size, std::string_view name) {
   entries_.push_back(e);
   sizes_.push_back(size);
-  name_offsets_.push_back(static_cast<uint32_t>(names_.size() - names_base));
   names_.append(name.data(), name.size());
   names_.push_back('\0');
 }
@@ -103,8 +100,9 @@ void Snapshot::PopEntry() {
   entries_.pop_back();
   if (!records_) return;
   sizes_.pop_back();
-  name_offsets_.pop_back();
-  // Its name stays in the arena, unreferenced, until the next full check.
+  // Its name goes too: it is the last one in the arena.
+  names_.pop_back();
+  while (!names_.empty() && names_.back() != '\0') names_.pop_back();
 }
 
 uint32_t Snapshot::AddRuns(const std::vector<SnapshotRun>& runs) {
@@ -141,7 +139,6 @@ void Snapshot::Trim() {
   };
   trim(entries_);
   trim(sizes_);
-  trim(name_offsets_);
   trim(names_);
   trim(runs_);
   trim(folders_);
@@ -182,12 +179,11 @@ uint32_t Snapshot::CopyTree(const Snapshot& from, uint32_t f, uint32_t parent) {
     entries_.append(from.entries_.data() + r.first, r.count);
     if (records_) {
       sizes_.append(from.sizes_.data() + r.first, r.count);
-      for (uint32_t i = 0; i < r.count; ++i) {
-        const std::string_view name = from.record_name(r, static_cast<size_t>(r.first + i));
-        name_offsets_.push_back(static_cast<uint32_t>(names_.size() - copy.names));
-        names_.append(name.data(), name.size());
-        names_.push_back('\0');
-      }
+      // The run's names lie together: copied in one piece.
+      const char* begin = from.names_.data() + r.names;
+      const char* end = begin;
+      for (uint32_t i = 0; i < r.count; ++i) end += std::char_traits<char>::length(end) + 1;
+      names_.append(begin, static_cast<size_t>(end - begin));
     }
     runs.push_back(copy);
     if (child != kNoFolder && k + 1 < src.run_count) {
@@ -203,10 +199,7 @@ uint32_t Snapshot::CopyTree(const Snapshot& from, uint32_t f, uint32_t parent) {
 Snapshot Snapshot::Compacted() const {
   Snapshot out(records_);
   out.entries_.reserve(live_entries_);
-  if (records_) {
-    out.sizes_.reserve(live_entries_);
-    out.name_offsets_.reserve(live_entries_);
-  }
+  if (records_) out.sizes_.reserve(live_entries_);
   if (!folders_.empty()) out.CopyTree(*this, 0, kNoFolder);
   out.live_entries_ = out.entries_.size();
   out.Trim();
@@ -220,13 +213,29 @@ void Snapshot::Shuffle(uint64_t seed) {
     if (d.flags & kFolderGone) continue;
     for (uint32_t k = 0; k < d.run_count; ++k) {
       const SnapshotRun& r = runs_[d.first_run + k];
-      for (uint64_t i = r.count; i > 1; --i) {
-        const uint64_t j = rng() % i;
-        std::swap(entries_[r.first + i - 1], entries_[r.first + j]);
-        if (records_) {
-          std::swap(sizes_[r.first + i - 1], sizes_[r.first + j]);
-          std::swap(name_offsets_[r.first + i - 1], name_offsets_[r.first + j]);
-        }
+      std::vector<size_t> order(r.count);
+      for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+      for (size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[rng() % i]);
+      std::vector<SnapshotEntry> entries;
+      std::vector<int64_t> sizes;
+      std::vector<std::string> names;
+      const char* name = names_.data() + r.names;
+      for (size_t i = 0; i < r.count; ++i) {
+        entries.push_back(entries_[r.first + i]);
+        if (!records_) continue;
+        sizes.push_back(sizes_[r.first + i]);
+        names.emplace_back(name);
+        name += names.back().size() + 1;
+      }
+      char* out = names_.data() + r.names;
+      for (size_t i = 0; i < r.count; ++i) {
+        entries_[r.first + i] = entries[order[i]];
+        if (!records_) continue;
+        sizes_[r.first + i] = sizes[order[i]];
+        const std::string& n = names[order[i]];
+        std::copy(n.begin(), n.end(), out);
+        out[n.size()] = '\0';
+        out += n.size() + 1;
       }
     }
   }

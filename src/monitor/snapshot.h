@@ -116,8 +116,9 @@ class Snapshot {
   // Makes `children` the subfolders of `parent`, in this order.
   void LinkChildren(uint32_t parent, const std::vector<uint32_t>& children);
   void AppendEntry(const SnapshotEntry& e) { entries_.push_back(e); }
-  void AppendEntry(const SnapshotEntry& e, int64_t size, uint64_t names_base,
-                   std::string_view name);
+  // With records: the entry, its size and its name, which follows the
+  // names of the entries before it in its run.
+  void AppendEntry(const SnapshotEntry& e, int64_t size, std::string_view name);
   uint64_t names_end() const { return names_.size(); }
   // Drops the last entry (and its record).
   void PopEntry();
@@ -145,9 +146,6 @@ class Snapshot {
   const SnapshotEntry& entry(size_t i) const { return entries_[i]; }
   int64_t record_size(size_t i) const { return sizes_[i]; }
   void set_record_size(size_t i, int64_t size) { sizes_[i] = size; }
-  std::string_view record_name(const SnapshotRun& run, size_t i) const {
-    return std::string_view(names_.data() + run.names + name_offsets_[i]);
-  }
   // The folder's path: `root` followed by the names down to it, each
   // followed by "/".
   std::string FolderPath(uint32_t f, const std::string& root) const;
@@ -156,15 +154,25 @@ class Snapshot {
   // subfolders in the order it recorded them.
   uint32_t FindChild(uint32_t parent, std::string_view name, uint32_t hint) const;
 
-  // Calls `entry(run, index)` for the folder's own entries and
-  // `child(folder)` for its walked subfolders, in walk order.
+  // Calls `entry(index, name)` for the folder's own entries (the name only
+  // with records) and `child(folder)` for its walked subfolders, in walk
+  // order.
   template <typename E, typename C>
   void ForEachInWalkOrder(uint32_t f, E&& entry, C&& child) const {
     const SnapshotFolder& d = folders_[f];
     uint32_t c = d.first_child;
     for (uint32_t k = 0; k < d.run_count; ++k) {
       const SnapshotRun r = runs_[d.first_run + k];
-      for (uint32_t i = 0; i < r.count; ++i) entry(r, static_cast<size_t>(r.first + i));
+      // A run's names follow each other, each ended by a zero byte.
+      const char* name = records_ ? names_.data() + r.names : nullptr;
+      for (uint32_t i = 0; i < r.count; ++i) {
+        std::string_view n;
+        if (name != nullptr) {
+          n = std::string_view(name);
+          name += n.size() + 1;
+        }
+        entry(static_cast<size_t>(r.first + i), n);
+      }
       if (c != kNoFolder) {
         child(c);
         c = folders_[c].next_sibling;
@@ -182,9 +190,8 @@ class Snapshot {
 
   bool records_ = false;
   PodArray<SnapshotEntry> entries_;
-  PodArray<int64_t> sizes_;          // with records
-  PodArray<uint32_t> name_offsets_;  // with records: from the run's `names`
-  PodArray<char> names_;             // every name followed by a zero byte
+  PodArray<int64_t> sizes_;  // with records
+  PodArray<char> names_;     // every name followed by a zero byte
   PodArray<SnapshotRun> runs_;
   PodArray<SnapshotFolder> folders_;
   size_t live_entries_ = 0;

@@ -84,7 +84,7 @@ TEST(FolderMatchTest, EveryOrderOfLookupsFindsTheSameEntries) {
     EXPECT_EQ(match.Take(IdOf("/t/none")), -1);
     EXPECT_EQ(match.Take(ids[1]), -1) << "taken twice";
     std::vector<size_t> left;
-    s.ForEachInWalkOrder(0, [&](const SnapshotRun&, size_t i) {
+    s.ForEachInWalkOrder(0, [&](size_t i, std::string_view) {
       if (!taken.Has(i)) left.push_back(i);
     }, [](uint32_t) {});
     ASSERT_EQ(left.size(), 200u);
@@ -111,8 +111,8 @@ TEST(SnapshotTest, CompactedKeepsWalkOrderNamesAndSizesAndDropsWhatWentAway) {
   const uint32_t root = s.AddFolder(kNoFolder, "", 1, 1);
   const uint32_t x = s.AddFolder(root, "x", 1, 2);
   const uint32_t y = s.AddFolder(root, "y", 1, 3);
-  auto add = [&](const std::string& name, int64_t size, uint64_t names) {
-    s.AppendEntry(Entry(IdOf(name), size), size, names, name);
+  auto add = [&](const std::string& name, int64_t size, uint64_t) {
+    s.AppendEntry(Entry(IdOf(name), size), size, name);
   };
   s.SetRuns(y, {SnapshotRun{0, 0, 0, 0}}, 0);
   const uint64_t x_names = s.names_end();
@@ -133,8 +133,8 @@ TEST(SnapshotTest, CompactedKeepsWalkOrderNamesAndSizesAndDropsWhatWentAway) {
   auto order = [](const Snapshot& snap) {
     std::string out;
     std::function<void(uint32_t)> walk = [&](uint32_t f) {
-      snap.ForEachInWalkOrder(f, [&](const SnapshotRun& r, size_t i) {
-        out += snap.FolderPath(f, "/") + std::string(snap.record_name(r, i)) + "=" +
+      snap.ForEachInWalkOrder(f, [&](size_t i, std::string_view name) {
+        out += snap.FolderPath(f, "/") + std::string(name) + "=" +
                std::to_string(snap.record_size(i)) + " ";
       }, walk);
     };
