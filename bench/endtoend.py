@@ -176,20 +176,21 @@ class Sentrel:
         return cpu_seconds(self.proc.pid)
 
     def settle(self, quiet=0.5, limit=600.0, step=0.02):
-        """Waits until the process has used no CPU for `quiet` seconds; returns
-        the moment it last did (monotonic) and its CPU time then."""
-        last_cpu = self.cpu()
-        last_busy = time.monotonic()
+        """Waits until the process has used next to no CPU (under a twentieth
+        of a core) for `quiet` seconds; returns the moment it last used more
+        (monotonic) and its CPU time then."""
+        prev = self.cpu()
+        last_busy, busy_cpu = time.monotonic(), prev
         deadline = last_busy + limit
         while time.monotonic() < deadline:
             time.sleep(step)
-            now = time.monotonic()
-            cpu = self.cpu()
-            if cpu - last_cpu > 0.0005:
-                last_cpu, last_busy = cpu, now
+            now, cpu = time.monotonic(), self.cpu()
+            if cpu - prev > step / 20:
+                last_busy, busy_cpu = now, cpu
             elif now - last_busy >= quiet:
                 break
-        return last_busy, last_cpu
+            prev = cpu
+        return last_busy, busy_cpu
 
     def bursts(self, count, gap=0.3, step=0.002, limit=1200.0):
         """The next `count` bursts of CPU use, each as (wall, CPU) seconds;

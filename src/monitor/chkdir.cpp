@@ -232,7 +232,7 @@ uint8_t CheckDirThread::Check() {
   Snapshot next(records);
   walk.previous = &snapshot_;
   walk.next = walk.partial ? &snapshot_ : &next;
-  if (!walk.partial && !baseline_) next.ReserveLike(snapshot_);
+  if (!walk.partial) next.ReserveLike(snapshot_);
 
   if (opened) {
     if (known) walk.folders.emplace_back(device, inode);

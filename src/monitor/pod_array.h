@@ -82,7 +82,7 @@ class PodArray {
  private:
   // Below this a block comes from the heap: a page-sized grain would waste
   // more than the heap keeps.
-  static constexpr size_t kLargeBytes = 256 * 1024;
+  static constexpr size_t kLargeBytes = 64 * 1024;
 
   static T* Allocate(size_t n) {
     if (n == 0) return nullptr;

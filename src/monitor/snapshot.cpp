@@ -60,10 +60,17 @@ PathId PathHasher::Finish() const {
 }
 
 void Snapshot::ReserveLike(const Snapshot& other) {
-  entries_.reserve(other.live_entries_);
+  // Room to spare for the folders that partial checks will list again
+  // until the next compaction, so that they need not move the arrays. A
+  // large array's room costs no memory until it is written.
+  const size_t room = other.live_entries_ + other.live_entries_ / 4 + 4096;
+  entries_.reserve(room);
+  if (records_) {
+    sizes_.reserve(room);
+    names_.reserve(other.names_.size() + other.names_.size() / 4 + 65536);
+  }
   folders_.reserve(other.folders_.size());
   runs_.reserve(other.runs_.size());
-  if (records_) sizes_.reserve(other.live_entries_);
 }
 
 uint32_t Snapshot::AddFolder(uint32_t parent, std::string_view name, uint64_t device,
@@ -134,8 +141,10 @@ void Snapshot::DropTree(uint32_t folder) {
 }
 
 void Snapshot::Trim() {
+  // Only what is far beyond the room ReserveLike leaves: a tree that
+  // shrank a lot.
   auto trim = [](auto& a) {
-    if (a.capacity() > a.size() + a.size() / 8 + 64) a.shrink_to_fit();
+    if (a.capacity() > 2 * a.size() + 65536) a.shrink_to_fit();
   };
   trim(entries_);
   trim(sizes_);
@@ -198,11 +207,9 @@ uint32_t Snapshot::CopyTree(const Snapshot& from, uint32_t f, uint32_t parent) {
 
 Snapshot Snapshot::Compacted() const {
   Snapshot out(records_);
-  out.entries_.reserve(live_entries_);
-  if (records_) out.sizes_.reserve(live_entries_);
+  out.ReserveLike(*this);
   if (!folders_.empty()) out.CopyTree(*this, 0, kNoFolder);
   out.live_entries_ = out.entries_.size();
-  out.Trim();
   return out;
 }
 

@@ -107,7 +107,8 @@ class Snapshot {
   size_t garbage_entries() const { return garbage_entries_; }
   size_t garbage_folders() const { return garbage_folders_; }
 
-  // Room for a full check of about the same tree.
+  // Room for a full check of about the same tree, and for the partial
+  // checks after it.
   void ReserveLike(const Snapshot& other);
 
   // Adds a folder record, not yet linked to its siblings (see LinkChildren).
@@ -129,7 +130,7 @@ class Snapshot {
   // Counts `n` entries that a partial check replaced as garbage.
   void AddGarbage(size_t n) { garbage_entries_ += n; }
   void SetLiveEntries(size_t n) { live_entries_ = n; }
-  // Gives back the room a growing walk left unused.
+  // Gives back room far beyond what the snapshot may grow into.
   void Trim();
   // The same tree in fresh arrays without garbage.
   Snapshot Compacted() const;
