@@ -1,5 +1,6 @@
-// What the file operation action costs: a tree of small files copied, and a
-// large file moved across file systems (copy, read back, compare, delete).
+// What the file operation action costs: a tree of small files copied and
+// deleted, and a large file moved across file systems (copy, read back,
+// compare, delete).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -43,6 +44,28 @@ void BM_CopyTreeOfSmallFiles(benchmark::State& state) {
   std::filesystem::remove_all(root);
 }
 BENCHMARK(BM_CopyTreeOfSmallFiles)->Arg(200)->Unit(benchmark::kMillisecond);
+
+void BM_DeleteTreeOfSmallFiles(benchmark::State& state) {
+  const std::string root = MakeTemp("/tmp");
+  const int files = static_cast<int>(state.range(0));
+  sentrel::FileOpEnvironment env;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (int i = 0; i < files; ++i) {
+      const std::string dir = root + "/tree/d" + std::to_string(i % 20);
+      std::filesystem::create_directories(dir);
+      Write(dir + "/f" + std::to_string(i), 16);
+    }
+    state.ResumeTiming();
+    FileOpRequest r;
+    r.op = sentrel::kFoDelete;
+    r.sources = {root + "/tree"};
+    PerformFileOperation(r, env);
+  }
+  state.SetItemsProcessed(state.iterations() * files);
+  std::filesystem::remove_all(root);
+}
+BENCHMARK(BM_DeleteTreeOfSmallFiles)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 void BM_MoveAcrossFileSystems(benchmark::State& state) {
   const std::string here = MakeTemp("/tmp");

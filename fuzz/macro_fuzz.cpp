@@ -1,10 +1,13 @@
-// Action texts through the macro expansion, the date-time patterns and the
-// argument splitter: no input may crash them, and the marks of an expanded
-// text always match it character for character.
+// Action texts through the macro expansion, the date-time patterns, the
+// argument splitter and the file-operation list: no input may crash them,
+// the marks of an expanded text always match it character for character,
+// and an entry of a file-operation list is never cut at a ";" that a file
+// name brought.
 #include <cstdint>
 #include <string>
 
 #include "actions/date_format.h"
+#include "actions/file_operation.h"
 #include "actions/macros.h"
 #include "platform/process.h"
 
@@ -44,7 +47,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (used < 1 || marked.text != plain || marked.literal.size() != marked.text.size()) __builtin_trap();
   sentrel::SplitArguments(marked.text, marked.literal);
   sentrel::SplitArguments(text);
-  sentrel::ExpandForBatch(sentrel::FileList(), plain, text, 0, count, services);
+  size_t covered = 0;
+  for (const sentrel::OpEntry& e : sentrel::SplitOpList(marked)) {
+    if (e.literal.size() != e.path.size()) __builtin_trap();
+    if (marked.text.compare(covered, e.path.size(), e.path) != 0) __builtin_trap();
+    covered += e.path.size() + 1;
+    for (size_t i = 0; i < e.path.size(); ++i) {
+      if (e.path[i] == ';' && !e.literal[i]) __builtin_trap();
+    }
+  }
+  std::string none;
+  sentrel::ExpandForBatch(sentrel::FileList(), none, text, 0, count, services);
+  sentrel::MarkedText on_placeholder;
+  sentrel::ExpandForBatch(sentrel::FileList(), on_placeholder, text, 0, count, services);
+  if (on_placeholder.text != none) __builtin_trap();
 
   for (double value : {45000.5, -693593.0, 2958465.99, 0.0}) {
     std::string out;

@@ -10,6 +10,22 @@
 
 namespace sentrel {
 
+void ActionReport::Failed(std::string_view why) const {
+  if (sink_ == nullptr) return;
+  sink_->Write(prefix_ + std::string(why) + "\n");
+}
+
+ActionReport RunContext::ReportFor(const Action& action) const {
+  std::string prefix;
+  const int line = action.line() > 0 ? action.line() : item_.line;
+  if (!item_.file.empty()) {
+    prefix = item_.file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
+  }
+  if (!item_.name.empty()) prefix += "item \"" + item_.name + "\": ";
+  prefix += action.Caption() + ": ";
+  return ActionReport(services_.errors, std::move(prefix));
+}
+
 Action::Action(int caption_index) : caption_(Strings().TextAt(caption_index)) {
   action_ = AddParam<IntParam>("Action", 0, 0, 5);
   enabled_ = AddParam<BoolParam>("Enabled", true);
@@ -32,7 +48,11 @@ std::unique_ptr<Action> CreateAction(int kind) {
 }
 
 void LoadBlock(const std::vector<std::string>& lines, const ParamList& item_params,
-               ActionList& actions) {
+               ActionList& actions, BlockReading* reading) {
+  BlockReading unused;
+  BlockReading& r = reading != nullptr ? *reading : unused;
+  r.taken.assign(lines.size(), false);
+  r.section.assign(lines.size(), nullptr);
   BoolParam file_list("FileList", false), execute("Execute", false),
       popup("PopupNotify", false), sound("Sound", false), file_op("FileOp", false);
   const ParamList switches = {&file_list, &execute, &popup, &sound, &file_op};
@@ -40,28 +60,52 @@ void LoadBlock(const std::vector<std::string>& lines, const ParamList& item_para
   Action* current = nullptr;
   bool older_format = false;
 
-  for (const std::string& line : lines) {
-    if (OfferLine(item_params, line)) continue;
-    if (action_kind.ParseLine(line)) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const LineOrigin at{r.NumberOf(i), r.notes};
+    r.section[i] = current;
+    r.taken[i] = true;
+    if (OfferLine(item_params, line, at)) continue;
+    // A kind out of range is noted together with what it became.
+    Diagnostics kind_notes;
+    if (action_kind.ParseLine(line, {at.number, &kind_notes})) {
       actions.push_back(CreateAction(action_kind.Value()));
       current = actions.back().get();
+      current->set_line(at.number);
+      r.section[i] = current;
+      if (r.notes != nullptr) {
+        for (const Diagnostic& d : kind_notes.Sorted()) {
+          r.notes->Warn(at.number, d.message + " (" + current->Caption() + ")");
+        }
+      }
       continue;
     }
-    if (current != nullptr && OfferLine(current->Params(), line)) continue;
-    if (OfferLine(switches, line)) older_format = true;
+    if (current != nullptr && OfferLine(current->Params(), line, at)) continue;
+    if (OfferLine(switches, line, at)) {
+      older_format = true;
+      continue;
+    }
+    r.taken[i] = false;
   }
+  r.older_format = older_format;
 
   if (!older_format) return;
   for (int kind = kListAction; kind <= kFileOpAction; ++kind) {
     std::unique_ptr<Action> action = CreateAction(kind);
-    action->EnabledParam().AssignFrom(*switches[static_cast<size_t>(kind)]);
+    const Param& on = *switches[static_cast<size_t>(kind)];
+    action->EnabledParam().AssignFrom(on);
+    action->set_line(on.line());
     actions.push_back(std::move(action));
   }
   // The older format names each setting once for the whole block: the first
   // action that has a value of that name takes it.
-  for (const std::string& line : lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const LineOrigin at{r.NumberOf(i), r.notes};
     for (const auto& action : actions) {
-      if (OfferLine(action->Params(), line)) break;
+      if (OfferLine(action->Params(), lines[i], at)) {
+        r.taken[i] = true;
+        break;
+      }
     }
   }
 }

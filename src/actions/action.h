@@ -23,14 +23,41 @@ enum ActionKind : int {
   kKillAction = 5,
 };
 
+class Action;
+
+// How an item is named where its actions report: the configuration file,
+// the line its block starts on and what it watches.
+struct ItemLabel {
+  std::string file;
+  int line = 0;
+  std::string name;
+};
+
+// Says on the error stream, in one line naming the item and the action, that
+// the action could not do its work. A copy may go to a thread of the action.
+// A default-made one says nothing.
+class ActionReport {
+ public:
+  ActionReport() = default;
+  ActionReport(MessageSink* sink, std::string prefix) : sink_(sink), prefix_(std::move(prefix)) {}
+  void Failed(std::string_view why) const;
+
+ private:
+  MessageSink* sink_ = nullptr;
+  std::string prefix_;
+};
+
 // What an action may use while it runs on its item's thread: the program's
 // services and the item's stop request.
 class RunContext {
  public:
-  RunContext(Services& services, const std::atomic<bool>& stop, Wakeup& stop_wakeup)
-      : services_(services), stop_(stop), stop_wakeup_(stop_wakeup) {}
+  RunContext(Services& services, const std::atomic<bool>& stop, Wakeup& stop_wakeup,
+             ItemLabel item = ItemLabel())
+      : services_(services), stop_(stop), stop_wakeup_(stop_wakeup), item_(std::move(item)) {}
 
   Services& services() const { return services_; }
+  // Where `action` reports its failures: once per run, whatever it tried.
+  ActionReport ReportFor(const Action& action) const;
   bool StopRequested() const { return stop_.load(std::memory_order_acquire); }
   // Sleeps up to `ms`, returning early (true) when the item is asked to stop.
   bool WaitOrStop(int ms) const {
@@ -46,6 +73,7 @@ class RunContext {
   Services& services_;
   const std::atomic<bool>& stop_;
   Wakeup& stop_wakeup_;
+  ItemLabel item_;
 };
 
 // What an item does when its check fires. Every action has its kind, whether
@@ -64,6 +92,9 @@ class Action {
   int DelayBefore() const { return delay_before_->Value(); }
   IntParam& KindParam() { return *action_; }
   BoolParam& EnabledParam() { return *enabled_; }
+  // The configuration line that opened the action; 0 when unknown.
+  int line() const { return line_; }
+  void set_line(int line) { line_ = line; }
 
   // Carries the action out over the reported files. Failures make the action
   // do less; nothing is reported back.
@@ -73,6 +104,9 @@ class Action {
   // Called for every enabled action once all actions of a run are done (a
   // list file is deleted only then, so later actions can still read it).
   virtual void AfterRun(const RunContext&) {}
+  // Notes what its settings will not do as the user probably meant (a
+  // program that is nowhere to be found, say), before anything runs.
+  virtual void Review(Diagnostics&) const {}
 
  protected:
   template <typename P, typename... Args>
@@ -83,6 +117,10 @@ class Action {
     params_.push_back(raw);
     return raw;
   }
+  // A remark on `p`, at its line (or the action's, for a value never set).
+  void Note(Diagnostics& notes, const Param& p, std::string message) const {
+    notes.Warn(p.line() > 0 ? p.line() : line_, std::move(message));
+  }
 
  private:
   std::vector<std::unique_ptr<Param>> owned_;
@@ -91,6 +129,7 @@ class Action {
   IntParam* action_;
   BoolParam* enabled_;
   IntParam* delay_before_;
+  int line_ = 0;
 };
 
 using ActionList = std::vector<std::unique_ptr<Action>>;
@@ -98,13 +137,31 @@ using ActionList = std::vector<std::unique_ptr<Action>>;
 // Builds the action of `kind` (0..5) with its defaults; none for another kind.
 std::unique_ptr<Action> CreateAction(int kind);
 
+// Where the lines of a block came from, and what became of each of them.
+struct BlockReading {
+  // The file's line number of each line; when empty, the lines count 1, 2...
+  std::vector<int> numbers;
+  // Where values note what they did not take as written; may be none.
+  Diagnostics* notes = nullptr;
+  // Filled by the reading, one entry per line: whether some value took it,
+  // and the action whose "Action=" section it stood in (none before the
+  // first such line, and in the older form).
+  std::vector<bool> taken;
+  std::vector<const Action*> section;
+  bool older_format = false;
+
+  int NumberOf(size_t i) const {
+    return i < numbers.size() ? numbers[i] : static_cast<int>(i) + 1;
+  }
+};
+
 // The action part of reading an item's block. Lines the item's own values
 // take stay with the item; "Action" lines open actions that the lines after
 // them configure; the older switches ("FileList", "Execute", "PopupNotify",
 // "Sound", "FileOp") create the five fixed actions afterwards, and then every
 // line is offered once more to the actions of the whole list.
 void LoadBlock(const std::vector<std::string>& lines, const ParamList& item_params,
-               ActionList& actions);
+               ActionList& actions, BlockReading* reading = nullptr);
 
 }  // namespace sentrel
 

@@ -5,31 +5,26 @@
 
 #include "lang/lang.h"
 #include "platform/process.h"
+#include "platform/top_windows.h"
 
 namespace sentrel {
 namespace {
-
-// zenity reads backslashes in its text as escapes ("\n"); doubling them
-// shows the text as it is.
-std::string ZenityText(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\') out += '\\';
-    out += c;
-  }
-  return out;
-}
 
 // xmessage would take a leading "-" for an option.
 std::string XmessageText(const std::string& text) {
   return !text.empty() && text[0] == '-' ? " " + text : text;
 }
 
+// Shows the dialog with the first program that can. A program that cannot
+// be started, or that fails (an exit code other than 0 for OK or yes and 1
+// for a closed box or no), hands over to the next one. When the display does
+// not answer, no dialog program can show anything.
 DialogAnswer RunFirstAvailable(const std::vector<std::vector<std::string>>& candidates,
-                               const std::function<bool()>& stop) {
+                               const std::string& display, const std::function<bool()>& stop) {
   ProcessOptions options;
   options.null_streams = true;
   for (const auto& argv : candidates) {
+    if (!DisplayAnswers(display)) return DialogAnswer::kNotShown;
     SpawnedProcess dialog = StartProcess(argv, options);
     if (!dialog.valid()) continue;
     if (dialog.Wait(stop) != SpawnedProcess::WaitResult::kExited) {
@@ -40,15 +35,17 @@ DialogAnswer RunFirstAvailable(const std::vector<std::vector<std::string>>& cand
       }
       return DialogAnswer::kNo;
     }
-    return dialog.exit_status() == 0 ? DialogAnswer::kYes : DialogAnswer::kNo;
+    if (dialog.exit_status() == 0) return DialogAnswer::kYes;
+    // A box closed by the user, unless the display went away meanwhile
+    // (a program that cannot reach its display says 1 too).
+    if (dialog.exit_status() == 1 && DisplayAnswers(display)) return DialogAnswer::kNo;
   }
   return DialogAnswer::kNotShown;
 }
 
 std::vector<std::vector<std::string>> Candidates(const DialogRequest& r, bool question) {
   std::vector<std::string> zenity = {"zenity", question ? "--question" : "--info",
-                                     "--no-markup", "--title=" + r.title,
-                                     "--text=" + ZenityText(r.text)};
+                                     "--no-markup", "--title=" + r.title, "--text=" + r.text};
   std::vector<std::string> kdialog = {"kdialog", "--title", r.title,
                                       question ? "--yesno" : "--msgbox", r.text};
   std::vector<std::string> xmessage = {"xmessage", "-center", "-title", r.title, "-buttons",
@@ -73,11 +70,13 @@ std::string SessionDisplay() {
 }
 
 DialogAnswer ShowInformation(const DialogRequest& request, const std::function<bool()>& stop) {
-  return RunFirstAvailable(Candidates(request, false), stop);
+  return RunFirstAvailable(Candidates(request, false),
+                           request.display.empty() ? SessionDisplay() : request.display, stop);
 }
 
 DialogAnswer AskQuestion(const DialogRequest& request, const std::function<bool()>& stop) {
-  return RunFirstAvailable(Candidates(request, true), stop);
+  return RunFirstAvailable(Candidates(request, true),
+                           request.display.empty() ? SessionDisplay() : request.display, stop);
 }
 
 bool DialogConfirmer::Confirm(const std::string& question) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "actions/macros.h"
+#include "config/path_remarks.h"
 #include "lang/lang.h"
 #include "platform/process.h"
 
@@ -73,19 +74,57 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
   const int batch = multi_args_->Value() ? max_files_->Value() : 1;
   const int total = static_cast<int>(files.size());
 
+  // A run that starts nothing says so once, with the first reason.
+  std::string first_failure;
+  int failures = 0, starts = 0;
   int start = 0;
   do {
     MarkedText params;
     start += ExpandForBatch(files, params, params_->Value(), start, batch, ctx.services());
-    SpawnedProcess child = StartProcess(
-        CommandLineFor(command, options.directory, SplitArguments(params.text, params.literal)),
-        options);
+    const std::vector<std::string> argv =
+        CommandLineFor(command, options.directory, SplitArguments(params.text, params.literal));
+    int error = 0;
+    SpawnedProcess child = StartProcess(argv, options, &error);
+    ++starts;
+    if (!child.valid() && failures++ == 0) {
+      first_failure = argv[0] == command ? "cannot start \"" + command + "\": "
+                                         : "cannot open \"" + command + "\" with " + argv[0] + ": ";
+      first_failure += !FolderExists(options.directory)
+                           ? "the folder \"" + options.directory + "\" (Dir) does not exist"
+                           : ErrorText(error);
+    }
     if (wait_->Value() && child.valid()) {
       child.Wait([&ctx] { return ctx.StopRequested(); });
     }
     // A program still running when the handle goes is reaped in the
     // background. After a stop request no further batch is started.
   } while (start < total && !ctx.StopRequested());
+  if (failures > 0) {
+    if (starts > 1) {
+      first_failure += " (" + std::to_string(failures) + " of " + std::to_string(starts) +
+                       " starts failed)";
+    }
+    ctx.ReportFor(*this).Failed(first_failure);
+  }
+}
+
+void ExecAction::Review(Diagnostics& notes) const {
+  const std::string& written = command_->Value();
+  if (written.empty()) return;
+  const std::string command = ExpandEnvironmentReferences(written);
+  const std::string dir = ExpandEnvironmentReferences(dir_->Value());
+  if (!FolderExists(dir)) {
+    Note(notes, *dir_, "Dir: folder \"" + dir + "\" does not exist" + EnvironmentHint(dir) +
+                          "; no program can be started there");
+    return;
+  }
+  if (IsExecutableProgram(command, dir) || LooksLikeAddress(command) ||
+      ExistsRelativeTo(command, dir)) {
+    return;
+  }
+  std::string message = "Command: \"" + command + "\" is neither a program found in PATH nor a file";
+  if (StartsWithTilde(command)) message += " (\"~\" is not expanded here)";
+  Note(notes, *command_, message + "; it cannot be started");
 }
 
 std::string ExecAction::Describe() const { return command_->Value() + " " + params_->Value(); }

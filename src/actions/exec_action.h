@@ -17,6 +17,7 @@ class ExecAction final : public Action {
   ExecAction();
   void Run(const FileList& files, const RunContext& ctx) override;
   std::string Describe() const override;
+  void Review(Diagnostics& notes) const override;
 
   const StringParam& Command() const { return *command_; }
   const StringParam& Parameters() const { return *params_; }  // "Params"

@@ -6,6 +6,7 @@
 #include "lang/lang.h"
 #include "monitor/masks.h"
 #include "platform/file_ops.h"
+#include "platform/file_tree.h"
 #include "platform/paths.h"
 #include "shell/text_util.h"
 
@@ -26,12 +27,23 @@ uint16_t FileOpFlagsFor(bool files_only, bool allow_undo, bool show_progress, bo
 
 std::vector<std::string> SplitOpList(std::string_view text) {
   std::vector<std::string> entries;
+  for (OpEntry& e : SplitOpList(MarkedText{std::string(text), {}, false})) {
+    entries.push_back(std::move(e.path));
+  }
+  return entries;
+}
+
+std::vector<OpEntry> SplitOpList(const MarkedText& text) {
+  auto marked = [&](size_t i) { return i < text.literal.size() && text.literal[i]; };
+  std::vector<OpEntry> entries;
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find(';', pos);
-    if (end == std::string_view::npos) end = text.size();
+  while (pos < text.text.size()) {
+    size_t end = pos;
+    while (end < text.text.size() && (text.text[end] != ';' || marked(end))) ++end;
     if (end == pos) break;
-    entries.emplace_back(text.substr(pos, end - pos));
+    std::vector<bool> flags(end - pos);
+    for (size_t i = pos; i < end; ++i) flags[i - pos] = marked(i);
+    entries.emplace_back(text.text.substr(pos, end - pos), std::move(flags));
     pos = end + 1;
   }
   return entries;
@@ -43,8 +55,11 @@ namespace {
 
 enum class Outcome { kDone, kSkipped, kFailed };
 
-bool HasWildcard(std::string_view name) {
-  return name.find_first_of("*?") != std::string_view::npos;
+// Whether a character of the entry is a wildcard: "*" or "?" that the user
+// wrote, not one that a file's name brought.
+bool IsWildcardAt(const OpEntry& e, size_t i) {
+  const char c = e.path[i];
+  return (c == '*' || c == '?') && !(i < e.literal.size() && e.literal[i]);
 }
 
 std::string Join(const std::string& dir, const std::string& name) {
@@ -99,7 +114,15 @@ std::string UrlPath(const std::string& path) {
   return out;
 }
 
-class Runner {
+// At most `max` bytes of `name`, never ending inside a UTF-8 character.
+std::string CutName(const std::string& name, size_t max) {
+  if (name.size() <= max) return name;
+  size_t end = max;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
+class Runner final : public TreeListener {
  public:
   Runner(const FileOpRequest& request, const FileOpEnvironment& env)
       : request_(request), env_(env) {}
@@ -119,7 +142,61 @@ class Runner {
       default:
         break;
     }
+    // No error lines wanted: still, a failure is never silent.
+    if (hidden_failures_ > 0 && env_.messages != nullptr) {
+      std::string line = first_hidden_;
+      if (hidden_failures_ > 1) {
+        const int more = hidden_failures_ - 1;
+        line += " (and " + std::to_string(more) +
+                (more == 1 ? " more failure)" : " more failures)");
+      }
+      env_.messages->Write(line + "\n");
+    }
     return summary_;
+  }
+
+  // TreeListener: what the tree operations report and ask.
+  void Placed(const std::string& from, const std::string& to, const EntryInfo& placed) override {
+    if (env_.ledger != nullptr) env_.ledger->Add(placed);
+    Progress(request_.op == kFoCopy ? kLngCopy : kLngMove, from, to);
+  }
+
+  void Failed(TreeStep step, const std::string& path, const std::string& other,
+              const std::string& why) override {
+    switch (step) {
+      case TreeStep::kCopy:
+        Fail("copy " + Quoted(path) + " to " + Quoted(other), why);
+        break;
+      case TreeStep::kMove:
+        Fail("move " + Quoted(path) + " to " + Quoted(other), why);
+        break;
+      case TreeStep::kRead:
+        Fail("read " + Quoted(path), why);
+        break;
+      case TreeStep::kRemoveAfterCopy:
+        Fail("remove " + Quoted(path) + " after copying it", why);
+        break;
+      case TreeStep::kRemoveAfterMove:
+        Fail("remove " + Quoted(path) + " after moving its content", why);
+        break;
+      case TreeStep::kDelete:
+        Fail("delete " + Quoted(path), why);
+        break;
+    }
+  }
+
+  ReplaceAnswer MayReplace(const std::string& from, const std::string& to,
+                           const EntryInfo& existing) override {
+    if (PlacedByThisRun(to, existing)) {
+      Fail(std::string(request_.op == kFoCopy ? "copy " : "move ") + Quoted(from) + " to " +
+               Quoted(to),
+           "another file of this run was put there");
+      return ReplaceAnswer::kFail;
+    }
+    if (!Confirmed(Quoted(to) + " already exists. Replace it with " + Quoted(from) + "?")) {
+      return ReplaceAnswer::kSkip;
+    }
+    return ReplaceAnswer::kReplace;
   }
 
  private:
@@ -135,10 +212,16 @@ class Runner {
     env_.messages->Write(line + "\n");
   }
 
-  Outcome Fail(const std::string& what, const std::string& why) {
+  // Counts a failure and says what it was. A source that is not there is
+  // said only where error lines are wanted: nothing was lost or left half
+  // done.
+  Outcome Fail(const std::string& what, const std::string& why, bool missing_source = false) {
     ++summary_.failed;
-    if (!Flag(kFofNoErrorUi) && env_.messages != nullptr) {
-      env_.messages->Write("Cannot " + what + ": " + why + "\n");
+    const std::string line = "Cannot " + what + ": " + why;
+    if (!Flag(kFofNoErrorUi)) {
+      if (env_.messages != nullptr) env_.messages->Write(line + "\n");
+    } else if (!missing_source) {
+      if (hidden_failures_++ == 0) first_hidden_ = line;
     }
     return Outcome::kFailed;
   }
@@ -154,23 +237,61 @@ class Runner {
     if (o == Outcome::kSkipped) ++summary_.skipped;
   }
 
+  static Outcome From(TreeOutcome o) {
+    switch (o) {
+      case TreeOutcome::kDone: return Outcome::kDone;
+      case TreeOutcome::kSkipped: return Outcome::kSkipped;
+      case TreeOutcome::kFailed: break;
+    }
+    return Outcome::kFailed;
+  }
+
+  // Whether `existing` at `path`, or a folder it lies in, was put there by
+  // an earlier operation of this run.
+  bool PlacedByThisRun(const std::string& path, const EntryInfo& existing) const {
+    if (env_.ledger == nullptr) return false;
+    if (env_.ledger->Has(existing)) return true;
+    std::string p = AbsolutePath(path);
+    while (p != "/") {
+      p = ParentDir(p);
+      if (env_.ledger->Has(StatEntry(p))) return true;
+    }
+    return false;
+  }
+
   // The source entries with their wildcards replaced by what they match.
+  // Only the user's own "*" and "?" are wildcards; in a pattern, characters
+  // that came from a file's name match only themselves.
   std::vector<std::string> ExpandSources(bool& had_wildcard) {
     std::vector<std::string> out;
     had_wildcard = false;
-    for (const std::string& raw : request_.sources) {
-      std::string entry = WithoutTrailingSlash(raw);
-      std::string name = FileNameOf(entry);
-      if (!HasWildcard(name)) {
-        out.push_back(entry);
+    for (OpEntry entry : request_.sources) {
+      while (entry.path.size() > 1 && entry.path.back() == '/') entry.path.pop_back();
+      const size_t name_at = DirectoryOf(entry.path).size();
+      std::string pattern;
+      bool wildcard = false;
+      for (size_t i = name_at; i < entry.path.size(); ++i) {
+        const char c = entry.path[i];
+        if (IsWildcardAt(entry, i)) {
+          wildcard = true;
+          pattern += c;
+        } else if ((c == '*' || c == '?' || c == '[') && i < entry.literal.size() &&
+                   entry.literal[i]) {
+          pattern += std::string("[") + c + "]";
+        } else {
+          pattern += c;
+        }
+      }
+      if (!wildcard) {
+        out.push_back(entry.path);
         continue;
       }
       had_wildcard = true;
-      std::string dir = DirectoryOf(entry);
+      std::string dir = entry.path.substr(0, name_at);
       std::vector<std::string> names;
       std::string error;
       try {
-        TMask mask(name);
+        TMask mask(pattern);
         if (!ListDirectory(dir.empty() ? "." : dir, names, error)) {
           Fail("read " + Quoted(dir.empty() ? "." : dir), error);
           continue;
@@ -183,7 +304,7 @@ class Runner {
           out.push_back(path);
         }
       } catch (const InvalidMask& e) {
-        Fail("use " + Quoted(entry), e.what());
+        Fail("use " + Quoted(entry.path), e.what());
       }
     }
     return out;
@@ -195,14 +316,15 @@ class Runner {
     std::vector<std::string> sources = ExpandSources(had_wildcard);
     const std::string& raw_target = request_.destinations.front();
     std::string target = WithoutTrailingSlash(raw_target);
-    const bool into_dir = StatTarget(target).type == EntryType::kDirectory ||
-                          sources.size() > 1 || had_wildcard ||
-                          (!raw_target.empty() && raw_target.back() == '/');
+    const EntryInfo ti = StatTarget(target);
+    const bool into_dir = ti.type == EntryType::kDirectory || sources.size() > 1 ||
+                          had_wildcard || (!raw_target.empty() && raw_target.back() == '/') ||
+                          (request_.shared_target && !StatEntry(target).exists());
     const std::string what = move ? "move " : "copy ";
     bool target_ready = false;
     for (const std::string& src : sources) {
       if (!StatEntry(src).exists()) {
-        Fail(what + Quoted(src), "no such file or directory");
+        Fail(what + Quoted(src), "no such file or directory", /*missing_source=*/true);
         continue;
       }
       std::string error;
@@ -228,97 +350,16 @@ class Runner {
 
   // Copies or moves one entry (a directory with its content) to `dst`.
   Outcome Transfer(const std::string& src, const std::string& dst, bool move) {
-    const std::string what = (move ? "move " : "copy ") + Quoted(src) + " to " + Quoted(dst);
     EntryInfo si = StatEntry(src);
-    if (!si.exists()) return Fail(what, "no such file or directory");
-    EntryInfo di = StatEntry(dst);
-    if (di.SameAs(si)) {
-      if (move) return Outcome::kDone;
-      return Fail(what, "source and destination are the same");
+    if (!si.exists()) {
+      return Fail((move ? "move " : "copy ") + Quoted(src) + " to " + Quoted(dst),
+                  "no such file or directory", /*missing_source=*/true);
     }
-    const bool src_dir = si.type == EntryType::kDirectory;
-    if (src_dir && IsSameOrInside(dst, si)) {
-      return Fail(what, "the destination is inside the source directory");
+    if (si.type == EntryType::kDirectory && IsSameOrInside(dst, si)) {
+      return Fail((move ? "move " : "copy ") + Quoted(src) + " to " + Quoted(dst),
+                  "the destination is inside the source directory");
     }
-    bool replace = false;
-    if (di.exists()) {
-      const bool dst_dir = StatTarget(dst).type == EntryType::kDirectory;
-      if (src_dir && dst_dir) return Merge(src, dst, move);
-      if (src_dir || di.type == EntryType::kDirectory) {
-        return Fail(what, "the destination exists and is of another kind");
-      }
-      if (!Confirmed(Quoted(dst) + " already exists. Replace it with " + Quoted(src) + "?")) {
-        return Outcome::kSkipped;
-      }
-      replace = true;
-    }
-
-    std::string error;
-    if (move) {
-      switch (RenameEntry(src, dst, replace, error)) {
-        case RenameOutcome::kDone:
-          Progress(kLngMove, src, dst);
-          return Outcome::kDone;
-        case RenameOutcome::kExists:
-          return Fail(what, "the destination appeared meanwhile");
-        case RenameOutcome::kFailed:
-          return Fail(what, error);
-        case RenameOutcome::kCrossDevice:
-          break;  // copied below, then the source removed
-      }
-    }
-    if (src_dir) {
-      if (!MakeDirectoryLike(dst, src, error)) return Fail(what, error);
-      return Merge(src, dst, move, /*created=*/true);
-    }
-    bool ok = false;
-    if (si.type == EntryType::kFile) {
-      ok = CopyRegularFile(src, dst, replace, /*verify=*/move, error);
-    } else if (si.type == EntryType::kSymlink) {
-      ok = CopySymlink(src, dst, replace, error);
-    } else {
-      error = "not a regular file, directory or link";
-    }
-    if (!ok) return Fail(what, error);
-    Progress(move ? kLngMove : kLngCopy, src, dst);
-    if (!move) return Outcome::kDone;
-    // Another file may have taken the source's name while it was copied (a
-    // save by rename does that): it is not the one copied, and stays.
-    EntryInfo now = StatEntry(src);
-    if (now.exists() && (!now.SameAs(si) || now.size != si.size)) {
-      return Fail("remove " + Quoted(src) + " after copying it", "it changed meanwhile");
-    }
-    if (!RemoveFile(src, error)) {
-      return Fail("remove " + Quoted(src) + " after copying it", error);
-    }
-    return Outcome::kDone;
-  }
-
-  // Brings the content of directory `src` into the existing directory
-  // `dst`. A moved directory is removed only when all its content went. A
-  // directory made for the copy takes the source's permissions and times
-  // once its content is in, and goes again when nothing could go in.
-  Outcome Merge(const std::string& src, const std::string& dst, bool move,
-                bool created = false) {
-    std::vector<std::string> names;
-    std::string error;
-    bool any_failed = !ListDirectory(src, names, error);
-    if (any_failed) Fail("read " + Quoted(src), error);
-    bool all_done = !any_failed;
-    for (const std::string& n : names) {
-      Outcome o = Transfer(Join(src, n), Join(dst, n), move);
-      all_done = all_done && o == Outcome::kDone;
-      any_failed = any_failed || o == Outcome::kFailed;
-    }
-    // A folder made for content that all failed would stand for a copy that
-    // never happened; only an empty one can go.
-    if (created && any_failed && RemoveEmptyDirectory(dst, error)) created = false;
-    if (created) FinishDirectoryLike(dst, src);
-    if (move && all_done && !RemoveEmptyDirectory(src, error)) {
-      return Fail("remove " + Quoted(src) + " after moving its content", error);
-    }
-    if (any_failed) return Outcome::kFailed;
-    return all_done ? Outcome::kDone : Outcome::kSkipped;
+    return From(TransferTree(src, dst, move, *this));
   }
 
   void DeleteAll() {
@@ -329,7 +370,7 @@ class Runner {
       if (StatEntry(src).exists()) {
         present.push_back(src);
       } else {
-        Fail("delete " + Quoted(src), "no such file or directory");
+        Fail("delete " + Quoted(src), "no such file or directory", /*missing_source=*/true);
       }
     }
     if (present.empty()) return;
@@ -348,24 +389,9 @@ class Runner {
   }
 
   Outcome Remove(const std::string& path) {
-    Outcome o = RemoveTree(path);
+    Outcome o = From(RemoveTree(path, *this));
     if (o == Outcome::kDone) Progress(kLngDelete, path);
     return o;
-  }
-
-  Outcome RemoveTree(const std::string& path) {
-    std::string error;
-    if (StatEntry(path).type == EntryType::kDirectory) {
-      std::vector<std::string> names;
-      if (!ListDirectory(path, names, error)) return Fail("read " + Quoted(path), error);
-      bool ok = true;
-      for (const std::string& n : names) ok = RemoveTree(Join(path, n)) == Outcome::kDone && ok;
-      if (!ok) return Outcome::kFailed;
-      if (!RemoveEmptyDirectory(path, error)) return Fail("delete " + Quoted(path), error);
-      return Outcome::kDone;
-    }
-    if (!RemoveFile(path, error)) return Fail("delete " + Quoted(path), error);
-    return Outcome::kDone;
   }
 
   // Moves an entry into the trash with the .trashinfo that lets a file
@@ -381,15 +407,28 @@ class Runner {
     const std::string files = env_.trash_dir + "/files";
     const std::string info = env_.trash_dir + "/info";
     std::string error;
-    if (!MakeDirectories(files, error) || !MakeDirectories(info, error)) return Fail(what, error);
+    // The trash holds what its owner deleted: nobody else may look in.
+    if (!MakeDirectories(files, error, /*owner_only=*/true) ||
+        !MakeDirectories(info, error, /*owner_only=*/true)) {
+      return Fail(what, error);
+    }
 
     std::string content = "[Trash Info]\nPath=" + UrlPath(abs) +
                           "\nDeletionDate=" + DeletionDate() + "\n";
     const std::string name = FileNameOf(abs);
+    // A name as long as the file system allows has no room for
+    // ".trashinfo": the entry then takes a shorter one (its Path keeps the
+    // whole original).
+    static const std::string kInfoExt = ".trashinfo";
+    const size_t max_name = std::min(MaxNameLength(files), MaxNameLength(info));
     std::string slot, info_path;
     for (int n = 1;; ++n) {
-      slot = n == 1 ? name : name + "." + std::to_string(n);
-      info_path = info + "/" + slot + ".trashinfo";
+      const std::string suffix = n == 1 ? "" : "." + std::to_string(n);
+      const size_t room = max_name > kInfoExt.size() + suffix.size() + 1
+                              ? max_name - kInfoExt.size() - suffix.size()
+                              : 1;
+      slot = CutName(name, room) + suffix;
+      info_path = info + "/" + slot + kInfoExt;
       if (StatEntry(files + "/" + slot).exists()) continue;
       if (CreateNewFile(info_path, content, error)) break;
       if (StatEntry(info_path).exists() && n < 10000) continue;
@@ -405,7 +444,7 @@ class Runner {
         // Another file system: a verified copy into the trash, and only then
         // the original goes.
         const bool slot_free = !StatEntry(dst).exists();
-        o = Transfer(abs, dst, /*move=*/true);
+        o = From(TransferTree(abs, dst, /*move=*/true, *this));
         // An original that could not be removed (a read-only mount) is
         // still whole in its place: a copy in the trash would be a second
         // one, waiting to be put back over it. A directory may have gone
@@ -438,18 +477,21 @@ class Runner {
 
   void Rename() {
     if (request_.sources.size() != 1 || request_.destinations.empty()) return;
-    std::string src = WithoutTrailingSlash(request_.sources.front());
+    const OpEntry& entry = request_.sources.front();
+    std::string src = WithoutTrailingSlash(entry.path);
     std::string dst = WithoutTrailingSlash(request_.destinations.front());
     const std::string what = "rename " + Quoted(src) + " to " + Quoted(dst);
-    if (HasWildcard(FileNameOf(src))) {
-      Fail(what, "a rename takes one name without wildcards");
-      return;
+    for (size_t i = DirectoryOf(src).size(); i < src.size(); ++i) {
+      if (IsWildcardAt(entry, i)) {
+        Fail(what, "a rename takes one name without wildcards");
+        return;
+      }
     }
     // A bare name is a new name in the source's own directory.
     if (dst.find('/') == std::string::npos) dst = DirectoryOf(src) + dst;
     EntryInfo si = StatEntry(src);
     if (!si.exists()) {
-      Fail(what, "no such file or directory");
+      Fail(what, "no such file or directory", /*missing_source=*/true);
       return;
     }
     if (!StatTarget(ParentDir(src)).SameAs(StatTarget(ParentDir(dst)))) {
@@ -467,6 +509,10 @@ class Runner {
         Fail(what, "the destination exists");
         return;
       }
+      if (PlacedByThisRun(dst, di)) {
+        Fail(what, "another file of this run was put there");
+        return;
+      }
       if (!Confirmed(Quoted(dst) + " already exists. Replace it with " + Quoted(src) + "?")) {
         ++summary_.skipped;
         return;
@@ -478,6 +524,7 @@ class Runner {
       Fail(what, error.empty() ? "the destination exists" : error);
       return;
     }
+    if (env_.ledger != nullptr) env_.ledger->Add(StatEntry(dst));
     Progress(kLngRename, src, dst);
     ++summary_.done;
   }
@@ -485,6 +532,8 @@ class Runner {
   const FileOpRequest& request_;
   const FileOpEnvironment& env_;
   FileOpSummary summary_;
+  int hidden_failures_ = 0;
+  std::string first_hidden_;
 };
 
 }  // namespace

@@ -2,11 +2,15 @@
 #define SENTREL_ACTIONS_FILE_OPERATION_H_
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "actions/macros.h"
 #include "platform/clock.h"
+#include "platform/file_ops.h"
 #include "shell/message_sink.h"
 
 namespace sentrel {
@@ -38,6 +42,21 @@ uint16_t FileOpFlagsFor(bool files_only, bool allow_undo, bool show_progress, bo
 // list.
 std::vector<std::string> SplitOpList(std::string_view text);
 
+// One source entry. Its characters marked literal came from a reported file
+// (a macro put them there): they never make a pattern, so a file named "*"
+// is that file and not all its neighbours.
+struct OpEntry {
+  OpEntry(std::string p) : path(std::move(p)) {}  // all of it the user's own text
+  OpEntry(const char* p) : path(p) {}
+  OpEntry(std::string p, std::vector<bool> marks) : path(std::move(p)), literal(std::move(marks)) {}
+  std::string path;
+  std::vector<bool> literal;  // one flag per character; missing flags are false
+};
+
+// The same split over a marked expansion: only the user's own ";"
+// separates entries, never one that came from a file name.
+std::vector<OpEntry> SplitOpList(const MarkedText& text);
+
 // Whoever may be asked before a file is overwritten or deleted.
 class Confirmer {
  public:
@@ -48,9 +67,26 @@ class Confirmer {
 
 struct FileOpRequest {
   int op = kFoCopy;
-  std::vector<std::string> sources;
+  std::vector<OpEntry> sources;
   std::vector<std::string> destinations;
   uint16_t flags = kFofNoConfirmation | kFofNoConfirmMkdir;
+  // Other operations of the same run go to the same destination: when it
+  // does not exist yet, it is made a folder that takes them all.
+  bool shared_target = false;
+};
+
+// The entries that the operations of one run have put in place. A later
+// operation of the run never replaces one of them, nor anything inside a
+// folder it moved: two files of one run never end on one name.
+class RunLedger {
+ public:
+  void Add(const EntryInfo& e) { placed_.emplace(e.device, e.inode); }
+  bool Has(const EntryInfo& e) const {
+    return e.exists() && placed_.count({e.device, e.inode}) != 0;
+  }
+
+ private:
+  std::set<std::pair<uint64_t, uint64_t>> placed_;
 };
 
 struct FileOpEnvironment {
@@ -60,6 +96,8 @@ struct FileOpEnvironment {
   // The trash of "AllowUndo" deletes: its files/ and info/ folders.
   std::string trash_dir;
   Clock* clock = nullptr;
+  // The run this operation is part of; none: the operation stands alone.
+  RunLedger* ledger = nullptr;
 };
 
 // What became of the entries of one operation.
@@ -72,6 +110,8 @@ struct FileOpSummary {
 // Copies, moves, renames or deletes the entries of the request. Every entry
 // is done or left as it was: a source is deleted only once its copy is
 // complete and verified, and a destination is replaced only when allowed.
+// Each failure is one console line; where the flags want no error lines,
+// the operation still ends with one line that says what failed.
 FileOpSummary PerformFileOperation(const FileOpRequest& request, const FileOpEnvironment& env);
 
 // The trash folder of the current user ($XDG_DATA_HOME/Trash).

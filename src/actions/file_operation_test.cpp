@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ class FileOperationTest : public ::testing::Test {
                    Confirmer* confirmer = nullptr) {
     FileOpRequest r;
     r.op = op;
-    r.sources = std::move(sources);
+    r.sources.assign(sources.begin(), sources.end());
     r.destinations = std::move(dests);
     r.flags = flags;
     FileOpEnvironment env;
@@ -211,6 +212,12 @@ TEST_F(CrossDeviceTest, MovesFilesAndTreesByVerifiedCopy) {
   ::stat(shm.Sub("f.bin").c_str(), &after);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
 
+  // A name of 250 bytes leaves no room for a temporary name built on it.
+  const std::string long_name = std::string(246, 'n') + ".txt";
+  f = tree.Write(long_name, "long");
+  EXPECT_EQ(Do(kFoMove, {f}, {shm.str()}).done, 1);
+  EXPECT_EQ(ReadFileText(shm.Sub(long_name)), "long");
+
   tree.Write("d/a", "a");
   tree.Write("d/e/b", "b");
   s = Do(kFoMove, {tree.Sub("d")}, {shm.str()});
@@ -309,12 +316,53 @@ TEST_F(FileOperationTest, RenamesOneEntryWithinItsDirectory) {
   EXPECT_EQ(ReadFileText(tree.Sub("c.txt")), "a");
 }
 
-TEST_F(FileOperationTest, SilentOperationsPrintNothing) {
+TEST_F(FileOperationTest, SilentOperationsPrintNothingButOneLineForFailures) {
+  const uint16_t silent = kFofNoConfirmation | kFofSilent | kFofNoErrorUi;
   std::string a = tree.Write("a", "a");
-  Do(kFoCopy, {a, tree.Sub("missing")}, {tree.Sub("out")},
-     kFofNoConfirmation | kFofSilent | kFofNoErrorUi);
+  // A source that is not there is nothing lost.
+  Do(kFoCopy, {a, tree.Sub("missing")}, {tree.Sub("out")}, silent);
   EXPECT_TRUE(Exists(tree.Sub("out/a")));
   EXPECT_EQ(sink.Text(), "");
+
+  std::string b = tree.Write("b", "b");
+  Do(kFoCopy, {a, b}, {tree.Sub("a/inside/")}, silent);
+  Do(kFoMove, {tree.Sub("out/a"), b}, {tree.Sub("a/")}, silent);
+  EXPECT_EQ(sink.Text(), "Cannot create \"" + tree.Sub("a/inside") + "\": Not a directory\n" +
+                             "Cannot create \"" + a + "\": Not a directory\n");
+}
+
+// 82 characters of three bytes and ".txt": 250 bytes, where the limit of a
+// name is 255.
+TEST_F(FileOperationTest, NamesAsLongAsTheFileSystemAllowsAndAPrivateTrash) {
+  std::string name;
+  for (int i = 0; i < 82; ++i) name += "\xe6\x96\x87";
+  name += ".txt";
+  const std::string f = tree.Write(name, "long");
+  EXPECT_EQ(Do(kFoCopy, {f}, {tree.Sub("copy/")}).done, 1);
+  EXPECT_EQ(ReadFileText(tree.Sub("copy/" + name)), "long");
+
+  trash_dir = tree.Sub("data/Trash");
+  EXPECT_EQ(Do(kFoDelete, {f, tree.Sub("copy/" + name)}, {}, kFofNoConfirmation | kFofAllowUndo)
+                .done,
+            2);
+  std::string url;
+  for (int i = 0; i < 82; ++i) url += "%E6%96%87";
+  std::set<std::string> paths;
+  for (const auto& e : std::filesystem::directory_iterator(trash_dir + "/files")) {
+    const std::string slot = e.path().filename().string();
+    EXPECT_EQ(ReadFileText(e.path().string()), "long");
+    std::string info = ReadFileText(trash_dir + "/info/" + slot + ".trashinfo");
+    paths.insert(info.substr(0, info.find("\nDeletionDate=")));
+  }
+  EXPECT_EQ(paths, (std::set<std::string>{"[Trash Info]\nPath=" + tree.str() + "/" + url + ".txt",
+                                          "[Trash Info]\nPath=" + tree.str() + "/copy/" + url +
+                                              ".txt"}));
+  // Folders that hold what a user deleted are theirs alone.
+  for (const char* made : {"data", "data/Trash", "data/Trash/files", "data/Trash/info"}) {
+    struct stat st{};
+    ::stat(tree.Sub(made).c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+  }
 }
 
 }  // namespace

@@ -1,10 +1,25 @@
 #include "actions/fileop_action.h"
 
+#include <map>
+
 #include "actions/desktop_dialogs.h"
 #include "actions/macros.h"
 #include "lang/lang.h"
 
 namespace sentrel {
+namespace {
+
+constexpr int kLabels[] = {kLngCopy, kLngMove, kLngRename, kLngDelete};
+
+// The entries of an expanded destination; a ";" that a file name brought
+// separates nothing.
+std::vector<std::string> Destinations(const MarkedText& text) {
+  std::vector<std::string> out;
+  for (OpEntry& e : SplitOpList(text)) out.push_back(std::move(e.path));
+  return out;
+}
+
+}  // namespace
 
 FileOpAction::FileOpAction() : Action(kLngFileOp) {
   op_index_ = AddParam<IntParam>("OpIndex", 0, 0, 3);
@@ -30,26 +45,56 @@ uint16_t FileOpAction::Flags() const {
 void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
   Services& services = ctx.services();
   DialogConfirmer confirmer(ctx, display_ ? *display_ : SessionDisplay());
+  RunLedger ledger;
   FileOpEnvironment env;
   env.messages = services.messages;
   env.confirmer = &confirmer;
   env.trash_dir = trash_dir_.empty() ? UserTrashDir() : trash_dir_;
   env.clock = services.clock;
+  env.ledger = &ledger;
 
   const int op = Operation();
   const int batch = single_arg_->Value() ? 1 : 0;
+  // A destination that several operations of this run share takes them all
+  // as a folder: three files moved one by one to "out" must not end as one
+  // file named "out".
+  std::map<std::string, int> uses;
+  if (batch == 1 && files.size() > 1 && op != kFoDelete) {
+    for (int start = 0; start < static_cast<int>(files.size());) {
+      MarkedText destination;
+      start += ExpandForBatch(files, destination, op_destination_->Value(), start, 1, services);
+      std::vector<std::string> entries = Destinations(destination);
+      if (!entries.empty()) ++uses[entries.front()];
+    }
+  }
   int start = 0;
   do {
-    std::string source, destination;
+    MarkedText source, destination;
     int used = ExpandForBatch(files, source, op_source_->Value(), start, batch, services);
     ExpandForBatch(files, destination, op_destination_->Value(), start, batch, services);
     start += used;
-    if (source.empty() || (op != kFoDelete && destination.empty())) continue;
+    if (source.text.empty() || (op != kFoDelete && destination.text.empty())) continue;
+    // "[D:]\[P]\[N].[E]" stands for a file that was never reported: a path
+    // built from it names nothing the user meant ("%Path/*" would be the
+    // root folder's content).
+    if (source.placeholder || (op != kFoDelete && destination.placeholder)) {
+      const bool in_source = source.placeholder;
+      services.messages->Write(
+          Strings().TextAt(kLabels[op_index_->Value()]) + "not done, no file was reported for " +
+          (in_source ? "OpSource=" + op_source_->Value()
+                     : "OpDestination=" + op_destination_->Value()) +
+          "\n");
+      continue;
+    }
     FileOpRequest request;
     request.op = op;
     request.sources = SplitOpList(source);
-    request.destinations = SplitOpList(destination);
+    request.destinations = Destinations(destination);
     request.flags = Flags();
+    if (!request.destinations.empty()) {
+      auto it = uses.find(request.destinations.front());
+      request.shared_target = it != uses.end() && it->second > 1;
+    }
     PerformFileOperation(request, env);
     // One operation per file can be a long run; a stop ends it between
     // files, never inside one.
@@ -57,7 +102,6 @@ void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
 }
 
 std::string FileOpAction::Describe() const {
-  static constexpr int kLabels[] = {kLngCopy, kLngMove, kLngRename, kLngDelete};
   const int index = op_index_->Value();
   std::string text = Strings().TextAt(kLabels[index]) + op_source_->Value() + " ";
   if (index != 3) text += op_destination_->Value();

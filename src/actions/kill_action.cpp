@@ -23,6 +23,7 @@ void KillAction::Run(const FileList& files, const RunContext& ctx) {
     mask = std::make_unique<TMask>(text);
   } catch (const InvalidMask& e) {
     ctx.services().messages->Write(std::string(e.what()) + "\n");
+    ctx.ReportFor(*this).Failed(std::string(e.what()) + "; no program is closed");
     return;
   }
   std::unique_ptr<WindowSystem> windows = source_ ? source_() : OpenWindowSystem();
@@ -37,6 +38,18 @@ void KillAction::Run(const FileList& files, const RunContext& ctx) {
       windows->RequestClose(window);
     }
     if (!close_all_->Value()) break;
+  }
+}
+
+void KillAction::Review(Diagnostics& notes) const {
+  // A mask with macros is only known when the action runs.
+  const std::string& text = title_mask_->Value();
+  if (text.find('%') != std::string::npos) return;
+  try {
+    TMask mask(text);
+  } catch (const InvalidMask& e) {
+    Note(notes, *title_mask_,
+         "killTitleMask: " + std::string(e.what()) + "; the action closes no program");
   }
 }
 

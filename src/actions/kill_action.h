@@ -19,6 +19,7 @@ class KillAction final : public Action {
   KillAction();
   void Run(const FileList& files, const RunContext& ctx) override;
   std::string Describe() const override;
+  void Review(Diagnostics& notes) const override;
 
   // Where the windows come from; the desktop's own unless a test says
   // otherwise.

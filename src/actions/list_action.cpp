@@ -1,10 +1,14 @@
 #include "actions/list_action.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "actions/macros.h"
+#include "config/path_remarks.h"
 #include "lang/lang.h"
+#include "shell/text_util.h"
 
 namespace sentrel {
 
@@ -20,8 +24,13 @@ void ListAction::Run(const FileList& files, const RunContext& ctx) {
   if (files.empty()) return;
   // Binary mode with explicit line ends: the list's lines end in carriage
   // return and line feed on every platform, as readers of it expect.
-  std::FILE* out = std::fopen(list_name_->Value().c_str(), list_append_->Value() ? "ab" : "wb");
-  if (out == nullptr) return;
+  const std::string& name = list_name_->Value();
+  std::FILE* out = std::fopen(name.c_str(), list_append_->Value() ? "ab" : "wb");
+  if (out == nullptr) {
+    ctx.ReportFor(*this).Failed("cannot write the list file \"" + name + "\": " +
+                                std::strerror(errno));
+    return;
+  }
   static constexpr size_t kBufferSize = 1 << 16;
   std::setvbuf(out, nullptr, _IOFBF, kBufferSize);
   const std::string& format = list_params_->Value();
@@ -31,7 +40,25 @@ void ListAction::Run(const FileList& files, const RunContext& ctx) {
     std::fwrite(line.data(), 1, line.size(), out);
     std::fwrite("\r\n", 1, 2, out);
   }
-  std::fclose(out);
+  // A full disk shows only when the buffer goes out.
+  const bool write_failed = std::ferror(out) != 0;
+  const int write_error = errno;
+  const bool closed = std::fclose(out) == 0;
+  if (write_failed || !closed) {
+    ctx.ReportFor(*this).Failed("cannot write the list file \"" + name + "\": " +
+                                std::strerror(write_failed ? write_error : errno));
+  }
+}
+
+void ListAction::Review(Diagnostics& notes) const {
+  const std::string& name = list_name_->Value();
+  if (StartsWithTilde(name)) {
+    Note(notes, *list_name_, "ListName: \"" + name +
+                                 "\": \"~\" is not expanded here; write the full path");
+  } else if (!FolderExists(DirectoryOf(name))) {
+    Note(notes, *list_name_, "ListName: folder \"" + DirectoryOf(name) + "\" does not exist" +
+                                 EnvironmentHint(name) + "; the list cannot be written");
+  }
 }
 
 void ListAction::AfterRun(const RunContext&) {

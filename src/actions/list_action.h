@@ -14,6 +14,7 @@ class ListAction final : public Action {
   void Run(const FileList& files, const RunContext& ctx) override;
   std::string Describe() const override;
   void AfterRun(const RunContext& ctx) override;
+  void Review(Diagnostics& notes) const override;
 
   const StringParam& ListName() const { return *list_name_; }
   const StringParam& ListParams() const { return *list_params_; }

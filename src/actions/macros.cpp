@@ -50,6 +50,7 @@ class PlainSink {
   explicit PlainSink(std::string& out) : out_(out) {}
   void Text(std::string_view t) { out_.append(t); }
   void Data(std::string_view t) { out_.append(t); }
+  void OnPlaceholder(bool) {}
 
  private:
   std::string& out_;
@@ -59,7 +60,12 @@ class MarkedSink {
  public:
   explicit MarkedSink(MarkedText& out) : out_(out) { out_.literal.resize(out_.text.size(), false); }
   void Text(std::string_view t) { Append(t, false); }
-  void Data(std::string_view t) { Append(t, true); }
+  void Data(std::string_view t) {
+    Append(t, true);
+    if (on_placeholder_ && !t.empty()) out_.placeholder = true;
+  }
+  // Whether the record that Data() describes is the placeholder.
+  void OnPlaceholder(bool yes) { on_placeholder_ = yes; }
 
  private:
   void Append(std::string_view t, bool literal) {
@@ -67,7 +73,14 @@ class MarkedSink {
     out_.literal.resize(out_.text.size(), literal);
   }
   MarkedText& out_;
+  bool on_placeholder_ = false;
 };
+
+// The placeholder is split at its own backslash, so that no piece of it is
+// a real path ("%Path/*" must never name the root folder's content).
+char SeparatorOf(const FileData& record) {
+  return &record == &PlaceholderRecord() ? '\\' : kPathSeparator;
+}
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
@@ -76,11 +89,11 @@ struct PathPieces {
   std::string_view drive, directory, base, extension;
 };
 
-PathPieces SplitPath(std::string_view path) {
+PathPieces SplitPath(std::string_view path, char separator) {
   PathPieces p;
   if (path.size() >= 2 && path[1] == ':') p.drive = path.substr(0, 2);
   std::string_view rest = path.substr(p.drive.size());
-  const size_t slash = rest.rfind(kPathSeparator);
+  const size_t slash = rest.rfind(separator);
   std::string_view dir = slash == std::string_view::npos ? std::string_view() : rest.substr(0, slash + 1);
   const std::string_view name = rest.substr(dir.size());
   if (name == "." || name == "..") {
@@ -90,26 +103,27 @@ PathPieces SplitPath(std::string_view path) {
     p.base = name.substr(0, dot);
     if (dot != std::string_view::npos) p.extension = name.substr(dot + 1);
   }
-  if (!dir.empty() && dir.front() == kPathSeparator) dir.remove_prefix(1);
-  if (!dir.empty() && dir.back() == kPathSeparator) dir.remove_suffix(1);
+  if (!dir.empty() && dir.front() == separator) dir.remove_prefix(1);
+  if (!dir.empty() && dir.back() == separator) dir.remove_suffix(1);
   p.directory = dir;
   return p;
 }
 
 // The directory from its k-th component (1 = all of it) to its end.
-std::string_view DirectoryFrom(std::string_view dir, long k) {
+std::string_view DirectoryFrom(std::string_view dir, long k, char separator) {
   if (k <= 0 || dir.empty()) return std::string_view();
   size_t at = 0;
   for (long skip = 1; skip < k; ++skip) {
-    const size_t slash = dir.find(kPathSeparator, at);
+    const size_t slash = dir.find(separator, at);
     if (slash == std::string_view::npos) return std::string_view();
     at = slash + 1;
   }
   return dir.substr(at);
 }
 
-void FillTemplate(std::string& out, std::string_view path, std::string_view tmpl) {
-  const PathPieces p = SplitPath(path);
+void FillTemplate(std::string& out, std::string_view path, std::string_view tmpl,
+                  char separator) {
+  const PathPieces p = SplitPath(path, separator);
   size_t i = 0;
   while (i < tmpl.size()) {
     const char c = tmpl[i];
@@ -127,7 +141,7 @@ void FillTemplate(std::string& out, std::string_view path, std::string_view tmpl
           if (k < INT_MAX) k = k * 10 + (tmpl[i] - '0');
           ++i;
         }
-        out.append(DirectoryFrom(p.directory, k));
+        out.append(DirectoryFrom(p.directory, k, separator));
         break;
       }
       case '\'':
@@ -158,23 +172,24 @@ template <typename Sink>
 void EmitMacro(Macro macro, const std::string& param, const FileData& record,
                const Services& services, Sink& out) {
   const std::string_view name = record.Name;
+  const char separator = SeparatorOf(record);
   switch (macro) {
     case Macro::kFile:
       if (param.empty()) {
         out.Data(name);
       } else {
         std::string filled;
-        FillTemplate(filled, name, param);
+        FillTemplate(filled, name, param, separator);
         out.Data(filled);
       }
       break;
     case Macro::kName: {
-      const size_t slash = name.rfind(kPathSeparator);
+      const size_t slash = name.rfind(separator);
       out.Data(slash == std::string_view::npos ? name : name.substr(slash + 1));
       break;
     }
     case Macro::kPath: {
-      const size_t slash = name.rfind(kPathSeparator);
+      const size_t slash = name.rfind(separator);
       if (slash != std::string_view::npos) out.Data(name.substr(0, slash));
       break;
     }
@@ -250,6 +265,7 @@ int ExpandBatch(const FileList& files, std::string_view format, int start, int c
   const int n = want <= total - start ? want : total - start;
   // With no file, every segment and group stands on the placeholder once.
   const FileData* first = n > 0 ? &files[static_cast<size_t>(start)] : &PlaceholderRecord();
+  out.OnPlaceholder(n == 0);
 
   size_t i = 0;
   while (i < format.size()) {

@@ -27,13 +27,18 @@ int ExpandForBatch(const FileList& files, std::string& result, std::string_view 
 struct MarkedText {
   std::string text;
   std::vector<bool> literal;  // one flag per character of `text`
+  // Some of the text describes the placeholder record: no file was reported
+  // for it to describe.
+  bool placeholder = false;
 };
 
 // ExpandForBatch, with the characters taken from the files marked.
 int ExpandForBatch(const FileList& files, MarkedText& result, std::string_view format,
                    int start, int count, const Services& services);
 
-// The record the expansion stands on when no file was reported.
+// The record the expansion stands on when no file was reported. Its name,
+// [D:]\[P]\[N].[E], is split at its own backslash whatever the platform's
+// separator: "%Path" gives [D:]\[P] and "%Name" [N].[E].
 const FileData& PlaceholderRecord();
 
 }  // namespace sentrel

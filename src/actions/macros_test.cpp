@@ -76,6 +76,10 @@ TEST_F(MacroTest, PathPiecesSizeAndState) {
   // Linux names may hold a backslash: it is no separator.
   FileData odd{"/data/x\\y.txt", 0, 0, kStateNone};
   ExpectTable(odd, {{"%Name", "x\\y.txt"}, {"%File=\"N\"", "x\\y"}});
+  // The placeholder splits at its own backslash: no piece of it is a path.
+  ExpectTable(PlaceholderRecord(), {{"%Path/*", "[D:]\\[P]/*"},
+                                    {"%Name", "[N].[E]"},
+                                    {"%File=\"P|N|E|S:2\"", "[D:]\\[P]|[N]|[E]|[P]"}});
 }
 
 TEST_F(MacroTest, FileTemplate) {

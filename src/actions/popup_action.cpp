@@ -15,13 +15,19 @@ namespace {
 
 std::atomic<int> open_boxes{0};
 
-void ShowBox(const std::string& text, const std::string& display, MessageSink* console) {
+void ShowBox(const std::string& text, const std::string& display, MessageSink* console,
+             const ActionReport& report) {
   DialogRequest request;
   request.title = Strings().TextAt(kLngNotifyTitle);
   request.text = text;
   if (display.find(':') != std::string::npos) request.display = display;
   // A box that the user has not closed stays open; it is theirs to close.
-  if (display.empty() || ShowInformation(request, nullptr) == DialogAnswer::kNotShown) {
+  if (display.empty()) {
+    console->Write(request.title + "\n" + text + "\n");
+  } else if (ShowInformation(request, nullptr) == DialogAnswer::kNotShown) {
+    report.Failed("no dialog could be shown on display \"" + display +
+                  "\" (it does not answer, or zenity, kdialog and xmessage are missing or "
+                  "failed); the message went to the console");
     console->Write(request.title + "\n" + text + "\n");
   }
 }
@@ -44,8 +50,9 @@ void PopupAction::Run(const FileList& files, const RunContext& ctx) {
   auto done = std::make_shared<Wakeup>();
   ++open_boxes;
   try {
-    std::thread([text = std::move(text), display = std::move(display), console, done] {
-      ShowBox(text, display, console);
+    std::thread([text = std::move(text), display = std::move(display), console, done,
+                 report = ctx.ReportFor(*this)] {
+      ShowBox(text, display, console, report);
       done->Signal();
       --open_boxes;
     }).detach();

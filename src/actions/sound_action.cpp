@@ -1,5 +1,6 @@
 #include "actions/sound_action.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -30,6 +31,7 @@ struct LoopSettings {
   int period_ms = 100;
   const std::atomic<bool>* item_stop = nullptr;
   MessageSink* console = nullptr;
+  ActionReport report;
 };
 
 }  // namespace
@@ -69,6 +71,7 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
   s.period_ms = period_->Value();
   s.item_stop = &ctx.stop_flag();
   s.console = ctx.services().messages;
+  s.report = ctx.ReportFor(*this);
 
   // A new run takes over from a repetition that still goes on: its next
   // play replaces the sound, and only the new run's timing counts.
@@ -83,27 +86,39 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
     thread_ = std::thread([shared, s] {
       using Clock = std::chrono::steady_clock;
       const auto t0 = Clock::now();
-      int slices = s.period_ms / 100;
-      const int rest = s.period_ms % 100;
-      if (rest > 0) ++slices;
       // The action's stop (a new run, destruction) and the item's end both
-      // end the repetition; each slice is short, and a stop wakes it at once.
+      // end the repetition; each wait is short, and a stop wakes it at once.
       auto stopped = [&] {
         return shared->stop || s.item_stop->load(std::memory_order_acquire);
       };
+      auto stop_requested = [&] {
+        std::lock_guard<std::mutex> lock(shared->mu);
+        return stopped();
+      };
+      bool reported = false;
       for (;;) {
         {
           std::lock_guard<std::mutex> lock(shared->mu);
           if (stopped()) break;
         }
-        shared->wave.Play(s.name);
-        if (s.beep && !PlayBell(shared->bell)) s.console->Write("\a");
+        const auto started = Clock::now();
+        std::string why;
+        // A repetition that cannot play says so once.
+        if (!shared->wave.Play(s.name, &why) && !s.name.empty() && !reported) {
+          s.report.Failed("cannot play \"" + s.name + "\": " + why);
+          reported = true;
+        }
+        // A bell that cannot sound (no player, no sound device) rings on the
+        // console instead: a beep is always heard somewhere.
+        if (s.beep && !PlayBell(shared->bell, stop_requested)) s.console->Write("\a");
         if (s.interval_s > 0) {
-          for (int i = 0; i < slices; ++i) {
-            const int ms = (i == slices - 1 && rest > 0) ? rest : 100;
-            std::unique_lock<std::mutex> lock(shared->mu);
-            if (stopped()) break;
-            shared->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return shared->stop; });
+          // "SndPeriod" runs from the start of one play to the next, in
+          // steps of at most 100 ms so that the item's end is seen in time.
+          const auto next = started + std::chrono::milliseconds(s.period_ms);
+          std::unique_lock<std::mutex> lock(shared->mu);
+          while (!stopped() && Clock::now() < next) {
+            const auto step = std::min(next, Clock::now() + std::chrono::milliseconds(100));
+            shared->cv.wait_until(lock, step, [&] { return shared->stop; });
           }
         }
         const double elapsed =
@@ -122,6 +137,16 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
     // No thread: nothing is played.
     std::lock_guard<std::mutex> lock(shared_->mu);
     shared_->running = false;
+  }
+}
+
+void SoundAction::Review(Diagnostics& notes) const {
+  // A name with macros is only known when the action runs.
+  const std::string& name = wave_file_->Value();
+  if (name.empty() || name.find('%') != std::string::npos) return;
+  const std::string why = NotPlayable(name);
+  if (!why.empty()) {
+    Note(notes, *wave_file_, "WaveFile: \"" + name + "\" cannot be played: " + why);
   }
 }
 

@@ -19,6 +19,7 @@ class SoundAction final : public Action {
   ~SoundAction() override;
   void Run(const FileList& files, const RunContext& ctx) override;
   std::string Describe() const override;
+  void Review(Diagnostics& notes) const override;
 
   // Whether a sound thread of this action still runs.
   bool Repeating() const;

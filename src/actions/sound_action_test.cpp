@@ -9,11 +9,13 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
 
 #include "platform/process.h"
+#include "platform/sound.h"
 #include "temp_dir.h"
 #include "xvfb.h"
 
@@ -103,6 +105,17 @@ class SoundActionTest : public ::testing::Test {
     std::lock_guard<std::mutex> lock(mu);
     return heard;
   }
+  // Whether a running process has `word` among its arguments.
+  static bool SomeProcessNames(const std::string& word) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end;
+         it.increment(ec)) {
+      std::ifstream in(it->path() / "cmdline", std::ios::binary);
+      std::string args((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (args.find(word) != std::string::npos) return true;
+    }
+    return false;
+  }
   size_t CountBytes(char b) {
     std::string h = Heard();
     return static_cast<size_t>(std::count(h.begin(), h.end(), b));
@@ -150,6 +163,9 @@ TEST_F(SoundActionTest, ANewPlayReplacesTheSoundStillPlaying) {
   }));
   OfferLine(action->Params(), "WaveFile=" + dir.Sub("short.wav") + "\n");
   Run();
+  // Only once the first player is gone may the sink listen again: a player
+  // still alive would pour the rest of the long sound into it at once.
+  ASSERT_TRUE(WaitUntil([&] { return !SomeProcessNames(dir.Sub("long.wav")); }));
   hold = false;
   ASSERT_TRUE(WaitUntil([&] { return CountBytes(0x22) == 8000; }));
   EXPECT_LT(CountBytes(0x11), 800000u);
@@ -180,6 +196,23 @@ TEST_F(SoundActionTest, BeepSoundsTheBellWithoutAWave) {
   Run();
   EXPECT_TRUE(WaitUntil([&] { return Heard().size() > 4000; }));
   EXPECT_EQ(console.Text(), "");
+}
+
+TEST_F(SoundActionTest, OnlyWaveFilesPlayAndABeepWithoutASoundDeviceRingsTheTerminal) {
+  // An mp3, say: a player would take its bytes for samples, minutes of noise.
+  dir.Write("noise.mp3", "ID3" + std::string(3000, 'U'));
+  WriteWave(dir.Sub("wave.mp3"), 0x4444, 400);
+  WavePlayer player;
+  EXPECT_FALSE(player.Play(dir.Sub("noise.mp3")));
+  EXPECT_TRUE(player.Play(dir.Sub("wave.mp3")));  // the content counts, not the name
+  EXPECT_TRUE(WaitUntil([&] { return CountBytes(0x44) == 800; }));
+
+  dir.Write("broken.conf", "pcm.!default {\n  type hw\n  card 99\n}\n");
+  ::setenv("ALSA_CONFIG_PATH", dir.Sub("broken.conf").c_str(), 1);
+  Make("Beep=1\n");
+  Run();
+  ASSERT_TRUE(WaitUntil([&] { return !sound().Repeating(); }));
+  EXPECT_EQ(console.Text(), "\a");
 }
 
 TEST(SoundActionValues, PeriodBelowTheMinimumTakesTheMinimum) {

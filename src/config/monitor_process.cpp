@@ -1,8 +1,11 @@
 #include "config/monitor_process.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
+#include "config/line_remarks.h"
 #include "monitor/chkdir.h"
 #include "monitor/chkfile.h"
 #include "shell/text_util.h"
@@ -10,12 +13,14 @@
 namespace sentrel {
 namespace {
 
+constexpr size_t kChunk = 4096;
+
 // One read of at most 4096 characters, up to and including a line feed; a
 // carriage return before the line feed is dropped, as a text-mode read does.
 bool ReadChunk(std::FILE* f, std::string& line) {
   line.clear();
   int c;
-  while (line.size() < 4096 && (c = std::getc(f)) != EOF) {
+  while (line.size() < kChunk && (c = std::getc(f)) != EOF) {
     line.push_back(static_cast<char>(c));
     if (c == '\n') break;
   }
@@ -23,6 +28,31 @@ bool ReadChunk(std::FILE* f, std::string& line) {
     line.erase(line.size() - 2, 1);
   }
   return !line.empty();
+}
+
+bool OnlyBlanks(const std::string& line) {
+  return line.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::vector<std::string> KeysOf(const ParamList& params) {
+  std::vector<std::string> keys;
+  for (const Param* p : params) keys.push_back(p->Name());
+  return keys;
+}
+
+// The keys of every kind of item and action, taken from the real ones.
+LineRemarks KnownKeys(Services& services) {
+  LineRemarks remarks;
+  remarks.Add(LineRemarks::kFileItem, KeysOf(MonitorProcess::CreateItem(0, true, services)->Params()));
+  remarks.Add(LineRemarks::kDirectoryItem,
+              KeysOf(MonitorProcess::CreateItem(1, true, services)->Params()));
+  remarks.Add(LineRemarks::kLoader, {"Paused"});
+  remarks.Add(LineRemarks::kSwitch, {"FileList", "Execute", "PopupNotify", "Sound", "FileOp"});
+  for (int kind = kListAction; kind <= kKillAction; ++kind) {
+    std::unique_ptr<Action> action = CreateAction(kind);
+    remarks.Add(LineRemarks::kFirstAction << kind, KeysOf(action->Params()), action->Caption());
+  }
+  return remarks;
 }
 
 }  // namespace
@@ -46,36 +76,79 @@ std::shared_ptr<BaseMonitoring> MonitorProcess::CreateItem(int kind, bool paused
   return item;
 }
 
-bool MonitorProcess::Load(const std::string& path) {
+bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
+  if (f == nullptr) {
+    if (notes != nullptr) notes->Error(0, std::string("cannot be opened: ") + std::strerror(errno));
+    return false;
+  }
   // A directory opens for reading here but cannot be read: it is not a
   // configuration that loaded with no items.
   const int first = std::fgetc(f);
   if (first == EOF && std::ferror(f)) {
+    const int error = errno;
+    if (notes != nullptr) {
+      notes->Error(0, error == EISDIR ? std::string("is a folder, not a configuration file")
+                                      : std::string("cannot be read: ") + std::strerror(error));
+    }
     std::fclose(f);
     return false;
   }
   if (first != EOF) std::ungetc(first, f);
 
+  std::unique_ptr<LineRemarks> known;
+  if (notes != nullptr) known = std::make_unique<LineRemarks>(KnownKeys(services_));
   std::vector<std::string> block;
+  BlockReading reading;
+  reading.notes = notes;
+  std::vector<bool> loader_took;
   IntParam kind("IsDirectory", 0, 0, 2);
   BoolParam paused("Paused", false);
   std::string line;
+  int number = 1;  // the file's line that the next read starts in
+  int blocks_ended = 0;
+  bool binary = false;
   while (ReadChunk(f, line)) {
+    const int at = number;
+    const bool whole = line.back() == '\n';
+    if (whole) ++number;
+    if (notes != nullptr) {
+      binary = binary || line.find('\0') != std::string::npos;
+      if (!whole && line.size() == kChunk) {
+        notes->Warn(at, "the line is longer than 4096 characters; the rest of it is read as "
+                        "further lines");
+      }
+    }
     if (line[0] == '\n' || line[0] == ';') continue;
     if (StartsWithIgnoreCase(line, "EOF")) {
+      ++blocks_ended;
+      const int block_line = reading.numbers.empty() ? at : reading.numbers.front();
       std::shared_ptr<BaseMonitoring> item =
           CreateItem(kind.Value(), paused.Value(), services_);
       if (item) {
+        item->SetOrigin(path, block_line);
         bool usable = true;
         try {
-          item->ParseBlock(block);
+          item->ParseBlock(block, &reading);
         } catch (const std::exception& e) {
           // The block cannot be applied (an invalid mask, say): that item is
           // left out and the user told why; the rest of the file still runs.
           services_.messages->Write(std::string(e.what()) + "\n");
           usable = false;
+        }
+        if (known) {
+          for (size_t i = 0; i < block.size() && i < reading.taken.size(); ++i) {
+            if (reading.taken[i] || loader_took[i]) continue;
+            LineRemarks::Place place;
+            place.item_kind = kind.Value();
+            place.older_format = reading.older_format;
+            if (const Action* section = reading.section[i]) {
+              place.action_kind = section->Kind();
+              place.action_line = section->line();
+            }
+            std::string remark = known->Explain(block[i], place);
+            if (!remark.empty()) notes->Warn(reading.NumberOf(i), std::move(remark));
+          }
         }
         if (usable) {
           monitors_.push_back(item);
@@ -83,15 +156,38 @@ bool MonitorProcess::Load(const std::string& path) {
         }
       }
       block.clear();
+      reading.numbers.clear();
+      loader_took.clear();
       kind.ResetToDefault();
       paused.ResetToDefault();
       continue;
     }
     block.push_back(line);
+    reading.numbers.push_back(at);
     kind.ParseLine(line);
-    paused.ParseLine(line);
+    loader_took.push_back(paused.ParseLine(line, {at, notes}));
   }
   std::fclose(f);
+
+  if (notes != nullptr) {
+    if (binary) {
+      // Whatever its lines seemed to say, they were never meant as settings.
+      notes->Clear();
+      notes->Error(0, "is not a configuration file (it holds binary data)");
+      return true;
+    }
+    bool unfinished = false;
+    for (const std::string& l : block) unfinished = unfinished || !OnlyBlanks(l);
+    if (unfinished) {
+      notes->Warn(reading.numbers.front(),
+                  "this block has no EOF line before the end of the file; its lines are dropped");
+    }
+    if (monitors_.empty()) {
+      notes->Warn(0, blocks_ended == 0
+                         ? "no item: no block of Key=Value lines is ended by a line EOF"
+                         : "no item to monitor");
+    }
+  }
   return true;
 }
 

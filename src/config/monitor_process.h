@@ -22,7 +22,10 @@ class MonitorProcess {
   // False when the file cannot be opened (nothing is created); true
   // otherwise, whatever it held. An item whose block cannot be applied (an
   // invalid mask, say) is dropped with one console line; the others run.
-  bool Load(const std::string& path);
+  // `notes`, when given, receives every remark on the file: lines nobody
+  // took, values not taken as written, blocks and items that came to
+  // nothing, and why a file could not be read.
+  bool Load(const std::string& path, Diagnostics* notes = nullptr);
 
   // The item of `kind` (0 file, 1 directory), or none for any other kind.
   static std::shared_ptr<BaseMonitoring> CreateItem(int kind, bool paused, Services& services);

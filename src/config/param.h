@@ -8,7 +8,16 @@
 #include <string_view>
 #include <vector>
 
+#include "config/diagnostics.h"
+
 namespace sentrel {
+
+// Where a configuration line came from: its line number in the file, and
+// where to say what in it was not taken as written. Both optional.
+struct LineOrigin {
+  int number = 0;
+  Diagnostics* notes = nullptr;
+};
 
 // A named, typed configuration value that recognises its own "Name=value"
 // line of a block.
@@ -20,20 +29,30 @@ class Param {
   Param& operator=(const Param&) = delete;
 
   const std::string& Name() const { return name_; }
+  // The line that last set the value; 0 while nothing did.
+  int line() const { return line_; }
 
   // Takes the line (as read, normally ending in a line feed) when it starts
   // with the name, in any letter case, directly followed by "=". The rest,
-  // without a final line feed, is the value text.
-  bool ParseLine(std::string_view line);
+  // without a final line feed, is the value text. What the value could not
+  // take as written is noted at `at`.
+  bool ParseLine(std::string_view line, const LineOrigin& at = {});
 
-  virtual void SetText(std::string_view text) = 0;
+  void SetText(std::string_view text) { Take(text); }
   // `other` is of the same kind.
   virtual void AssignFrom(const Param& other) = 0;
   virtual void WriteTo(std::FILE* out) const = 0;
   virtual void ResetToDefault() = 0;
 
+ protected:
+  // Sets the value from its text; returns what was not taken as written
+  // ("Name: ..."), or the empty text when all of it was.
+  virtual std::string Take(std::string_view text) = 0;
+  void set_line(int line) { line_ = line; }
+
  private:
   std::string name_;
+  int line_ = 0;
 };
 
 class BoolParam final : public Param {
@@ -43,10 +62,12 @@ class BoolParam final : public Param {
   }
   bool Value() const { return value_; }
   void Set(bool v) { value_ = v; }
-  void SetText(std::string_view text) override;
   void AssignFrom(const Param& other) override;
   void WriteTo(std::FILE* out) const override;
   void ResetToDefault() override { value_ = default_; }
+
+ protected:
+  std::string Take(std::string_view text) override;
 
  private:
   bool value_ = false;
@@ -64,10 +85,12 @@ class IntParam final : public Param {
   int32_t Maximum() const { return max_; }
   // Stores `v`, or the minimum when `v` lies outside the range.
   void Set(int64_t v);
-  void SetText(std::string_view text) override;
   void AssignFrom(const Param& other) override;
   void WriteTo(std::FILE* out) const override;
   void ResetToDefault() override { value_ = default_; }
+
+ protected:
+  std::string Take(std::string_view text) override;
 
  private:
   int32_t value_ = 0;
@@ -81,10 +104,13 @@ class StringParam final : public Param {
     ResetToDefault();
   }
   const std::string& Value() const { return value_; }
-  void SetText(std::string_view text) override;
+  int MinLength() const { return min_length_; }
   void AssignFrom(const Param& other) override;
   void WriteTo(std::FILE* out) const override;
   void ResetToDefault() override { SetText(default_); }
+
+ protected:
+  std::string Take(std::string_view text) override;
 
  private:
   std::string value_;
@@ -97,13 +123,23 @@ class StringListParam final : public Param {
   explicit StringListParam(std::string name) : Param(std::move(name)) {}
   const std::vector<std::string>& Items() const { return items_; }
   std::vector<std::string>& MutableItems() { return items_; }
-  void SetText(std::string_view text) override { items_.emplace_back(text); }
+  // The line of each entry (0 for one not read from a file).
+  const std::vector<int>& ItemLines() const { return item_lines_; }
+  // Removes entry `i` and its line.
+  void RemoveAt(size_t i);
   void AssignFrom(const Param& other) override;
   void WriteTo(std::FILE* out) const override;
-  void ResetToDefault() override { items_.clear(); }
+  void ResetToDefault() override {
+    items_.clear();
+    item_lines_.clear();
+  }
+
+ protected:
+  std::string Take(std::string_view text) override;
 
  private:
   std::vector<std::string> items_;
+  std::vector<int> item_lines_;
 };
 
 // An ordered list of values that a block's lines are offered to. The list
@@ -111,7 +147,7 @@ class StringListParam final : public Param {
 using ParamList = std::vector<Param*>;
 
 // Gives the line to the first value of the list that takes it.
-bool OfferLine(const ParamList& params, std::string_view line);
+bool OfferLine(const ParamList& params, std::string_view line, const LineOrigin& at = {});
 
 // The C library's atoi: blanks, one sign, decimal digits; wraps in 32 bits.
 int32_t AtoiLikeC(std::string_view text);

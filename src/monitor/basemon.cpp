@@ -42,15 +42,75 @@ BaseMonitoring::BaseMonitoring(bool paused, Services& services)
 
 BaseMonitoring::~BaseMonitoring() = default;
 
-void BaseMonitoring::ParseBlock(const std::vector<std::string>& lines) {
-  LoadBlock(lines, params_, actions_);
+void BaseMonitoring::ParseBlock(const std::vector<std::string>& lines, BlockReading* reading) {
+  LoadBlock(lines, params_, actions_, reading);
+  notes_ = reading != nullptr ? reading->notes : nullptr;
+  // The notes are the caller's: they must not be reached once it returns.
+  struct Forget {
+    Diagnostics*& notes;
+    ~Forget() { notes = nullptr; }
+  } forget{notes_};
   Configure();
+  if (notes_ != nullptr) {
+    for (const auto& action : actions_) action->Review(*notes_);
+  }
+}
+
+void BaseMonitoring::Note(const Param& p, std::string message) {
+  if (notes_ != nullptr) notes_->Warn(p.line() > 0 ? p.line() : origin_line_, std::move(message));
+}
+
+void BaseMonitoring::NoteError(const Param& p, std::string message) {
+  if (notes_ != nullptr) notes_->Error(p.line() > 0 ? p.line() : origin_line_, std::move(message));
+}
+
+void BaseMonitoring::NoteFlags(const StringParam& p, size_t count) {
+  if (notes_ == nullptr || p.line() == 0) return;
+  const std::string& text = p.Value();
+  if (text.size() > count) {
+    Note(p, p.Name() + ": \"" + text + "\" has " + std::to_string(text.size()) +
+                " characters; only the first " + std::to_string(count) + " are read");
+  }
+  if (text.substr(0, count).find_first_not_of("01") != std::string::npos) {
+    Note(p, p.Name() + ": \"" + text.substr(0, count) +
+                "\" holds characters other than 0 and 1; each of them counts as 0");
+  }
 }
 
 void BaseMonitoring::Configure() {
-  schedule_.Configure(days_->Value(), month_days_->Value(), work_hours_->Value(),
-                      time_interval_->MutableItems(), services_.regional);
-  if (!schedule_.work_hours()) work_hours_->Set(false);
+  std::vector<std::string> intervals = time_interval_->Items();
+  std::vector<size_t> dropped;
+  schedule_.Configure(days_->Value(), month_days_->Value(), work_hours_->Value(), intervals,
+                      services_.regional, &dropped);
+  // Removed from the last, so that the earlier positions still hold.
+  for (auto it = dropped.rbegin(); it != dropped.rend(); ++it) {
+    if (notes_ != nullptr) {
+      notes_->Warn(time_interval_->ItemLines()[*it],
+                   "TimeInterval: \"" + time_interval_->Items()[*it] +
+                       "\" is not a time range such as \"09:00:00 - 17:00:00\" (start in "
+                       "characters 1-8, end in 12-19); it is dropped");
+    }
+    time_interval_->RemoveAt(*it);
+  }
+  if (work_hours_->Value() && !schedule_.work_hours()) {
+    Note(*work_hours_, "WorkHours: no TimeInterval range is left; taken as 0 (checks at any "
+                       "time of day)");
+    work_hours_->Set(false);
+  }
+  NoteFlags(*days_, 7);
+  if (notes_ != nullptr && !month_days_->Value().empty()) {
+    std::vector<int64_t> ignored;
+    ParseMonthDays(month_days_->Value(), &ignored);
+    if (schedule_.month_day_flags().find('1') == std::string::npos) {
+      Note(*month_days_, "MonthDays: \"" + month_days_->Value() +
+                             "\" names no day from 1 to 31; every day is allowed");
+    } else {
+      for (int64_t n : ignored) {
+        Note(*month_days_, "MonthDays: " + std::to_string(n) +
+                               " is not a day of the month; it is ignored");
+      }
+    }
+  }
 }
 
 void BaseMonitoring::Start(std::shared_ptr<BaseMonitoring> self,
@@ -99,7 +159,8 @@ bool BaseMonitoring::WaitOrStop(int ms) {
 }
 
 RunContext BaseMonitoring::MakeRunContext() {
-  return RunContext(services_, terminated_, stop_wakeup_);
+  return RunContext(services_, terminated_, stop_wakeup_,
+                    ItemLabel{origin_file_, origin_line_, file_name_->Value()});
 }
 
 void BaseMonitoring::RunLoop() {

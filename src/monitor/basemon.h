@@ -53,8 +53,19 @@ class BaseMonitoring {
   BaseMonitoring& operator=(const BaseMonitoring&) = delete;
 
   // Hands every line of the block to the item's values and actions, then
-  // configures the item.
-  void ParseBlock(const std::vector<std::string>& lines);
+  // configures the item. `reading`, when given, says where the lines came
+  // from and receives what became of them; its notes receive what the
+  // values and the configuration did not take as written.
+  void ParseBlock(const std::vector<std::string>& lines, BlockReading* reading = nullptr);
+
+  // The configuration file and the line its block starts on, for reports
+  // that name the item.
+  void SetOrigin(std::string file, int line) {
+    origin_file_ = std::move(file);
+    origin_line_ = line;
+  }
+  const std::string& OriginFile() const { return origin_file_; }
+  int OriginLine() const { return origin_line_; }
 
   // Starts the item's thread. The thread keeps `self` alive until its loop
   // ends, and the object is destroyed on that thread once nobody else holds
@@ -84,7 +95,9 @@ class BaseMonitoring {
 
   // Values every item has.
   IntParam& IsDirectory() { return *is_directory_; }
+  const IntParam& IsDirectory() const { return *is_directory_; }
   StringParam& FileName() { return *file_name_; }
+  const StringParam& FileName() const { return *file_name_; }
   const IntParam& Interval() const { return *interval_; }
   const BoolParam& RunOnce() const { return *run_once_; }
   const BoolParam& WorkHours() const { return *work_hours_; }
@@ -119,6 +132,15 @@ class BaseMonitoring {
     return raw;
   }
 
+  // While the block is read: notes what `p` (or the block, for a value
+  // never set) does not do as written. Nothing otherwise.
+  void Note(const Param& p, std::string message);
+  void NoteError(const Param& p, std::string message);
+  // Notes a flag text of which only the first `count` characters are read,
+  // and only a "1" counts.
+  void NoteFlags(const StringParam& p, size_t count);
+  Diagnostics* notes() const { return notes_; }
+
   void SetStatus(uint8_t s) { status_.store(s, std::memory_order_release); }
   ActionList& mutable_actions() { return actions_; }
   // The kind's check reads and clears the request.
@@ -146,6 +168,9 @@ class BaseMonitoring {
   Wakeup stop_wakeup_;
 
  private:
+  std::string origin_file_;
+  int origin_line_ = 0;
+  Diagnostics* notes_ = nullptr;
   std::vector<std::unique_ptr<Param>> owned_params_;
   ParamList params_;
   ActionList actions_;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/path_remarks.h"
 #include "platform/clock.h"
 #include "platform/dir_list.h"
 #include "platform/open_files.h"
@@ -110,15 +111,40 @@ void CheckDirThread::Configure() {
   // The current directory may be "/" itself: no second separator then.
   if (root.empty() || root.back() != '/') root.push_back('/');
   FileName().SetText(root);
+  if (notes() != nullptr) NoteRoot();
+  NoteFlags(*conditions_, 4);
 
   masks_.clear();
   exclude_masks_.clear();
   dir_masks_.clear();
   exclude_dir_masks_.clear();
-  SplitMasks(mask_->Value(), masks_);
-  SplitMasks(exclude_mask_->Value(), exclude_masks_);
-  SplitMasks(dir_mask_->Value(), dir_masks_);
-  SplitMasks(excl_dir_mask_->Value(), exclude_dir_masks_);
+  const std::pair<const StringParam*, MaskList*> lists[] = {
+      {mask_, &masks_},
+      {exclude_mask_, &exclude_masks_},
+      {dir_mask_, &dir_masks_},
+      {excl_dir_mask_, &exclude_dir_masks_}};
+  for (const auto& [param, list] : lists) {
+    try {
+      SplitMasks(param->Value(), *list);
+    } catch (const InvalidMask& e) {
+      NoteError(*param, param->Name() + ": " + e.what() + "; the directory item \"" +
+                            FileName().Value() + "\" (line " + std::to_string(OriginLine()) +
+                            ") is left out");
+      throw;
+    }
+  }
+}
+
+void CheckDirThread::NoteRoot() {
+  const std::string& root = FileName().Value();
+  if (StartsWithTilde(root)) {
+    Note(FileName(), "FileName: \"" + root +
+                         "\": \"~\" is not expanded here; write the full path of the folder");
+    return;
+  }
+  if (FolderExists(root)) return;
+  Note(FileName(), "FileName: folder \"" + root + "\" does not exist" + EnvironmentHint(root) +
+                       "; the item finds nothing there until it does");
 }
 
 void CheckDirThread::RunLoop() {

@@ -54,6 +54,8 @@ class CheckDirThread : public BaseMonitoring {
   struct Walk;
   struct FolderOut;
 
+  // Notes a root that will not lead where the user probably meant.
+  void NoteRoot();
   void StartNotify();
   void StopNotify();
   // Tells the watcher where the root leads now; the changes since the last

@@ -1,5 +1,6 @@
 #include "monitor/chkfile.h"
 
+#include "config/path_remarks.h"
 #include "monitor/find_file.h"
 #include "platform/clock.h"
 #include "platform/open_files.h"
@@ -21,6 +22,21 @@ CheckFileThread::CheckFileThread(bool paused, Services& services)
   must_exist_ = AddParam<BoolParam>("MustExist", true);
   check_locking_ = AddParam<BoolParam>("CheckLocking", false);
   wait_unlocking_ = AddParam<BoolParam>("WaitUnlocking", false);
+}
+
+void CheckFileThread::Configure() {
+  BaseMonitoring::Configure();
+  if (notes() == nullptr) return;
+  const std::string& path = FileName().Value();
+  if (path.empty()) {
+    Note(FileName(), "FileName: no file is named; the item finds its file missing at every check");
+  } else if (StartsWithTilde(path)) {
+    Note(FileName(), "FileName: \"" + path +
+                         "\": \"~\" is not expanded here; write the full path of the file");
+  } else if (!FolderExists(DirectoryOf(path))) {
+    Note(FileName(), "FileName: folder \"" + DirectoryOf(path) + "\" does not exist" +
+                         EnvironmentHint(path) + "; the file is missing until it does");
+  }
 }
 
 bool CheckFileThread::WaitForRelease(const std::string& path) {

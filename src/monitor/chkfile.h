@@ -26,6 +26,7 @@ class CheckFileThread final : public BaseMonitoring {
   CheckFileThread(bool paused, Services& services);
 
   uint8_t Check() override;
+  void Configure() override;
 
   const IntParam& IfChanged() const { return *if_changed_; }
   const BoolParam& IgnoreFirst() const { return *ignore_first_; }

@@ -1,6 +1,7 @@
 #include "monitor/schedule.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "shell/text_util.h"
 
@@ -83,7 +84,7 @@ std::optional<double> ParseTimeOfDay(std::string_view text, const RegionalSettin
   return (hours * 3600000.0 + minutes * 60000.0 + seconds * 1000.0) / 86400000.0;
 }
 
-std::string ParseMonthDays(std::string_view text) {
+std::string ParseMonthDays(std::string_view text, std::vector<int64_t>* ignored) {
   std::string flags(31, '0');
   text = text.substr(0, 4096);
   int last = 0, from = 0;
@@ -99,6 +100,7 @@ std::string ParseMonthDays(std::string_view text) {
       ++i;
     }
     int64_t n = 0;
+    const size_t digits_from = i;
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
       // Anything this large is out of range already; stop growing it.
       if (n < 1000000) n = n * 10 + (text[i] - '0');
@@ -115,6 +117,7 @@ std::string ParseMonthDays(std::string_view text) {
       last = day;
     } else {
       last = 0;
+      if (ignored != nullptr && i > digits_from) ignored->push_back(n);
     }
   }
   return flags;
@@ -122,10 +125,11 @@ std::string ParseMonthDays(std::string_view text) {
 
 void ScheduleWindow::Configure(std::string days, std::string_view month_days, bool work_hours,
                                std::vector<std::string>& intervals,
-                               const RegionalSettings& regional) {
+                               const RegionalSettings& regional, std::vector<size_t>* dropped) {
   days_ = std::move(days);
   bounds_.clear();
-  for (size_t i = 0; i < intervals.size();) {
+  size_t original = 0;
+  for (size_t i = 0; i < intervals.size(); ++original) {
     std::string_view entry = intervals[i];
     std::string_view start = entry.substr(0, 8);
     std::string_view end = entry.size() > 11 ? entry.substr(11, 8) : std::string_view();
@@ -137,10 +141,76 @@ void ScheduleWindow::Configure(std::string days, std::string_view month_days, bo
       ++i;
     } else {
       intervals.erase(intervals.begin() + static_cast<std::ptrdiff_t>(i));
+      if (dropped != nullptr) dropped->push_back(original);
     }
   }
   work_hours_ = work_hours && !bounds_.empty();
   month_day_flags_ = ParseMonthDays(month_days);
+}
+
+namespace {
+
+std::string TimeOfDayText(double fraction) {
+  long ms = static_cast<long>(fraction * 86400000.0 + 0.5);
+  const long s = ms / 1000;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600 % 100, s / 60 % 60, s % 60);
+  return buf;
+}
+
+// Runs of set flags: "1-3, 7, 9-10" (with `to` between the ends of a run
+// longer than two).
+std::string Runs(const std::string& flags, const std::vector<std::string>& names,
+                 const std::string& to) {
+  std::string out;
+  for (size_t i = 0; i < flags.size();) {
+    if (flags[i] != '1') {
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j + 1 < flags.size() && flags[j + 1] == '1') ++j;
+    if (!out.empty()) out += ", ";
+    out += names[i];
+    if (j == i + 1) out += ", " + names[j];
+    if (j > i + 1) out += to + names[j];
+    i = j + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ScheduleWindow::Describe() const {
+  static const std::vector<std::string> kDays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                 "Thursday", "Friday", "Saturday"};
+  std::string week = days_.substr(0, 7);
+  week.resize(7, '0');
+  std::string out;
+  if (week == "1111111") {
+    out = "every day";
+  } else if (week.find('1') == std::string::npos) {
+    out = "no day of the week (never checks)";
+  } else {
+    out = Runs(week, kDays, " to ");
+  }
+  if (month_day_flags_.find('1') != std::string::npos) {
+    std::vector<std::string> numbers;
+    for (int d = 1; d <= 31; ++d) numbers.push_back(std::to_string(d));
+    out += ", on days " + Runs(month_day_flags_, numbers, "-") + " of the month";
+  }
+  if (!work_hours_) return out + ", at any time";
+  for (size_t i = 0; i + 1 < bounds_.size(); i += 2) {
+    const double a = bounds_[i], b = bounds_[i + 1];
+    out += ", ";
+    if (a == b) {
+      out += "all day";
+    } else {
+      out += TimeOfDayText(a) + " to " + TimeOfDayText(b);
+      if (a > b) out += " (over midnight)";
+    }
+  }
+  return out;
 }
 
 bool ScheduleWindow::Contains(const LocalTime& now) const {

@@ -1,6 +1,7 @@
 #ifndef SENTREL_PLATFORM_FILE_OPS_H_
 #define SENTREL_PLATFORM_FILE_OPS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,8 +34,8 @@ EntryInfo StatTarget(const std::string& path);
 bool ListDirectory(const std::string& dir, std::vector<std::string>& names, std::string& error);
 
 // Creates the directory and any missing parents; an existing directory is
-// fine.
-bool MakeDirectories(const std::string& path, std::string& error);
+// fine. With `owner_only` the folders it creates are for their owner alone.
+bool MakeDirectories(const std::string& path, std::string& error, bool owner_only = false);
 
 enum class RenameOutcome : uint8_t { kDone, kCrossDevice, kExists, kFailed };
 // Renames within one file system. Without `replace` an existing `to` is left
@@ -42,33 +43,16 @@ enum class RenameOutcome : uint8_t { kDone, kCrossDevice, kExists, kFailed };
 RenameOutcome RenameEntry(const std::string& from, const std::string& to, bool replace,
                           std::string& error);
 
-// Copies a regular file's content, permissions and times. The data goes to a
-// hidden temporary name beside `to` first and takes the final name only once
-// it is complete (and, with `verify`, read back equal to the source), so a
-// failed copy never leaves a partial file under the final name. With
-// `verify` or `replace` the data is flushed to disk before the rename. Without
-// `replace` an existing `to` is left alone (error set, false).
-bool CopyRegularFile(const std::string& from, const std::string& to, bool replace, bool verify,
-                     std::string& error);
-
-// Recreates a symbolic link with the same target.
-bool CopySymlink(const std::string& from, const std::string& to, bool replace,
-                 std::string& error);
-
-// Creates one directory that its owner can fill; an existing directory at
-// `path` is fine. FinishDirectoryLike then gives it the permissions and
-// times of `like`, once its content is in.
-bool MakeDirectoryLike(const std::string& path, const std::string& like, std::string& error);
-void FinishDirectoryLike(const std::string& path, const std::string& like);
-
 // Removes a non-directory entry.
 bool RemoveFile(const std::string& path, std::string& error);
-// Removes an empty directory.
-bool RemoveEmptyDirectory(const std::string& path, std::string& error);
 
 // Writes a new file with `content`, failing when the name already exists
 // (used to reserve a name atomically).
 bool CreateNewFile(const std::string& path, const std::string& content, std::string& error);
+
+// The longest name, in bytes, that the file system of the folder `dir`
+// takes for one entry.
+size_t MaxNameLength(const std::string& dir);
 
 // `path` made absolute against the current directory ("." and ".."
 // components and doubled separators removed, links not resolved).

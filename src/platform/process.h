@@ -78,6 +78,10 @@ SpawnedProcess StartProcess(const std::vector<std::string>& argv,
                           const ProcessOptions& options = ProcessOptions(),
                           int* error = nullptr);
 
+// The system's words for an error number that StartProcess stored: why a
+// program could not be started.
+std::string ErrorText(int error);
+
 // Whether `name` is a program StartProcess can run: a name with "/" that is
 // an executable regular file (a relative one taken from `directory`, or from
 // our current directory when that is empty), or a name without "/" found as

@@ -303,6 +303,13 @@ SpawnedProcess StartProcess(const std::vector<std::string>& argv, const ProcessO
   return SpawnedProcess(pid, OpenPidFd(pid));
 }
 
+std::string ErrorText(int error) {
+  // ENOENT from a spawn means the program, not some file, was not found.
+  if (error == ENOENT) return "not found";
+  if (error == EACCES) return "not executable (permission denied)";
+  return std::strerror(error);
+}
+
 bool IsExecutableProgram(const std::string& name, const std::string& directory) {
   if (name.empty()) return false;
   if (name.find('/') != std::string::npos) {

@@ -1,6 +1,7 @@
 #ifndef SENTREL_PLATFORM_SOUND_H_
 #define SENTREL_PLATFORM_SOUND_H_
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -18,10 +19,16 @@ class WavePlayer {
   WavePlayer(const WavePlayer&) = delete;
   WavePlayer& operator=(const WavePlayer&) = delete;
 
-  // Starts playing `path` and returns at once. An empty name or a file
-  // that cannot be read only stops the previous sound: silence, never a
-  // default sound. Returns whether a player was started.
-  bool Play(const std::string& path);
+  // Starts playing `path` and returns at once. An empty name, a file that
+  // cannot be read and a file that is not a wave file (noise, if a player
+  // took its bytes for samples) only stop the previous sound: silence,
+  // never a default sound. Returns whether a player was started; if not,
+  // `why` (when given) receives the reason.
+  bool Play(const std::string& path, std::string* why = nullptr);
+  // Waits until the sound started last has ended, at most `ms` or until
+  // `stop` answers true. False when its player failed (no sound device),
+  // true when it played or still plays.
+  bool Played(int ms, const std::function<bool()>& stop);
   // Stops the sound that is still playing.
   void Stop();
 
@@ -32,10 +39,15 @@ class WavePlayer {
   SpawnedProcess current_;
 };
 
-// The standard beep: a short tone through the sound system. Returns false
-// when no player could be started, so that the caller can ring the
+// Why `path` cannot be played ("not a wave file", "No such file or
+// directory"); empty when it can.
+std::string NotPlayable(const std::string& path);
+
+// The standard beep: a short tone through the sound system, waited for
+// until it has sounded (or `stop` answers true). Returns false when it could
+// not sound (no player, no sound device), so that the caller can ring the
 // terminal bell instead.
-bool PlayBell(WavePlayer& player);
+bool PlayBell(WavePlayer& player, const std::function<bool()>& stop);
 
 }  // namespace sentrel
 

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/file_ops.h"
@@ -19,6 +21,34 @@ bool ReadableFile(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
          ::access(path.c_str(), R_OK) == 0;
 }
+
+// A wave file begins with a RIFF header (or its big-endian and 64-bit
+// forms) of the WAVE type. Whatever else a player would read as raw samples.
+bool IsWaveFile(const std::string& path) {
+  if (!ReadableFile(path)) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  char head[12];
+  const bool whole = ::read(fd, head, sizeof head) == static_cast<ssize_t>(sizeof head);
+  ::close(fd);
+  if (!whole || std::memcmp(head + 8, "WAVE", 4) != 0) return false;
+  return std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RIFX", 4) == 0 ||
+         std::memcmp(head, "RF64", 4) == 0;
+}
+
+}  // namespace
+
+std::string NotPlayable(const std::string& path) {
+  if (IsWaveFile(path)) return std::string();
+  struct stat st;
+  if (path.empty()) return "no file named";
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "not a file";
+  if (!ReadableFile(path)) return "not readable (permission denied)";
+  return "not a wave file";
+}
+
+namespace {
 
 void PutLe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -80,19 +110,31 @@ std::string BellPath() {
 
 }  // namespace
 
-bool WavePlayer::Play(const std::string& path) {
+bool WavePlayer::Play(const std::string& path, std::string* why) {
   std::lock_guard<std::mutex> lock(mu_);
   StopLocked();
-  if (!ReadableFile(path)) return false;
+  const std::string reason = NotPlayable(path);
+  if (!reason.empty()) {
+    if (why != nullptr) *why = reason;
+    return false;
+  }
   ProcessOptions options;
   options.null_streams = true;
   const std::vector<std::vector<std::string>> players = {
-      {"aplay", "-q", path}, {"paplay", path}, {"pw-play", path}};
+      {"aplay", "-q", "-t", "wav", path}, {"paplay", path}, {"pw-play", path}};
   for (const auto& argv : players) {
     current_ = StartProcess(argv, options);
     if (current_.valid()) return true;
   }
+  if (why != nullptr) *why = "no sound player (aplay, paplay, pw-play) could be started";
   return false;
+}
+
+bool WavePlayer::Played(int ms, const std::function<bool()>& stop) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!current_.valid()) return current_.exit_status() == 0;
+  if (current_.Wait(stop, ms) != SpawnedProcess::WaitResult::kExited) return true;
+  return current_.exit_status() == 0;
 }
 
 void WavePlayer::Stop() {
@@ -115,7 +157,7 @@ void WavePlayer::StopLocked() {
   current_ = SpawnedProcess();
 }
 
-bool PlayBell(WavePlayer& player) {
+bool PlayBell(WavePlayer& player, const std::function<bool()>& stop) {
   // Kept for the life of the process: sound threads may still ring while
   // it ends.
   static std::mutex* mu = new std::mutex;
@@ -126,7 +168,9 @@ bool PlayBell(WavePlayer& player) {
     if (known->empty() || !ReadableFile(*known)) *known = BellPath();
     path = *known;
   }
-  return player.Play(path);
+  // A player without a sound device gives up at once; a working one takes
+  // the chime's length.
+  return player.Play(path) && player.Played(2000, stop);
 }
 
 }  // namespace sentrel

@@ -40,6 +40,11 @@ std::unique_ptr<WindowSystem> OpenX11Windows(const std::string& display);
 // The user's own processes as windows.
 std::unique_ptr<WindowSystem> OpenProcessWindows();
 
+// Whether windows can be shown on `display` now: an X display name (":0")
+// whose server takes a connection, or the name of a Wayland socket whose
+// compositor listens.
+bool DisplayAnswers(const std::string& display);
+
 }  // namespace sentrel
 
 #endif  // SENTREL_PLATFORM_TOP_WINDOWS_H_

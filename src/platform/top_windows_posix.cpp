@@ -1,7 +1,9 @@
 // Without a display the user's own processes play the part of windows.
 #include <dirent.h>
+#include <errno.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <unordered_map>
 
 #include "platform/top_windows.h"
 
@@ -75,8 +78,12 @@ class ProcessWindows final : public WindowSystem {
                        if (a.started != b.started) return a.started > b.started;
                        return a.window.id > b.window.id;
                      });
+    started_.clear();
     std::vector<TopWindow> out;
-    for (ProcessEntry& e : entries) out.push_back(std::move(e.window));
+    for (ProcessEntry& e : entries) {
+      started_[static_cast<pid_t>(e.window.id)] = e.started;
+      out.push_back(std::move(e.window));
+    }
     return out;
   }
 
@@ -84,11 +91,33 @@ class ProcessWindows final : public WindowSystem {
   void ForceEnd(const TopWindow& window) override { Signal(window, SIGKILL); }
 
  private:
-  static void Signal(const TopWindow& window, int sig) {
-    pid_t pid = static_cast<pid_t>(window.id);
+  // Signals the process that List() saw, never another one that took its
+  // number meanwhile. A process handle (pidfd) holds on to the process it
+  // was opened for; its start time, read once the handle is held, tells
+  // whether that is still the one listed.
+  void Signal(const TopWindow& window, int sig) const {
+    const pid_t pid = static_cast<pid_t>(window.id);
     if (pid <= 1 || pid == getpid()) return;
-    kill(pid, sig);
+    auto listed = started_.find(pid);
+    if (listed == started_.end()) return;
+    unsigned long long started = 0;
+#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
+    const long fd = syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+      if (StartTime(std::to_string(pid), started) && started == listed->second) {
+        syscall(SYS_pidfd_send_signal, static_cast<int>(fd), sig, nullptr, 0);
+      }
+      close(static_cast<int>(fd));
+      return;
+    }
+    if (errno == ESRCH) return;  // gone
+#endif
+    // No process handle (an older kernel, no descriptor left): the check
+    // narrows the window to the time between two calls.
+    if (StartTime(std::to_string(pid), started) && started == listed->second) kill(pid, sig);
   }
+
+  std::unordered_map<pid_t, unsigned long long> started_;
 };
 
 }  // namespace

@@ -3,11 +3,14 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/top_windows.h"
 
@@ -220,6 +223,35 @@ std::unique_ptr<WindowSystem> OpenX11Windows(const std::string& display) {
   Display* dpy = XOpenDisplay(display.c_str());
   if (dpy == nullptr) return nullptr;
   return std::make_unique<X11Windows>(dpy);
+}
+
+bool DisplayAnswers(const std::string& display) {
+  if (display.empty()) return false;
+  if (display.find(':') != std::string::npos) {
+    SetUpXlibOnce();
+    Display* dpy = XOpenDisplay(display.c_str());
+    if (dpy == nullptr) return false;
+    // A server that goes away right now must not end the program.
+    XSetIOErrorExitHandler(dpy, KeepRunning, nullptr);
+    XCloseDisplay(dpy);
+    return true;
+  }
+  // A Wayland socket, by its path or by its name in the runtime folder.
+  std::string path = display;
+  if (path[0] != '/') {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') return false;
+    path = std::string(runtime) + "/" + display;
+  }
+  struct sockaddr_un addr {};
+  if (path.size() >= sizeof addr.sun_path) return false;
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool ok = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
 }
 
 std::unique_ptr<WindowSystem> OpenWindowSystem() {

@@ -17,8 +17,16 @@ class MessageSink {
   virtual void Write(std::string_view text) = 0;
 };
 
-// Standard output.
+// Standard output: the program's own messages.
 MessageSink& ConsoleSink();
+// Standard error: what the user should know went wrong.
+MessageSink& ErrorSink();
+
+// Gives the text that starts every line written to the two sinks above.
+using LineStamp = std::string (*)();
+// Every line the two sinks write begins with `stamp()` and a blank from now
+// on (nullptr: nothing). Set it before any other thread writes.
+void SetLineStamp(LineStamp stamp);
 
 // Keeps what was written, for tests.
 class CapturingSink final : public MessageSink {

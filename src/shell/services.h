@@ -13,6 +13,8 @@ namespace sentrel {
 struct Services {
   Clock* clock = &SystemClock();
   MessageSink* messages = &ConsoleSink();
+  // Where actions say that they could not do their work.
+  MessageSink* errors = &ErrorSink();
   RegionalSettings regional;
 };
 

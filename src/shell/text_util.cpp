@@ -61,4 +61,10 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
+std::string InsertPath(const std::string& text, const std::string& path) {
+  size_t at = text.find("%s");
+  if (at == std::string::npos) return text;
+  return text.substr(0, at) + path + text.substr(at + 2);
+}
+
 }  // namespace sentrel

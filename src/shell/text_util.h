@@ -30,6 +30,10 @@ size_t UnquoteArgument(std::string_view source, std::string& out);
 // Replaces every `from` in `text` by `to`.
 void ReplaceChar(std::string& text, char from, char to);
 
+// `text` with `path` in place of its first "%s"; every other "%" is written
+// as it stands, so no language file can make the text a format.
+std::string InsertPath(const std::string& text, const std::string& path);
+
 // Equality ignoring the case of the ASCII letters only.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 

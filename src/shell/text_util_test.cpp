@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/app.h"
-
 namespace sentrel {
 namespace {
 

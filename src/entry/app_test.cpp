@@ -4,8 +4,10 @@
 
 #include <signal.h>
 
+#include <cctype>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "child_process.h"
 #include "temp_dir.h"
@@ -60,9 +62,9 @@ TEST_F(ConsoleProgramTest, PrintsBannerAndMessagesAndEndsOnX) {
                             "\" is loaded.\nMonitoring started. Press 'X' to exit.\n");
 }
 
-TEST_F(ConsoleProgramTest, CapitalXEndsTooAndSecondArgumentIsIgnored) {
+TEST_F(ConsoleProgramTest, CapitalXEndsToo) {
   std::string config = Config("");
-  ChildProcess p({SENTREL_BINARY, config, "/ignored.mon"}, "", env_);
+  ChildProcess p({SENTREL_BINARY, config}, "", env_);
   ASSERT_TRUE(p.WaitForOutput("exit.\n"));
   p.Send("X");
   EXPECT_EQ(p.WaitExit(), 0);
@@ -71,9 +73,10 @@ TEST_F(ConsoleProgramTest, CapitalXEndsTooAndSecondArgumentIsIgnored) {
 
 TEST_F(ConsoleProgramTest, MissingConfigurationEndsAtOnceWithCodeOne) {
   std::string missing = dir_.Sub("absent.mon");
-  ChildProcess p({SENTREL_BINARY, missing}, "", env_);
+  ChildProcess p({SENTREL_BINARY, missing}, "", env_, ChildProcess::Errors::kApart);
   EXPECT_EQ(p.WaitExit(), 1);
   EXPECT_EQ(p.output(), kBanner + "Can not load configuration file \"" + missing + "\".\n");
+  EXPECT_EQ(p.errors(), missing + ": error: cannot be opened: No such file or directory\n");
 }
 
 TEST_F(ConsoleProgramTest, StopSignalsEndLikeTheExitKey) {
@@ -120,14 +123,15 @@ TEST_F(ConsoleProgramTest, LanguageNamedInSettingsReplacesTextsWithoutFormatting
   home_.Write("Brenmoor/Sentrel/values.reg", "\"Language\"=\"Test.lng\"\n");
   std::string config = Config("");
   {
-    ChildProcess p({install.Sub("sentrel"), config}, "", env_);
+    ChildProcess p({install.Sub("sentrel"), config}, "", env_, ChildProcess::Errors::kApart);
     ASSERT_TRUE(p.WaitForOutput("Go!\n"));
     p.Send("x");
     EXPECT_EQ(p.WaitExit(), 0);
     EXPECT_EQ(p.output(), kBanner + "Loaded " + config + " (100% %d %n %s)\nGo!\n");
   }
   {
-    ChildProcess p({install.Sub("sentrel"), dir_.Sub("absent")}, "", env_);
+    ChildProcess p({install.Sub("sentrel"), dir_.Sub("absent")}, "", env_,
+                   ChildProcess::Errors::kApart);
     EXPECT_EQ(p.WaitExit(), 1);
     EXPECT_EQ(p.output(), kBanner + "Nope %s \"" + dir_.Sub("absent") + "\".\n");
   }
@@ -186,6 +190,82 @@ TEST_F(ConsoleProgramTest, ShippedDefaultConfigurationLoadsCleanly) {
   EXPECT_EQ(p.WaitExit(), 0);
   EXPECT_EQ(p.output(), kBanner + "Configuration file \"" + shipped +
                             "\" is loaded.\nMonitoring started. Press 'X' to exit.\n");
+}
+
+// Every action that cannot do its work says so once per run, with the item
+// and the action's line; the popup's message still reaches the console.
+TEST_F(ConsoleProgramTest, FailedActionsAreReportedOncePerRunNamingTheItem) {
+  namespace fs = std::filesystem;
+  for (const char* name : {"old/a.txt", "old/b.txt"}) {
+    dir_.Write(name, "x");
+    fs::last_write_time(dir_.Path(name), fs::file_time_type::clock::now() - std::chrono::hours(48));
+  }
+  TempDir no_programs;
+  const std::string root = dir_.Sub("old") + "/", missing = dir_.Sub("missing");
+  Config("IsDirectory=1\nFileName=" + root + "\nConditionType=1\nOlderInterval=60\n"
+         "Interval=3600\n"
+         "Action=0\nListName=" + missing + "/list.txt\n"          // line 6
+         "Action=1\nCommand=/nonexistent/prog\nMultiArgs=0\n"     // line 8
+         "Action=3\nWaveFile=" + missing + ".wav\n"                // line 11
+         "Action=2\nMessage=hello\nEOF\n");                       // line 13
+  std::vector<std::string> env = env_;
+  env.push_back("PATH=" + no_programs.str());
+  env.push_back("DISPLAY=:0");
+  ChildProcess p({SENTREL_BINARY, "my.mon"}, dir_.str(), env, ChildProcess::Errors::kApart);
+  auto at = [&](int line) { return "my.mon:" + std::to_string(line) + ": item \"" + root + "\": "; };
+  const std::string reports[] = {
+      at(6) + "Create filelist: cannot write the list file \"" + missing +
+          "/list.txt\": No such file or directory\n",
+      at(8) + "Execute program: cannot start \"/nonexistent/prog\": not found (2 of 2 starts "
+              "failed)\n",
+      at(11) + "Play sound: cannot play \"" + missing + ".wav\": No such file or directory\n",
+      at(13) + "Popup window: no dialog could be shown on display \":0\" (it does not answer, "
+               "or zenity, kdialog and xmessage are missing or failed); the message went to the "
+               "console\n",
+  };
+  ASSERT_TRUE(p.ReadUntil([&] {
+    for (const std::string& r : reports) {
+      if (p.errors().find(r) == std::string::npos) return false;
+    }
+    return p.output().find("\nSentrel Notification\nhello\n") != std::string::npos;
+  })) << p.errors() << p.output();
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  for (const std::string& r : reports) {
+    EXPECT_EQ(p.errors().find(r), p.errors().rfind(r)) << r;
+  }
+}
+
+TEST_F(ConsoleProgramTest, TimestampsBeginEveryLineOnBothStreams) {
+  Config("Intervall=5\nEOF\n");
+  ChildProcess p({SENTREL_BINARY, "--timestamps", "my.mon"}, dir_.str(), env_,
+                 ChildProcess::Errors::kApart);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  // "2024-05-01T14:03:07.412", then a blank and the line's own text, if any.
+  auto stamped = [](const std::string& line) {
+    const std::string shape = "dddd-dd-ddTdd:dd:dd.ddd";
+    if (line.size() < shape.size() || (line.size() > shape.size() && line[shape.size()] != ' ')) {
+      return false;
+    }
+    for (size_t i = 0; i < shape.size(); ++i) {
+      if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(line[i])) : line[i] != shape[i]) {
+        return false;
+      }
+    }
+    return true;
+  };
+  for (const std::string& text : {p.output(), p.errors()}) {
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+      EXPECT_TRUE(stamped(line)) << line;
+    }
+    EXPECT_GE(count, 1);
+  }
+  EXPECT_NE(p.output().find(" Sentrel 1.4.0 [console version]\n"), std::string::npos);
+  EXPECT_NE(p.errors().find(" my.mon:1: warning: unknown key \"Intervall\""), std::string::npos);
 }
 
 TEST_F(ConsoleProgramTest, LegacySettingsAreMigratedAtStart) {

@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
+#include "entry/app.h"
 #include "platform/console_input.h"
-#include "shell/app.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);

@@ -1,0 +1,29 @@
+#include "config/path_remarks.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace sentrel {
+
+bool StartsWithTilde(std::string_view path) { return !path.empty() && path[0] == '~'; }
+
+std::string EnvironmentHint(std::string_view path) {
+  const size_t dollar = path.find('$');
+  const bool dollar_ref = dollar != std::string_view::npos && dollar + 1 < path.size() &&
+                          (path[dollar + 1] == '{' || path[dollar + 1] == '_' ||
+                           (path[dollar + 1] >= 'A' && path[dollar + 1] <= 'Z') ||
+                           (path[dollar + 1] >= 'a' && path[dollar + 1] <= 'z'));
+  const size_t percent = path.find('%');
+  const bool percent_ref =
+      percent != std::string_view::npos && path.find('%', percent + 2) != std::string_view::npos;
+  if (!dollar_ref && !percent_ref) return std::string();
+  return " (environment references such as $HOME are not expanded here)";
+}
+
+bool FolderExists(const std::string& folder) {
+  if (folder.empty()) return true;
+  std::error_code ec;
+  return std::filesystem::is_directory(folder, ec);
+}
+
+}  // namespace sentrel

@@ -1,0 +1,154 @@
+// The configuration check as a user meets it: the real executable.
+#include "entry/check_mode.h"
+
+#include <gtest/gtest.h>
+
+#include "sentrel_run.h"
+#include "temp_dir.h"
+
+namespace sentrel {
+namespace {
+
+// One mistake of each kind a user makes, and the line that names it.
+struct Mistakes {
+  explicit Mistakes(const TempDir& dir) {
+    const std::string missing = dir.Sub("missing");
+    text = "; one mistake of each kind\n"           // 1
+           "IsDirectory=1\n"                          // 2
+           "FileName=~/inbox\n"                       // 3
+           "Intervall=5\n"                            // 4
+           "Interval = 5\n"                           // 5
+           "Interval=ten\n"                           // 6
+           "RunOnce=yes\n"                            // 7
+           "Days=01111\n"                             // 8
+           "MonthDays=40\n"                           // 9
+           "WorkHours=1\n"                            // 10
+           "TimeInterval=9:00 - 17:00\n"              // 11
+           "Command=echo\n"                           // 12
+           "Action=9\n"                               // 13
+           "ListName=" + missing + "/list.txt\n"      // 14
+           "Action=1\n"                               // 15
+           "Command=/nonexistent/prog\n"              // 16
+           "EOF\n"                                    // 17
+           "IsDirectory=1\n"                          // 18
+           "FileName=" + dir.str() + "\n"             // 19
+           "ExcludeMask=[a-\n"                        // 20
+           "EOF\n"                                    // 21
+           "FileName=" + missing + "/x.log\n"         // 22
+           "OlderInterval=0\n"                        // 23
+           "IfChanged=3\n"                            // 24
+           "EOF\n"                                    // 25
+           "Comment=a block without its end\n";       // 26
+    remarks = {
+        "my.mon:3: warning: FileName: \"~/inbox/\": \"~\" is not expanded here; write the full "
+        "path of the folder",
+        "my.mon:4: warning: unknown key \"Intervall\" (did you mean \"Interval\"?); the line is "
+        "ignored",
+        "my.mon:5: warning: blank before \"=\" or at the start: \"Interval = 5\" is not read; "
+        "write \"Interval=5\"",
+        "my.mon:6: warning: Interval: \"ten\" is not a number; taken as 1",
+        "my.mon:7: warning: RunOnce: \"yes\" is not 1, 0, true or false; taken as 0",
+        "my.mon:8: warning: Days: \"01111\" has 5 characters, fewer than 7; taken as \"0111100\"",
+        "my.mon:9: warning: MonthDays: \"40\" names no day from 1 to 31; every day is allowed",
+        "my.mon:10: warning: WorkHours: no TimeInterval range is left; taken as 0 (checks at any "
+        "time of day)",
+        "my.mon:11: warning: TimeInterval: \"9:00 - 17:00\" is not a time range such as "
+        "\"09:00:00 - 17:00:00\" (start in characters 1-8, end in 12-19); it is dropped",
+        "my.mon:12: warning: \"Command\" is a key of an action, but no \"Action=\" line opens one "
+        "before it; the line is ignored",
+        "my.mon:13: warning: Action: 9 is outside 0 to 5; taken as 0 (Create filelist)",
+        "my.mon:14: warning: ListName: folder \"" + missing +
+            "/\" does not exist; the list cannot be written",
+        "my.mon:16: warning: Command: \"/nonexistent/prog\" is neither a program found in PATH "
+        "nor a file; it cannot be started",
+        "my.mon:20: error: ExcludeMask: '[a-' is an invalid mask at (4); the directory item \"" +
+            dir.str() + "/\" (line 18) is left out",
+        "my.mon:22: warning: FileName: folder \"" + missing +
+            "/\" does not exist; the file is missing until it does",
+        "my.mon:23: warning: \"OlderInterval\" is a key of directory items (IsDirectory=1), and "
+        "this is a single-file item; the line is ignored",
+        "my.mon:24: warning: IfChanged: 3 is outside 0 to 1; taken as 0",
+        "my.mon:26: warning: this block has no EOF line before the end of the file; its lines "
+        "are dropped",
+    };
+  }
+  std::string Lines(size_t from, size_t to) const {
+    std::string out;
+    for (size_t i = from; i < to && i < remarks.size(); ++i) out += remarks[i] + "\n";
+    return out;
+  }
+  std::string text;
+  std::vector<std::string> remarks;
+};
+
+TEST(CheckModeTest, ListsItemsAndNamesEveryMistakeWithItsLine) {
+  TempDir dir, home;
+  Mistakes mistakes(dir);
+  dir.Write("my.mon", mistakes.text);
+  SentrelRun run = RunSentrel({"--check", "my.mon"}, dir.str(), home.str());
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.err, mistakes.Lines(0, mistakes.remarks.size()));
+  EXPECT_EQ(run.out,
+            "line 2: directory item \"~/inbox/\"\n"
+            "  every 1 second: Monday to Thursday, at any time\n"
+            "  line 13: Create filelist (Action=0)\n"
+            "  line 15: Execute program (Action=1)\n"
+            "line 22: single-file item \"" + dir.Sub("missing/x.log") + "\"\n"
+            "  every 60 seconds: every day, at any time\n"
+            "  no actions\n"
+            "my.mon: 2 items, 18 problems.\n");
+}
+
+TEST(CheckModeTest, ACleanFileExitsZeroAndWhatIsNoConfigurationOne) {
+  TempDir dir, home;
+  dir.Write("clean.mon",
+            "; comments and empty lines are fine\n\n"
+            "IsDirectory=1\nFileName=" + dir.str() + "\nInterval=5\nDays=0111110\n"
+            "WorkHours=1\nTimeInterval=09:00:00 - 17:00:00\nTimeInterval=22:00:00 - 06:00:00\n"
+            "MonthDays=1-3, 15\nPaused=1\nAction=1\nCommand=echo\nEnabled=0\neof\n");
+  SentrelRun run = RunSentrel({"--check", "clean.mon"}, dir.str(), home.str());
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "line 3: directory item \"" + dir.Root() + "\", paused (never checks)\n"
+                     "  every 5 seconds: Monday to Friday, on days 1-3, 15 of the month, "
+                     "09:00:00 to 17:00:00, 22:00:00 to 06:00:00 (over midnight)\n"
+                     "  line 12: Execute program (Action=1), disabled\n"
+                     "clean.mon: 1 item, no problems.\n");
+
+  dir.Write("empty.mon", "; nothing\n");
+  dir.Write("binary.mon", std::string("IsDirectory=1\nEOF\n\0\x7f" "ELF", 22));
+  std::filesystem::create_directory(dir.Path("folder.mon"));
+  const std::pair<std::string, std::string> cases[] = {
+      {"empty.mon", "empty.mon: warning: no item: no block of Key=Value lines is ended by a line EOF"},
+      {"binary.mon", "binary.mon: error: is not a configuration file (it holds binary data)"},
+      {"folder.mon", "folder.mon: error: is a folder, not a configuration file"},
+      {"absent.mon", "absent.mon: error: cannot be opened: No such file or directory"},
+  };
+  for (const auto& [file, remark] : cases) {
+    run = RunSentrel({"--check", file}, dir.str(), home.str());
+    EXPECT_EQ(run.code, 1) << file;
+    EXPECT_EQ(run.err, remark + "\n");
+  }
+}
+
+// At a normal start the remarks go to stderr, the first ten of them, and
+// stdout carries what it always carried.
+TEST(CheckModeTest, AStartSaysTheFirstTenOnStderrAndKeepsStdout) {
+  TempDir dir, home;
+  Mistakes mistakes(dir);
+  dir.Write("my.mon", mistakes.text);
+  ChildProcess p({SENTREL_BINARY, "my.mon"}, dir.str(),
+                 {"XDG_CONFIG_HOME=" + home.str(), "LC_ALL=C"}, ChildProcess::Errors::kApart);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n"));
+  p.Send("x");
+  EXPECT_EQ(p.WaitExit(), 0);
+  EXPECT_EQ(p.output(), "Sentrel 1.4.0 [console version]\n\n"
+                        "'[a-' is an invalid mask at (4)\n"
+                        "Configuration file \"my.mon\" is loaded.\n"
+                        "Monitoring started. Press 'X' to exit.\n");
+  EXPECT_EQ(p.errors(), mistakes.Lines(0, 10) +
+                            "my.mon: 8 more problems; run \"sentrel --check my.mon\" to see them\n");
+}
+
+}  // namespace
+}  // namespace sentrel

@@ -1,0 +1,35 @@
+#ifndef SENTREL_ENTRY_COMMAND_LINE_H_
+#define SENTREL_ENTRY_COMMAND_LINE_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sentrel {
+
+// What the user asked for on the command line: sentrel [OPTIONS] [CONFIG].
+struct CommandLine {
+  enum class Mode { kStart, kCheck, kHelp, kVersion, kUsageError };
+  Mode mode = Mode::kStart;
+  // Every line the program writes begins with the local date and time.
+  bool timestamps = false;
+  // The configuration named; none means the default places.
+  std::optional<std::string> config;
+  // For kUsageError: what was wrong, as one line.
+  std::string error;
+};
+
+// Reads `args` (args[0] is the program). Options may stand before or after
+// the configuration; "--" ends them. A wrong command line wins over --help.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The usage: every option on one line, and where the configuration is
+// looked for without an argument (`default_places`, in order).
+std::string UsageText(const std::vector<std::string>& default_places);
+
+// "Sentrel 1.4.0": the program and the version it was built as.
+std::string VersionText();
+
+}  // namespace sentrel
+
+#endif  // SENTREL_ENTRY_COMMAND_LINE_H_
