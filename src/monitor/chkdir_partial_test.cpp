@@ -178,6 +178,11 @@ TEST_P(PartialCheckTest, ReportsWhatAWholeWalkReports) {
   EXPECT_GE(partial_checks, 30) << "most checks looked only at what changed";
 }
 
+std::string SettingsName(const ::testing::TestParamInfo<std::vector<std::string>>& info) {
+  static const char* const kNames[] = {"Deletions", "FolderEntries", "MasksAndBreak", "Inverse"};
+  return kNames[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Settings, PartialCheckTest,
     ::testing::Values(std::vector<std::string>{"Conditions=1111", "StorePrevInfo=1"},
@@ -185,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
                                                "ExclDirMask=x*"},
                       std::vector<std::string>{"Conditions=1110", "StorePrevInfo=1", "Break=1",
                                                "Mask=*.txt;*.dat;f*", "CountHidden=0"},
-                      std::vector<std::string>{"Conditions=0011", "Inverse=1"}));
+                      std::vector<std::string>{"Conditions=0011", "Inverse=1"}),
+    SettingsName);
 
 class PartialCheckCaseTest : public PartialCheckBase, public ::testing::Test {};
 
