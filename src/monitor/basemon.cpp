@@ -4,6 +4,8 @@
 #include <system_error>
 #include <thread>
 
+#include "monitor/state_file.h"
+
 namespace sentrel {
 
 void ThreadTracker::Started() {
@@ -38,6 +40,7 @@ BaseMonitoring::BaseMonitoring(bool paused, Services& services)
   time_interval_ = AddParam<StringListParam>("TimeInterval");
   days_ = AddParam<StringParam>("Days", "1111111", 7);
   month_days_ = AddParam<StringParam>("MonthDays", "");
+  save_state_ = AddParam<BoolParam>("SaveState", false);
 }
 
 BaseMonitoring::~BaseMonitoring() = default;
@@ -169,6 +172,7 @@ void BaseMonitoring::RunLoop() {
   // is due at once.
   int64_t due = clock.TickMs();
   while (!Terminated()) {
+    if (state_changed_ && clock.TickMs() - state_saved_at_ >= kStateSaveEveryMs) SaveStateNow();
     // At every wake, so that the window and a check's shown times follow a
     // new time zone at once (a laptop that travels, a corrected setting).
     clock.FollowZoneChange();
@@ -200,8 +204,83 @@ void BaseMonitoring::RunLoop() {
     int64_t wake = outside ? now + kLongestSleepMs : std::min(due, now + kLongestSleepMs);
     const int64_t turn = schedule_.MsUntilChange(local);
     if (turn >= 0) wake = std::min(wake, now + turn);
+    if (state_changed_) wake = std::min(wake, std::max(now, state_saved_at_ + kStateSaveEveryMs));
     if (wake > now && clock.WaitFor(wakeup_, static_cast<int>(wake - now))) wakeup_.Consume();
   }
+  // An orderly stop keeps what the last checks found.
+  if (state_changed_) SaveStateNow();
+}
+
+std::string BaseMonitoring::StatePath() const {
+  return StateFilePath(origin_file_, is_directory_->Value(), file_name_->Value(), state_slot_);
+}
+
+std::string BaseMonitoring::StateSettings() const {
+  return "FileName=" + file_name_->Value() + "\n";
+}
+
+void BaseMonitoring::SayAboutState(const std::string& text) {
+  std::string line = origin_file_;
+  if (origin_line_ > 0) line += ":" + std::to_string(origin_line_);
+  line += ": item \"" + file_name_->Value() + "\": " + text + "\n";
+  services_.errors->Write(line);
+}
+
+bool BaseMonitoring::LoadState() {
+  if (!save_state_->Value() || state_load_tried_) return false;
+  state_load_tried_ = true;
+  const std::string path = StatePath();
+  const std::string fresh = "; the item starts with a fresh baseline";
+  StateReader in;
+  std::string saved, why;
+  switch (in.Open(path, static_cast<uint32_t>(is_directory_->Value()), saved, why)) {
+    case StateReader::Opened::kMissing:
+      return false;
+    case StateReader::Opened::kRefused:
+      SayAboutState("the saved state \"" + path + "\" " + why + fresh);
+      return false;
+    case StateReader::Opened::kReady:
+      break;
+  }
+  const std::string settings = StateSettings();
+  if (saved != settings) {
+    if (!in.Skip(why)) {
+      SayAboutState("the saved state \"" + path + "\" " + why + fresh);
+    } else {
+      SayAboutState("the state saved with " + SettingsDifference(saved, settings) +
+                    " is not used" + fresh);
+    }
+    return false;
+  }
+  if (!ReadState(in, why)) {
+    SayAboutState("the saved state \"" + path + "\" " + why + fresh);
+    return false;
+  }
+  return true;
+}
+
+void BaseMonitoring::SaveStateNow() {
+  state_changed_ = false;
+  state_saved_at_ = services_.clock->TickMs();
+  if (!save_state_->Value()) return;
+  StateSaveBegins();
+  struct Ends {
+    ~Ends() { StateSaveEnds(); }
+  } ends;
+  const std::string path = StatePath();
+  StateWriter out;
+  std::string error;
+  if (out.Open(path, static_cast<uint32_t>(is_directory_->Value()), StateSettings(), error)) {
+    WriteState(out);
+    if (out.Finish(error)) {
+      state_save_failed_ = false;
+      return;
+    }
+  }
+  // Said once until a save succeeds again; every change tries again.
+  if (state_save_failed_) return;
+  state_save_failed_ = true;
+  SayAboutState("the state cannot be saved in \"" + path + "\" (" + error + ")");
 }
 
 void BaseMonitoring::RunCheck() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/path_remarks.h"
+#include "monitor/state_file.h"
 #include "platform/clock.h"
 #include "platform/dir_list.h"
 #include "platform/open_files.h"
@@ -72,6 +73,9 @@ struct CheckDirThread::Walk {
   bool watching = false;
   bool unwatched = false;     // a folder could not be watched
   bool inconsistent = false;  // a partial check found the tree not as told
+  // The new snapshot differs from the previous one: an entry is new, has
+  // another time or is gone.
+  bool changed = false;
   size_t listed = 0;
   size_t appended = 0;
   // Partial checks: a mark per folder of the previous snapshot, the folders
@@ -222,6 +226,14 @@ bool CheckDirThread::Condition(int position) const {
 
 uint8_t CheckDirThread::Check() {
   baseline_ = TakeRebaseline();
+  // The first check of a run compares with the state the last run saved, if
+  // any, instead of taking a baseline: what changed while Sentrel was not
+  // running is reported now. Nothing was watched meanwhile, so it walks
+  // everything.
+  if (baseline_ && LoadState()) {
+    baseline_ = false;
+    walk_everything_ = true;
+  }
   SetStatus(kStatusNothing);
   stats_ = CheckStats();
 
@@ -262,7 +274,7 @@ uint8_t CheckDirThread::Check() {
 
   if (opened) {
     if (known) walk.folders.emplace_back(device, inode);
-    PathHasher hasher;
+    PathHasher hasher(hash_seed_);
     hasher.Update(path);
     if (walk.partial) {
       VisitChanged(walk, root, path, hasher, 0);
@@ -281,6 +293,7 @@ uint8_t CheckDirThread::Check() {
       if ((Condition(3) || Condition(4)) && !snapshot_.empty()) {
         bool done = false;
         ForEachGone(walk, 0, !walk.partial, [&](uint32_t folder, size_t i, std::string_view name) {
+          walk.changed = true;
           SetStatus(kStatusReport);
           if (!records || done) return;
           FileData gone(snapshot_.FolderPath(folder, root_path).append(name),
@@ -295,9 +308,21 @@ uint8_t CheckDirThread::Check() {
       }
     }
     outcome = Status() == kStatusReport ? 1 : 0;
+    if (SaveState().Value()) {
+      if (baseline_ || type == 1) walk.changed = true;
+      if (!walk.changed && !snapshot_.empty()) {
+        ForEachGone(walk, 0, !walk.partial,
+                    [&](uint32_t, size_t, std::string_view) { walk.changed = true; });
+      }
+      if (walk.changed) MarkStateChanged();
+    }
   }
 
-  if (walk.partial) {
+  if (Terminated()) {
+    // The item is ending, and the walk was cut short: the previous snapshot,
+    // whole, is what its state keeps. (A partial check has only added to
+    // its arrays, nothing that the tree leads to.)
+  } else if (walk.partial) {
     CommitPartial(walk);
   } else {
     next.SetLiveEntries(next.entry_slots());
@@ -635,14 +660,57 @@ uint8_t CheckDirThread::CompareWithSnapshot(Walk& walk, FolderMatch& match, Snap
   if (WalkStopped()) return kStateNone;
   const bool ages = walk.condition_type == 1;
   const ptrdiff_t found = match.Take(entry.id());
-  if (found < 0) return (Condition(2) || Condition(4) || ages) ? kStateAdded : kStateNone;
+  if (found < 0) {
+    walk.changed = true;
+    return (Condition(2) || Condition(4) || ages) ? kStateAdded : kStateNone;
+  }
   const SnapshotEntry& prev = walk.previous->entry(static_cast<size_t>(found));
+  if (prev.time != entry.time) walk.changed = true;
   if ((Condition(1) || Condition(4) || ages) && prev.time != entry.time) {
     // In age detection the entry keeps the time it was first seen.
     if (ages) entry.time = prev.time;
     return kStateChanged;
   }
   return kStateNone;
+}
+
+std::string CheckDirThread::StateSettings() const {
+  // What the snapshot holds, and how its entries were chosen and recorded;
+  // the rest (conditions, Inverse, Break, actions) only decides what is
+  // done with a comparison, and may change between runs.
+  std::string text = BaseMonitoring::StateSettings();
+  for (const StringParam* p : {mask_, exclude_mask_, dir_mask_, excl_dir_mask_}) {
+    text += p->Name() + "=" + p->Value() + "\n";
+  }
+  for (const BoolParam* p : {subdir_, dir_monitoring_, count_hidden_, store_prev_info_,
+                             ignore_added_}) {
+    text += p->Name() + "=" + (p->Value() ? "1" : "0") + "\n";
+  }
+  text += condition_type_->Name() + "=" + std::to_string(condition_type_->Value()) + "\n";
+  return text;
+}
+
+void CheckDirThread::WriteState(StateWriter& out) const {
+  out.PutValue(hash_seed_);
+  snapshot_.Save(out);
+}
+
+bool CheckDirThread::ReadState(StateReader& in, std::string& why) {
+  uint64_t seed = 0;
+  Snapshot loaded;
+  if (!in.GetValue(seed) || !loaded.Load(in)) {
+    // A damaged file usually says so by its checksum.
+    if (in.Skip(why)) why = "is damaged (its content does not hold together)";
+    return false;
+  }
+  if (!in.Finish(why)) return false;
+  if (loaded.has_records() != (store_prev_info_->Value() && condition_type_->Value() == 0)) {
+    why = "is damaged (its content does not hold together)";
+    return false;
+  }
+  hash_seed_ = seed;
+  snapshot_ = std::move(loaded);
+  return true;
 }
 
 }  // namespace sentrel

@@ -30,6 +30,13 @@ class CheckDirThread : public BaseMonitoring {
   void Configure() override;
   void Restart() override;
 
+ protected:
+  std::string StateSettings() const override;
+  void WriteState(StateWriter& out) const override;
+  bool ReadState(StateReader& in, std::string& why) override;
+
+ public:
+
   const StringParam& Mask() const { return *mask_; }
   const StringParam& Conditions() const { return *conditions_; }
   size_t SnapshotSize() const { return snapshot_.size(); }
@@ -87,6 +94,8 @@ class CheckDirThread : public BaseMonitoring {
   bool Condition(int position) const;
 
   Snapshot snapshot_;
+  // Keys the path identities of the snapshot; comes with a saved state.
+  uint64_t hash_seed_ = PathHasher::NewSeed();
   bool baseline_ = false;
   // The last walk could not leave the snapshot whole, or not every folder
   // could be watched: the next check walks everything.

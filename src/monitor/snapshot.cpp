@@ -1,10 +1,15 @@
 #include "monitor/snapshot.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <array>
 #include <string>
 #include <random>
 #include <utility>
+
+#include "monitor/chnotify.h"
+#include "monitor/state_file.h"
 
 namespace sentrel {
 namespace {
@@ -20,17 +25,6 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
 }
 constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
-// The second hash is seeded once per process: snapshots live only in memory,
-// and a seed nobody knows keeps anyone from naming a file so that it passes
-// for another one.
-uint64_t ProcessSeed() {
-  static const uint64_t seed = [] {
-    std::random_device rd;
-    return (static_cast<uint64_t>(rd()) << 32) ^ rd() ^ 0xCBF29CE484222325ull;
-  }();
-  return seed;
-}
-
 uint64_t Mix64(uint64_t x) {
   x ^= x >> 33;
   x *= 0xFF51AFD7ED558CCDull;
@@ -42,7 +36,12 @@ uint64_t Mix64(uint64_t x) {
 
 }  // namespace
 
-PathHasher::PathHasher() : crc_(0xFFFFFFFFu), extra_(ProcessSeed()) {}
+PathHasher::PathHasher(uint64_t seed) : crc_(0xFFFFFFFFu), extra_(seed) {}
+
+uint64_t PathHasher::NewSeed() {
+  std::random_device rd;
+  return (static_cast<uint64_t>(rd()) << 32) ^ rd() ^ 0xCBF29CE484222325ull;
+}
 
 void PathHasher::Update(std::string_view bytes) {
   uint32_t crc = crc_;
@@ -246,6 +245,93 @@ void Snapshot::Shuffle(uint64_t seed) {
       }
     }
   }
+}
+
+void Snapshot::Save(StateWriter& out) const {
+  out.PutValue<uint64_t>(records_ ? 1 : 0);
+  out.PutValue<uint64_t>(live_entries_);
+  out.PutValue<uint64_t>(garbage_entries_);
+  out.PutValue<uint64_t>(garbage_folders_);
+  out.PutArray(entries_);
+  out.PutArray(sizes_);
+  out.PutArray(names_);
+  out.PutArray(runs_);
+  out.PutArray(folders_);
+}
+
+bool Snapshot::Load(StateReader& in) {
+  uint64_t records = 0, live = 0, garbage_entries = 0, garbage_folders = 0;
+  const bool read = in.GetValue(records) && records <= 1 && in.GetValue(live) &&
+                    in.GetValue(garbage_entries) && in.GetValue(garbage_folders) &&
+                    in.GetArray(entries_) && in.GetArray(sizes_) && in.GetArray(names_) &&
+                    in.GetArray(runs_) && in.GetArray(folders_);
+  records_ = records == 1;
+  garbage_entries_ = garbage_entries;
+  garbage_folders_ = garbage_folders;
+  if (!read || !HoldsTogether()) {
+    *this = Snapshot(records_);
+    return false;
+  }
+  return true;
+}
+
+bool Snapshot::HoldsTogether() {
+  const size_t entries = entries_.size();
+  const size_t names = names_.size();
+  if (records_ ? sizes_.size() != entries : !sizes_.empty()) return false;
+  if (names > 0 && names_[names - 1] != '\0') return false;
+  for (size_t k = 0; k < runs_.size(); ++k) {
+    const SnapshotRun& r = runs_[k];
+    if (r.first > entries || r.count > entries - r.first) return false;
+    if (!records_ || r.count == 0) continue;
+    // Each of its names ends inside the arena.
+    size_t at = r.names;
+    for (uint32_t i = 0; i < r.count; ++i) {
+      if (at >= names) return false;
+      const void* end = std::memchr(names_.data() + at, '\0', names - at);
+      if (end == nullptr) return false;
+      at = static_cast<size_t>(static_cast<const char*>(end) - names_.data()) + 1;
+    }
+  }
+  const size_t folders = folders_.size();
+  auto link = [&](uint32_t f) { return f == kNoFolder || f < folders; };
+  for (size_t f = 0; f < folders; ++f) {
+    const SnapshotFolder& d = folders_[f];
+    if (d.name > names || d.name_size > names - d.name) return false;
+    if (!link(d.parent) || !link(d.first_child) || !link(d.next_sibling)) return false;
+    if (d.first_run > runs_.size() || d.run_count > runs_.size() - d.first_run) return false;
+  }
+  if (folders == 0) {
+    live_entries_ = 0;
+    return true;
+  }
+  if (folders_[0].parent != kNoFolder) return false;
+  // The tree from the root: each folder met once, no deeper than a walk
+  // goes, each one's count the sum of its runs (a lookup's index is sized by
+  // it), none of them dropped.
+  std::vector<bool> seen(folders, false);
+  std::vector<std::pair<uint32_t, size_t>> stack = {{0, 0}};
+  size_t live = 0;
+  size_t pushed = 1;
+  while (!stack.empty()) {
+    const auto [f, depth] = stack.back();
+    stack.pop_back();
+    if (seen[f] || depth > kMaxFolderDepth + 1) return false;
+    seen[f] = true;
+    const SnapshotFolder& d = folders_[f];
+    if (d.flags & kFolderGone) return false;
+    uint64_t sum = 0;
+    for (uint32_t k = 0; k < d.run_count; ++k) sum += runs_[d.first_run + k].count;
+    if (sum != d.count) return false;
+    live += d.count;
+    for (uint32_t c = d.first_child; c != kNoFolder; c = folders_[c].next_sibling) {
+      // A chain of siblings that runs in a circle ends here.
+      if (seen[c] || ++pushed > folders) return false;
+      stack.emplace_back(c, depth + 1);
+    }
+  }
+  live_entries_ = live;
+  return true;
 }
 
 namespace {

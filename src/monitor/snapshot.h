@@ -12,6 +12,9 @@
 
 namespace sentrel {
 
+class StateReader;
+class StateWriter;
+
 // The identity of a path in a snapshot: the CRC-32 of its bytes (ISO-HDLC,
 // letter case counts) and 32 more bits of a second, seeded hash. With 64
 // bits a million-entry tree holds no colliding pair in practice, where 32
@@ -26,9 +29,14 @@ struct PathId {
 // and each name only continues from it.
 class PathHasher {
  public:
-  PathHasher();
+  // `seed` keys the second hash. A snapshot's identities are comparable only
+  // with ones made from the same seed.
+  explicit PathHasher(uint64_t seed);
   void Update(std::string_view bytes);
   PathId Finish() const;
+  // A seed nobody else can know, so that nobody can name a file so that it
+  // passes for another one.
+  static uint64_t NewSeed();
 
  private:
   uint32_t crc_;
@@ -186,8 +194,18 @@ class Snapshot {
   // that met them differently would have recorded them.
   void Shuffle(uint64_t seed);
 
+  // Writes the snapshot as it lies in memory (its garbage too), array by
+  // array, with no copy of its own.
+  void Save(StateWriter& out) const;
+  // Reads what Save wrote. False, and an empty snapshot, when the data does
+  // not hold together: every index must lead inside its array and the
+  // folders must form one tree, so that nothing read can lead a check
+  // astray.
+  bool Load(StateReader& in);
+
  private:
   uint32_t CopyTree(const Snapshot& from, uint32_t f, uint32_t parent);
+  bool HoldsTogether();
 
   bool records_ = false;
   PodArray<SnapshotEntry> entries_;

@@ -11,15 +11,17 @@
 namespace sentrel {
 namespace {
 
+const uint64_t kSeed = PathHasher::NewSeed();
+
 PathId IdOf(const std::string& path) {
-  PathHasher h;
+  PathHasher h(kSeed);
   h.Update(path);
   return h.Finish();
 }
 
 TEST(PathHasherTest, CrcIsTheStandardOneAndHashingIsIncremental) {
   EXPECT_EQ(IdOf("123456789").crc, 0xCBF43926u);
-  PathHasher pieces;
+  PathHasher pieces(kSeed);
   pieces.Update("/data/");
   pieces.Update("sub/");
   pieces.Update("file.txt");

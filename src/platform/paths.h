@@ -23,6 +23,10 @@ std::string UserConfigHome();
 // The per-user data folder: $XDG_DATA_HOME, else ~/.local/share.
 std::string UserDataHome();
 
+// The per-user folder for state kept across runs: $XDG_STATE_HOME, else
+// ~/.local/state.
+std::string UserStateHome();
+
 }  // namespace sentrel
 
 #endif  // SENTREL_PLATFORM_PATHS_H_

@@ -89,5 +89,6 @@ std::string FindFileIgnoringCase(const std::string& folder, const std::string& n
 
 std::string UserConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
 std::string UserDataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
+std::string UserStateHome() { return XdgDir("XDG_STATE_HOME", ".local/state"); }
 
 }  // namespace sentrel
