@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -84,6 +85,40 @@ struct CheckDirThread::Walk {
   std::vector<uint8_t> marks;
   std::unordered_set<std::string> whole;
   std::vector<FolderOut> relisted;
+
+  // The previous check's subfolder of `parent` named `name`. The walk
+  // normally meets subfolders in the order it met them the last time, so
+  // `hint` (the one after the last found) is tried first. A folder of many
+  // subfolders met in another order, or looked up for many changed paths,
+  // gets an index by name for this check, so the lookups do not grow with
+  // the square of its subfolders.
+  uint32_t PreviousChild(uint32_t parent, std::string_view name, uint32_t hint) {
+    constexpr size_t kFewChildren = 16;
+    const Snapshot& s = *previous;
+    if (parent == kNoFolder) return kNoFolder;
+    if (hint != kNoFolder && s.folder_name(hint) == name) return hint;
+    auto it = child_index.find(parent);
+    if (it == child_index.end()) {
+      size_t n = 0;
+      for (uint32_t c = s.folder(parent).first_child; c != kNoFolder && n <= kFewChildren;
+           c = s.folder(c).next_sibling) {
+        ++n;
+      }
+      if (n <= kFewChildren) return s.FindChild(parent, name, kNoFolder);
+      auto& index = child_index[parent];
+      for (uint32_t c = s.folder(parent).first_child; c != kNoFolder;
+           c = s.folder(c).next_sibling) {
+        index.emplace(std::hash<std::string_view>()(s.folder_name(c)), c);
+      }
+      it = child_index.find(parent);
+    }
+    const auto range = it->second.equal_range(std::hash<std::string_view>()(name));
+    for (auto c = range.first; c != range.second; ++c) {
+      if (s.folder_name(c->second) == name) return c->second;
+    }
+    return kNoFolder;
+  }
+  std::unordered_map<uint32_t, std::unordered_multimap<size_t, uint32_t>> child_index;
 };
 
 CheckDirThread::CheckDirThread(bool paused, Services& services)
@@ -264,11 +299,11 @@ uint8_t CheckDirThread::Check() {
                        !changes.lost && !walk_everything_ && known && !snapshot_.empty() &&
                        snapshot_.has_records() == records &&
                        snapshot_.folder(0).device == device && snapshot_.folder(0).inode == inode;
+  walk.previous = &snapshot_;
   walk.partial = partial && PlanPartial(walk, changes);
   walk_everything_ = false;
 
   Snapshot next(records);
-  walk.previous = &snapshot_;
   walk.next = walk.partial ? &snapshot_ : &next;
   if (!walk.partial) next.ReserveLike(snapshot_);
 
@@ -354,8 +389,8 @@ bool CheckDirThread::PlanPartial(Walk& walk, const TreeChanges& changes) {
     while (matched < path.size()) {
       const size_t slash = path.find('/', matched);
       if (slash == std::string::npos) break;
-      const uint32_t c = s.FindChild(f, std::string_view(path).substr(matched, slash - matched),
-                                     kNoFolder);
+      const uint32_t c =
+          walk.PreviousChild(f, std::string_view(path).substr(matched, slash - matched), kNoFolder);
       if (c == kNoFolder) break;
       f = c;
       matched = slash + 1;
@@ -507,7 +542,7 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
     if (subdir && e.is_directory && !dots && MatchesAnyMask(dir_masks_, e.name) &&
         !MatchesAnyMask(exclude_dir_masks_, e.name) && walk.folders.size() <= kMaxFolderDepth &&
         !walk.Walking(e.device, e.inode)) {
-      const uint32_t before = walk.previous->FindChild(previous, e.name, hint);
+      const uint32_t before = walk.PreviousChild(previous, e.name, hint);
       if (before != kNoFolder) hint = walk.previous->folder(before).next_sibling;
       path.append(e.name);
       path.push_back('/');

@@ -34,7 +34,7 @@ class PartialCheckBase {
       item->ParseBlock(lines);
       (real_time ? partial_ : whole_) = item;
     }
-    tree_.MakeDir("sync");
+    tree_.Write("sync/mark");
     partial_->Restart();  // its watcher, without a loop
     partial_->Check();
     whole_->Check();
@@ -44,8 +44,9 @@ class PartialCheckBase {
   // which must be those of the whole walk.
   std::string CheckBoth() {
     // The watcher hears of changes in the order they were made: once it has
-    // heard of this one, it has heard of all of them.
-    tree_.Write("sync/" + std::to_string(syncs_++));
+    // heard of this one, it has heard of all of them. A time set is a single
+    // event, so none of it is left over to be taken for the next one.
+    tree_.Touch("sync/mark", std::chrono::seconds(1));
     EXPECT_TRUE(WaitUntil([&] { return partial_->WatcherHeardOfForTesting(tree_.Root() + "sync/"); }));
     partial_->SetCheckRequested(true);
     const uint8_t p = partial_->Check();
@@ -152,7 +153,6 @@ class PartialCheckBase {
   TempDir tree_, outside_;
   Services services_;
   std::shared_ptr<CheckDirThread> partial_, whole_;
-  int syncs_ = 0;
   std::vector<std::string> names_ = {"f", "x", "doc", "z.txt", "data.dat", ".hidden"};
   int moved_ = 0;
 };
@@ -166,6 +166,8 @@ TEST_P(PartialCheckTest, ReportsWhatAWholeWalkReports) {
   tree_.Write("a/b/two.dat");
   tree_.Write("c/three");
   tree_.Write("x1/skipped");
+  // Enough subfolders in one folder that they are looked up by name.
+  for (int i = 0; i < 20; ++i) tree_.Write("wide/w" + std::to_string(i) + "/f");
   Start(GetParam());
   int partial_checks = 0;
   for (int round = 0; round < 40; ++round) {
