@@ -13,6 +13,7 @@ under $SENTREL_BENCH_DIR/e2e (default /tmp/sentrel-bench/e2e), and reused.
     bench/endtoend.py memory    [--size 1000000] [--checks 10]
     bench/endtoend.py idle      [--items 1000] [--seconds 20]
     bench/endtoend.py startup   [--sizes 100000 1000000]
+    bench/endtoend.py state     [--size 1000000]
     bench/endtoend.py all
 
 Each command takes --binary PATH (repeatable, default build/sentrel). With
@@ -148,7 +149,7 @@ class ListPipe(threading.Thread):
 class Sentrel:
     """One sentrel process on a configuration of the given blocks."""
 
-    def __init__(self, binary, blocks, workdir, with_pipe=True):
+    def __init__(self, binary, blocks, workdir, with_pipe=True, env_extra=None):
         self.workdir = workdir
         os.makedirs(os.path.join(workdir, "config"), exist_ok=True)
         self.pipe = ListPipe(os.path.join(workdir, "list.pipe")) if with_pipe else None
@@ -160,6 +161,7 @@ class Sentrel:
         with open(self.config, "w") as f:
             f.write("\n".join(text) + "\n")
         env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(workdir, "config"))
+        env.update(env_extra or {})
         if self.pipe:
             self.pipe.start()
         self.started = time.monotonic()
@@ -214,14 +216,19 @@ class Sentrel:
         return found
 
     def stop(self):
+        """Stops it as a service manager does; the seconds from the signal to
+        the end of the process."""
+        t0 = time.monotonic()
         self.proc.send_signal(signal.SIGTERM)
         try:
             self.proc.wait(timeout=30)
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
+        took = time.monotonic() - t0
         if self.pipe:
             self.pipe.stop()
+        return took
 
 
 def dir_item(root, subdir=True, interval=1, real_time=False, inverse=False, store=False,
@@ -489,11 +496,72 @@ def cmd_startup(args):
 
 
 # ---------------------------------------------------------------------------
+# State across restarts
+
+
+def state_once(binary, root, store, save, work, fresh):
+    """One run of a real-time item with "SaveState" on or off: the wall and
+    CPU time from the start to the end of its first check, then two saves of
+    a file 1 s apart (the second one's state is still unsaved, as saves are 5 s
+    apart), and the stop: the seconds from SIGTERM to the end of the process
+    (which writes that state), and the peak memory."""
+    state_dir = os.path.join(work, "state")
+    if fresh:
+        shutil.rmtree(state_dir, ignore_errors=True)
+    block = dir_item(root, interval=3600, real_time=True, store=store) + ["SaveState=%d" % save]
+    s = Sentrel(binary, [block], work, with_pipe=False, env_extra={"XDG_STATE_HOME": state_dir})
+    try:
+        busy_until, cpu = s.settle(quiet=1.0, step=0.01)
+        first = busy_until - s.started
+        target = os.path.join(leaf_folder(root), "state-bench.dat")
+        for n in range(2):
+            with open(target, "w") as f:
+                f.write(str(n))
+            time.sleep(1.0)
+        s.settle(quiet=0.5)
+        peak = memory_kib(s.pid, "VmHWM")
+    finally:
+        stop = s.stop()
+    return first, cpu, stop, peak
+
+
+def cmd_state(args):
+    root = make_tree(args.size)
+    warm(root)
+    for b in args.binary:
+        for store in (0, 1):
+            work = run_dir()
+            best = {}
+            try:
+                for rnd in range(args.rounds):
+                    runs = {"off": state_once(b, root, store, 0, work, True),
+                            "first": state_once(b, root, store, 1, work, True),
+                            "load": state_once(b, root, store, 1, work, False)}
+                    for k, v in runs.items():
+                        old = best.get(k)
+                        best[k] = v if old is None else tuple(min(x, y) for x, y in zip(old, v))
+                    print("  round %d done (%s)" % (rnd + 1, load_note()), file=sys.stderr)
+                size = sum(os.path.getsize(os.path.join(work, "state", "sentrel", n))
+                           for n in os.listdir(os.path.join(work, "state", "sentrel")))
+            finally:
+                shutil.rmtree(work, ignore_errors=True)
+            off, first, load = best["off"], best["first"], best["load"]
+            print("SaveState, %d files, StorePrevInfo=%d, %s (state file %.1f MB):"
+                  % (args.size, store, label(b), size / 1e6))
+            print("  first check: baseline %.2f s (CPU %.2f s); from a saved state %.2f s (CPU %.2f s), %.2fx"
+                  % (off[0], off[1], load[0], load[1], load[0] / off[0]))
+            print("  stop with a change not yet saved: %.3f s without SaveState, %.3f s with (the save)"
+                  % (off[2], load[2]))
+            print("  peak memory: %.1f MB without SaveState, %.1f MB with"
+                  % (off[3] / 1024, max(first[3], load[3]) / 1024))
+
+
+# ---------------------------------------------------------------------------
 
 
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("command", choices=["check", "latency", "memory", "idle", "startup", "all"])
+    p.add_argument("command", choices=["check", "latency", "memory", "idle", "startup", "state", "all"])
     p.add_argument("--binary", action="append", help="sentrel executable (repeatable: old first, new last)")
     p.add_argument("--sizes", type=int, nargs="+", default=[100000, 1000000])
     p.add_argument("--size", type=int, default=1000000)
@@ -511,7 +579,7 @@ def main():
     os.makedirs(BENCH_DIR, exist_ok=True)
     print("# %s, %d cores, %s" % (time.strftime("%Y-%m-%d %H:%M"), os.cpu_count(), load_note()))
     commands = {"check": cmd_check, "latency": cmd_latency, "memory": cmd_memory, "idle": cmd_idle,
-                "startup": cmd_startup}
+                "startup": cmd_startup, "state": cmd_state}
     for name in (commands if args.command == "all" else [args.command]):
         commands[name](args)
         sys.stdout.flush()

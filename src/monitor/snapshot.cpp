@@ -325,8 +325,9 @@ bool Snapshot::HoldsTogether() {
     if (sum != d.count) return false;
     live += d.count;
     for (uint32_t c = d.first_child; c != kNoFolder; c = folders_[c].next_sibling) {
-      // A chain of siblings that runs in a circle ends here.
-      if (seen[c] || ++pushed > folders) return false;
+      // A chain of siblings that runs in a circle ends here; a path is
+      // rebuilt by following the parents up.
+      if (seen[c] || ++pushed > folders || folders_[c].parent != f) return false;
       stack.emplace_back(c, depth + 1);
     }
   }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "monitor/state_file.h"
+#include "temp_dir.h"
+
 #include <algorithm>
 #include <functional>
 #include <random>
@@ -149,6 +152,42 @@ TEST(SnapshotTest, CompactedKeepsWalkOrderNamesAndSizesAndDropsWhatWentAway) {
   EXPECT_EQ(c.size(), 2u);
   EXPECT_EQ(c.folder_slots(), 2u);
   EXPECT_EQ(c.garbage_entries(), 0u);
+
+  // Saved with its garbage and read back, it is the same tree; links that
+  // lead in a circle or outside the arrays are refused.
+  TempDir dir;
+  auto save = [&](const Snapshot& snap) {
+    StateWriter out;
+    std::string error;
+    ASSERT_TRUE(out.Open(dir.Sub("s.state"), 1, "", error)) << error;
+    snap.Save(out);
+    ASSERT_TRUE(out.Finish(error)) << error;
+  };
+  auto load = [&](Snapshot& snap) {
+    StateReader in;
+    std::string settings, why;
+    return in.Open(dir.Sub("s.state"), 1, settings, why) == StateReader::Opened::kReady &&
+           snap.Load(in) && in.Finish(why);
+  };
+  save(s);
+  Snapshot back;
+  ASSERT_TRUE(load(back));
+  EXPECT_EQ(order(back), order(s));
+  EXPECT_EQ(back.size(), 2u);
+  EXPECT_TRUE(back.has_records());
+  for (auto spoil : std::vector<std::function<void(Snapshot&)>>{
+           [&](Snapshot& b) { b.folder(y).next_sibling = y; },
+           [&](Snapshot& b) { b.folder(y).first_child = root; },
+           [&](Snapshot& b) { b.folder(y).first_run = 1000; }}) {
+    save(s);
+    Snapshot bad;
+    ASSERT_TRUE(load(bad));
+    spoil(bad);
+    save(bad);
+    Snapshot refused;
+    EXPECT_FALSE(load(refused));
+    EXPECT_TRUE(refused.empty());
+  }
 }
 
 }  // namespace
