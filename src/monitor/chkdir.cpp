@@ -344,7 +344,9 @@ uint8_t CheckDirThread::Check() {
     }
     outcome = Status() == kStatusReport ? 1 : 0;
     if (SaveState().Value()) {
-      if (baseline_ || type == 1) walk.changed = true;
+      // Age detection looks up old entries only; its snapshot (kept with
+      // "IgnoreAdded") is taken as changed at every check.
+      if (baseline_ || (type == 1 && ignore_added_->Value())) walk.changed = true;
       if (!walk.changed && !snapshot_.empty()) {
         ForEachGone(walk, 0, !walk.partial,
                     [&](uint32_t, size_t, std::string_view) { walk.changed = true; });
