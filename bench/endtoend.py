@@ -504,7 +504,7 @@ def state_once(binary, root, store, save, work, fresh):
     CPU time from the start to the end of its first check, then two saves of
     a file 1 s apart (the second one's state is still unsaved, as saves are 5 s
     apart), and the stop: the seconds from SIGTERM to the end of the process
-    (which writes that state), and the peak memory."""
+    (which writes that state), the memory between checks and its peak."""
     state_dir = os.path.join(work, "state")
     if fresh:
         shutil.rmtree(state_dir, ignore_errors=True)
@@ -519,10 +519,10 @@ def state_once(binary, root, store, save, work, fresh):
                 f.write(str(n))
             time.sleep(1.0)
         s.settle(quiet=0.5)
-        peak = memory_kib(s.pid, "VmHWM")
+        rss, peak = memory_kib(s.pid, "VmRSS"), memory_kib(s.pid, "VmHWM")
     finally:
         stop = s.stop()
-    return first, cpu, stop, peak
+    return first, cpu, stop, rss, peak
 
 
 def cmd_state(args):
@@ -552,8 +552,11 @@ def cmd_state(args):
                   % (off[0], off[1], load[0], load[1], load[0] / off[0]))
             print("  stop with a change not yet saved: %.3f s without SaveState, %.3f s with (the save)"
                   % (off[2], load[2]))
-            print("  peak memory: %.1f MB without SaveState, %.1f MB with"
-                  % (off[3] / 1024, max(first[3], load[3]) / 1024))
+            print("  memory between checks: %.1f MB without SaveState, %.1f MB with (after the first save),"
+                  " %.1f MB (from a saved state)" % (off[3] / 1024, first[3] / 1024, load[3] / 1024))
+            print("  peak: %.1f MB baseline, %.1f MB baseline and first save, %.1f MB first check from a"
+                  " saved state (it compares with a whole snapshot, as every later full check does)"
+                  % (off[4] / 1024, first[4] / 1024, load[4] / 1024))
 
 
 # ---------------------------------------------------------------------------
