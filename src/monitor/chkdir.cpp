@@ -356,9 +356,10 @@ uint8_t CheckDirThread::Check() {
   }
 
   if (Terminated()) {
-    // The item is ending, and the walk was cut short: the previous snapshot,
-    // whole, is what its state keeps. (A partial check has only added to
-    // its arrays, nothing that the tree leads to.)
+    // The item is ending, perhaps halfway through the walk, and its actions
+    // will not run: the previous snapshot, whole, is what its state keeps,
+    // so that the next run reports what this check found. (A partial check
+    // has only added to its arrays, nothing that the tree leads to.)
   } else if (walk.partial) {
     CommitPartial(walk);
   } else {
