@@ -27,6 +27,15 @@ std::string UserDataHome();
 // ~/.local/state.
 std::string UserStateHome();
 
+// The folders of an installed Sentrel, without a trailing separator:
+// the user's own settings and configuration ($XDG_CONFIG_HOME/sentrel), the
+// machine's (/etc/sentrel), and the files the installation shares
+// (<prefix>/share/sentrel, found from where the executable is, so that an
+// installed tree may be moved). Empty when unknown.
+std::string UserConfigFolder();
+std::string SystemConfigFolder();
+std::string SharedDataFolder();
+
 }  // namespace sentrel
 
 #endif  // SENTREL_PLATFORM_PATHS_H_
