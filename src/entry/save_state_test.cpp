@@ -51,18 +51,28 @@ class SaveStateTest : public ::testing::Test {
     return files;
   }
 
-  // Starts sentrel and waits until its item has surely done its first check:
-  // a file made after that check is reported. Probes are made until one is.
+  // Starts sentrel and waits until its item has surely done its first check
+  // and that check's actions: a file made after a probe was reported is
+  // reported by a later check. Probes are made until one is.
   std::unique_ptr<ChildProcess> StartAndSettle(const std::string& config) {
     auto p = std::make_unique<ChildProcess>(std::vector<std::string>{SENTREL_BINARY, config}, "",
                                             env_, ChildProcess::Errors::kApart);
+    // Named anew for each run: a probe of the last run that its last check
+    // did not see is reported by this run's first check.
+    const std::string probe = InTree("probe-" + std::to_string(++runs_) + "-");
+    const std::string last_probe = probe + "last";
     int probes = 0;
+    bool seen = false;
     auto last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     const bool settled = p->ReadUntil(
         [&] {
-          if (p->output().find("added: " + InTree("probe-")) != std::string::npos) return true;
+          if (!seen && p->output().find("added: " + probe) != std::string::npos) {
+            seen = true;
+            std::ofstream(last_probe) << "p";
+          }
+          if (seen) return p->output().find("added: " + last_probe) != std::string::npos;
           if (std::chrono::steady_clock::now() - last > std::chrono::milliseconds(400)) {
-            std::ofstream(InTree("probe-" + std::to_string(probes++))) << "p";
+            std::ofstream(probe + std::to_string(probes++)) << "p";
             last = std::chrono::steady_clock::now();
           }
           return false;
@@ -94,6 +104,7 @@ class SaveStateTest : public ::testing::Test {
       "%File\nMultiArgs=0\nWait=1\n";
   TempDir dir_, home_, state_;
   std::vector<std::string> env_;
+  int runs_ = 0;
 };
 
 void SetTime(const std::string& path, int hours_ago) {
