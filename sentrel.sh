@@ -7,19 +7,22 @@ cd "$(dirname "$0")"
 BUILD=${BUILD:-build}
 JOBS=$(nproc)
 
+# `run` needs neither the test suite nor its packages.
 build() {
-  bash scripts/setup.sh
-  cmake -S . -B "$BUILD" -G Ninja
+  bash scripts/setup.sh "$1"
+  local tests=ON
+  [[ $1 == run ]] && tests=OFF
+  cmake -S . -B "$BUILD" -G Ninja -DSENTREL_TESTS=$tests
   cmake --build "$BUILD" -j "$JOBS"
 }
 
 case "${1:-}" in
   run)
-    build
+    build run
     exec "./$BUILD/sentrel"
     ;;
   test)
-    build
+    build test
     cd "$BUILD"
     exec ctest --output-on-failure -j "$JOBS"
     ;;

@@ -6,14 +6,13 @@
 #include "config/monitor_process.h"
 #include "entry/check_mode.h"
 #include "entry/command_line.h"
-#include "entry/default_config.h"
 #include "lang/lang.h"
 #include "lang/options.h"
 #include "platform/clock.h"
 #include "platform/console_input.h"
-#include "platform/paths.h"
 #include "platform/regional.h"
 #include "platform/settings_store.h"
+#include "shell/search_paths.h"
 #include "shell/services.h"
 #include "shell/text_util.h"
 
@@ -41,12 +40,12 @@ std::string LocalTimestamp() {
 // Settings, language and the services that items reach the world through.
 // Item threads may outlive the entry's frame on the way out, so the services
 // are never destroyed.
-Services* SetUpProgram(const std::string& program) {
+Services* SetUpProgram(const SearchPlaces& places) {
   ApplyUserLocale();
   Options options;
   if (auto store = OpenUserSettingsStore()) LoadOptions(*store, options);
   {
-    Lang lang(SiblingPath(program, "Lang/"), options.Language);
+    Lang lang(ChooseLangFolder(places, options.Language), options.Language);
     AdvStringList table;
     lang.LoadStrings(table, "Strings");
     InstallStrings(std::move(table));
@@ -56,10 +55,10 @@ Services* SetUpProgram(const std::string& program) {
   return services;
 }
 
-int Monitor(const std::string& program, const std::string& config) {
+int Monitor(const SearchPlaces& places, const std::string& config) {
   MessageSink& out = ConsoleSink();
   out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
-  Services* services = SetUpProgram(program);
+  Services* services = SetUpProgram(places);
 
   // Keys are read from before the load so that the terminal is in key mode
   // (no echo) from the start, and a stop signal during the load is not lost.
@@ -89,17 +88,18 @@ int Monitor(const std::string& program, const std::string& config) {
 }  // namespace
 
 int RunConsoleProgram(const std::vector<std::string>& args) {
-  const std::string program = ProgramPath();
-  const std::vector<std::string> places = DefaultConfigurationPlaces(program);
+  // The usage names the places in the order the start looks at them.
+  const SearchPlaces places = InstalledPlaces();
+  const std::string usage = UsageText(DefaultConfigCandidates(places));
   const CommandLine cl = ParseCommandLine(args);
   if (cl.timestamps) SetLineStamp(&LocalTimestamp);
 
   switch (cl.mode) {
     case CommandLine::Mode::kUsageError:
-      ErrorSink().Write("sentrel: " + cl.error + "\n\n" + UsageText(places));
+      ErrorSink().Write("sentrel: " + cl.error + "\n\n" + usage);
       return 2;
     case CommandLine::Mode::kHelp:
-      ConsoleSink().Write(UsageText(places));
+      ConsoleSink().Write(usage);
       return 0;
     case CommandLine::Mode::kVersion:
       ConsoleSink().Write(VersionText() + "\n");
@@ -108,11 +108,11 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
     case CommandLine::Mode::kStart:
       break;
   }
-  const std::string config = cl.config ? *cl.config : ChooseDefaultConfiguration(places);
+  const std::string config = cl.config ? *cl.config : ChooseDefaultConfig(places);
   if (cl.mode == CommandLine::Mode::kCheck) {
-    return RunCheck(config, *SetUpProgram(program), ConsoleSink(), ErrorSink());
+    return RunCheck(config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
   }
-  return Monitor(program, config);
+  return Monitor(places, config);
 }
 
 }  // namespace sentrel

@@ -15,7 +15,7 @@
 namespace sentrel {
 namespace {
 
-const std::string kBanner = "Sentrel 1.4.0 [console version]\n\n";
+const std::string kBanner = std::string("Sentrel ") + SENTREL_VERSION + " [console version]\n\n";
 
 class ConsoleProgramTest : public ::testing::Test {
  protected:

@@ -23,6 +23,15 @@ std::string UserConfigHome();
 // The per-user data folder: $XDG_DATA_HOME, else ~/.local/share.
 std::string UserDataHome();
 
+// The folders of an installed Sentrel, without a trailing separator:
+// the user's own settings and configuration ($XDG_CONFIG_HOME/sentrel), the
+// machine's (/etc/sentrel), and the files the installation shares
+// (<prefix>/share/sentrel, found from where the executable is, so that an
+// installed tree may be moved). Empty when unknown.
+std::string UserConfigFolder();
+std::string SystemConfigFolder();
+std::string SharedDataFolder();
+
 }  // namespace sentrel
 
 #endif  // SENTREL_PLATFORM_PATHS_H_

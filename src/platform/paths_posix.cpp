@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -89,5 +90,21 @@ std::string FindFileIgnoringCase(const std::string& folder, const std::string& n
 
 std::string UserConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
 std::string UserDataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
+
+std::string UserConfigFolder() { return UserConfigHome() + "/sentrel"; }
+
+std::string SystemConfigFolder() { return "/etc/sentrel"; }
+
+std::string SharedDataFolder() {
+  const std::string program = ProgramPath();
+  if (program.empty()) return std::string();
+  // The build gives the way from the executable's folder to the shared
+  // folder ("../share/sentrel"); the executable's path is free of links, so
+  // ".." can be taken away by text.
+  const std::filesystem::path bin = std::filesystem::path(program).parent_path();
+  std::string text = (bin / SENTREL_SHARED_FROM_BIN).lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
 
 }  // namespace sentrel
