@@ -32,6 +32,7 @@ class FakeClock final : public Clock {
   }
   bool WaitFor(Wakeup& wakeup, int ms) override {
     std::unique_lock<std::mutex> lock(mu_);
+    ++waits_;
     const int64_t deadline = now_ms_ + ms;
     for (;;) {
       if (wakeup.IsSignalled()) return true;
@@ -55,6 +56,11 @@ class FakeClock final : public Clock {
     cv_.wait_for(lock, std::chrono::seconds(30),
                  [this] { return now_ms_ >= limit_ms_ && blocked_; });
   }
+  // How many waits began so far.
+  int Waits() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return waits_;
+  }
   // Sets the time without running anything.
   void Set(Instant t) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -70,6 +76,7 @@ class FakeClock final : public Clock {
   int64_t now_ms_ = 0;
   int64_t limit_ms_ = 0;
   bool blocked_ = false;
+  int waits_ = 0;
 };
 
 }  // namespace sentrel

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <map>
 
 #include "config/line_remarks.h"
 #include "monitor/chkdir.h"
@@ -110,6 +111,9 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   BlockReading reading;
   reading.notes = notes;
   std::vector<bool> loader_took;
+  // Items of one kind on one "FileName", counted so that each keeps a state
+  // of its own.
+  std::map<std::string, int> same_target;
   IntParam kind("IsDirectory", 0, 0, 2);
   BoolParam paused("Paused", false);
   std::string line;
@@ -159,6 +163,8 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
           }
         }
         if (usable) {
+          item->SetStateSlot(same_target[std::to_string(kind.Value()) + ":" +
+                                         item->FileName().Value()]++);
           monitors_.push_back(item);
           if (!paused.Value() && autostart_) BaseMonitoring::Start(item, tracker_);
         }

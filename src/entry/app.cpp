@@ -8,6 +8,7 @@
 #include "entry/command_line.h"
 #include "lang/lang.h"
 #include "lang/options.h"
+#include "monitor/state_file.h"
 #include "platform/clock.h"
 #include "platform/console_input.h"
 #include "platform/regional.h"
@@ -23,6 +24,9 @@ namespace {
 // idle items end within about 100 ms, and one busy in a long action must not
 // hold the exit.
 constexpr int kStopGraceMs = 1000;
+// How long it then waits for saves of items' states still being written
+// (a tree of millions of files takes a fraction of a second).
+constexpr int kStateSaveGraceMs = 10000;
 
 // A normal start shows this many remarks on the configuration; the check
 // shows them all.
@@ -82,6 +86,7 @@ int Monitor(const SearchPlaces& places, const std::string& config) {
   }
   monitors->StopAll();
   monitors->WaitStopped(kStopGraceMs);
+  WaitForStateSaves(kStateSaveGraceMs);
   return 0;
 }
 

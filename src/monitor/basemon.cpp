@@ -1,7 +1,10 @@
 #include "monitor/basemon.h"
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
+
+#include "monitor/state_file.h"
 
 namespace sentrel {
 
@@ -37,6 +40,7 @@ BaseMonitoring::BaseMonitoring(bool paused, Services& services)
   time_interval_ = AddParam<StringListParam>("TimeInterval");
   days_ = AddParam<StringParam>("Days", "1111111", 7);
   month_days_ = AddParam<StringParam>("MonthDays", "");
+  save_state_ = AddParam<BoolParam>("SaveState", false);
 }
 
 BaseMonitoring::~BaseMonitoring() = default;
@@ -163,51 +167,141 @@ RunContext BaseMonitoring::MakeRunContext() {
 }
 
 void BaseMonitoring::RunLoop() {
+  Clock& clock = *services_.clock;
+  // The tick at which the interval asks for the next check; the first one
+  // is due at once.
+  int64_t due = clock.TickMs();
   while (!Terminated()) {
-    elapsed_ = 0;
-    while (!Terminated() && interval_->Value() > elapsed_) {
-      // Once a pass, so that the window and a check's shown times follow a
-      // new time zone at once (a laptop that travels, a corrected setting).
-      services_.clock->FollowZoneChange();
-      const bool inside = InScheduleWindow();
-      if (!inside && Status() != kStatusOutsideWindow) {
-        SetStatus(kStatusOutsideWindow);
-      } else if (inside && Status() == kStatusOutsideWindow) {
-        SetStatus(kStatusReady);
-        SetCheckNow(true);
-      }
+    if (state_changed_ && clock.TickMs() - state_saved_at_ >= kStateSaveEveryMs) SaveStateNow();
+    // At every wake, so that the window and a check's shown times follow a
+    // new time zone at once (a laptop that travels, a corrected setting).
+    clock.FollowZoneChange();
+    const LocalTime local = clock.Now();
+    const bool inside = schedule_.Contains(local);
+    if (!inside && Status() != kStatusOutsideWindow) {
+      SetStatus(kStatusOutsideWindow);
+    } else if (inside && Status() == kStatusOutsideWindow) {
+      SetStatus(kStatusReady);
+      SetCheckNow(true);
+    }
 
-      if (Status() != kStatusOutsideWindow &&
-          (elapsed_ == 0 || CheckNowSet() || RebaselineSet())) {
-        // The request is taken before the check, not after it: a change that
-        // is signalled while the check runs asks for one more check instead
-        // of being forgotten.
-        check_now_.store(false, std::memory_order_release);
-        uint8_t result = 0;
-        try {
-          result = Check();
-        } catch (...) {
-          // A check that fails counts as a negative one; the item goes on.
-          result = 0;
-        }
-        if (result == 1) {
-          if (!run_once_->Value() || last_result_ == 0) RunActions();
-          last_result_ = 1;
-        } else {
-          last_result_ = 0;
-        }
-        ReportedFiles.clear();
-        elapsed_ = 0;
-      }
+    const bool outside = Status() == kStatusOutsideWindow;
+    const bool interval = clock.TickMs() >= due;
+    if (!outside && (interval || CheckNowSet() || RebaselineSet())) {
+      check_requested_ = !interval;
+      RunCheck();
+      // The interval counts from the end of the check and its actions.
+      due = clock.TickMs() + static_cast<int64_t>(interval_->Value()) * 1000;
+      continue;
+    }
+    if (Terminated()) break;
 
-      for (int i = 0; i < 10; ++i) {
-        if (Terminated()) break;
-        if ((CheckNowSet() || RebaselineSet()) && Status() != kStatusOutsideWindow) break;
-        if (services_.clock->WaitFor(wakeup_, 100)) wakeup_.Consume();
-      }
-      ++elapsed_;
+    // Asleep until something is due: the interval, the window's next turn,
+    // a check request or a stop (both signal the wakeup). The sleep is never
+    // longer than a minute, so that a clock set or a machine that slept
+    // (whose time the tick counts) is noticed within it.
+    const int64_t now = clock.TickMs();
+    int64_t wake = outside ? now + kLongestSleepMs : std::min(due, now + kLongestSleepMs);
+    const int64_t turn = schedule_.MsUntilChange(local);
+    if (turn >= 0) wake = std::min(wake, now + turn);
+    if (state_changed_) wake = std::min(wake, std::max(now, state_saved_at_ + kStateSaveEveryMs));
+    if (wake > now && clock.WaitFor(wakeup_, static_cast<int>(wake - now))) wakeup_.Consume();
+  }
+  // An orderly stop keeps what the last checks found.
+  if (state_changed_) SaveStateNow();
+}
+
+std::string BaseMonitoring::StatePath() const {
+  return StateFilePath(origin_file_, is_directory_->Value(), file_name_->Value(), state_slot_);
+}
+
+std::string BaseMonitoring::StateSettings() const {
+  return "FileName=" + file_name_->Value() + "\n";
+}
+
+void BaseMonitoring::SayAboutState(const std::string& text) {
+  std::string line = origin_file_;
+  if (origin_line_ > 0) line += ":" + std::to_string(origin_line_);
+  line += ": item \"" + file_name_->Value() + "\": " + text + "\n";
+  services_.errors->Write(line);
+}
+
+bool BaseMonitoring::LoadState() {
+  if (!save_state_->Value() || state_load_tried_) return false;
+  state_load_tried_ = true;
+  const std::string path = StatePath();
+  const std::string fresh = "; the item starts with a fresh baseline";
+  StateReader in;
+  std::string saved, why;
+  switch (in.Open(path, static_cast<uint32_t>(is_directory_->Value()), saved, why)) {
+    case StateReader::Opened::kMissing:
+      return false;
+    case StateReader::Opened::kRefused:
+      SayAboutState("the saved state \"" + path + "\" " + why + fresh);
+      return false;
+    case StateReader::Opened::kReady:
+      break;
+  }
+  const std::string settings = StateSettings();
+  if (saved != settings) {
+    if (!in.Skip(why)) {
+      SayAboutState("the saved state \"" + path + "\" " + why + fresh);
+    } else {
+      SayAboutState("the state saved with " + SettingsDifference(saved, settings) +
+                    " is not used" + fresh);
+    }
+    return false;
+  }
+  if (!ReadState(in, why)) {
+    SayAboutState("the saved state \"" + path + "\" " + why + fresh);
+    return false;
+  }
+  return true;
+}
+
+void BaseMonitoring::SaveStateNow() {
+  state_changed_ = false;
+  state_saved_at_ = services_.clock->TickMs();
+  if (!save_state_->Value()) return;
+  StateSaveBegins();
+  struct Ends {
+    ~Ends() { StateSaveEnds(); }
+  } ends;
+  const std::string path = StatePath();
+  StateWriter out;
+  std::string error;
+  if (out.Open(path, static_cast<uint32_t>(is_directory_->Value()), StateSettings(), error)) {
+    WriteState(out);
+    if (out.Finish(error)) {
+      state_save_failed_ = false;
+      return;
     }
   }
+  // Said once until a save succeeds again; every change tries again.
+  if (state_save_failed_) return;
+  state_save_failed_ = true;
+  SayAboutState("the state cannot be saved in \"" + path + "\" (" + error + ")");
+}
+
+void BaseMonitoring::RunCheck() {
+  // The request is taken before the check, not after it: a change that is
+  // signalled while the check runs asks for one more check instead of being
+  // forgotten.
+  check_now_.store(false, std::memory_order_release);
+  uint8_t result = 0;
+  try {
+    result = Check();
+  } catch (...) {
+    // A check that fails counts as a negative one; the item goes on.
+    result = 0;
+  }
+  if (result == 1) {
+    if (!run_once_->Value() || last_result_ == 0) RunActions();
+    last_result_ = 1;
+  } else {
+    last_result_ = 0;
+  }
+  ReportedFiles.clear();
 }
 
 void BaseMonitoring::RunActions() {

@@ -18,6 +18,9 @@
 
 namespace sentrel {
 
+class StateReader;
+class StateWriter;
+
 // Item states as the loop and the checks leave them.
 enum ItemStatus : uint8_t {
   kStatusReady = 0,
@@ -82,7 +85,8 @@ class BaseMonitoring {
   virtual void Restart();
 
   // The thread body; exposed so that tests can drive a loop on their own
-  // thread.
+  // thread. It sleeps until something is due: the interval, a turn of the
+  // schedule window, a check request or a stop.
   virtual void RunLoop();
   // The kind's check: 1 when the actions are to run. Leaves one record per
   // reported file in ReportedFiles.
@@ -103,6 +107,13 @@ class BaseMonitoring {
   const StringListParam& TimeInterval() const { return *time_interval_; }
   const StringParam& Days() const { return *days_; }
   const StringParam& MonthDays() const { return *month_days_; }
+  const BoolParam& SaveState() const { return *save_state_; }
+
+  // Which item of its configuration file with the same kind and "FileName"
+  // it is (0 for the first), so that each keeps its own state.
+  void SetStateSlot(int slot) { state_slot_ = slot; }
+  // The file that holds the item's state across runs.
+  std::string StatePath() const;
 
   const ParamList& Params() const { return params_; }
   const ActionList& Actions() const { return actions_; }
@@ -113,6 +124,11 @@ class BaseMonitoring {
   uint8_t LastResult() const { return last_result_; }
   bool CheckNowSet() const { return check_now_.load(std::memory_order_acquire); }
   bool RebaselineSet() const { return rebaseline_.load(std::memory_order_acquire); }
+  // Whether the check about to run was asked for (a real-time wake or a
+  // request) rather than due by the interval. The loop sets it; a test that
+  // calls Check itself may too.
+  bool CheckRequested() const { return check_requested_; }
+  void SetCheckRequested(bool requested) { check_requested_ = requested; }
 
   FileList ReportedFiles;
 
@@ -135,6 +151,25 @@ class BaseMonitoring {
   void NoteFlags(const StringParam& p, size_t count);
   Diagnostics* notes() const { return notes_; }
 
+  // What gives the kind's saved state its meaning, as "Key=Value" lines: a
+  // state saved under other values is not used.
+  virtual std::string StateSettings() const;
+  virtual void WriteState(StateWriter&) const {}
+  // Reads the kind's data and, through `in.Finish`, checks the file's
+  // checksum; takes the state only when all is well, else says why.
+  virtual bool ReadState(StateReader&, std::string& why) {
+    why = "cannot be used by this kind of item";
+    return false;
+  }
+  // At the first check of a run, with "SaveState": reads the saved state,
+  // and says on the console why when one is there but cannot be used. True
+  // when the item took it.
+  bool LoadState();
+  // The check changed what the saved state holds: it is written after the
+  // check, or a few seconds later when the last save is recent, and at the
+  // latest when the item stops.
+  void MarkStateChanged() { state_changed_ = true; }
+
   void SetStatus(uint8_t s) { status_.store(s, std::memory_order_release); }
   ActionList& mutable_actions() { return actions_; }
   // The kind's check reads and clears the request.
@@ -143,6 +178,8 @@ class BaseMonitoring {
   // Sleeps up to `ms`, ending early on a stop request; true if stopped.
   bool WaitOrStop(int ms);
   RunContext MakeRunContext();
+  // One check and, when it fires, the actions.
+  void RunCheck();
 
   Services& services_;
   std::atomic<bool> terminated_{false};
@@ -151,7 +188,11 @@ class BaseMonitoring {
   std::atomic<uint8_t> status_;
   // Restart may clear it from another thread.
   std::atomic<uint8_t> last_result_{0};
-  int elapsed_ = 0;
+  bool check_requested_ = false;
+  // The longest the loop sleeps without looking at the clocks.
+  static constexpr int kLongestSleepMs = 60000;
+  // The least time between two saves of an item's state.
+  static constexpr int64_t kStateSaveEveryMs = 5000;
   // Woken by a check request or a stop: ends the idle sleep at once.
   Wakeup wakeup_;
   // Woken only by a stop: ends the waits inside checks and actions.
@@ -174,6 +215,18 @@ class BaseMonitoring {
   StringListParam* time_interval_;
   StringParam* days_;
   StringParam* month_days_;
+  BoolParam* save_state_;
+
+  // Saves the state now when it changed; false when it could not.
+  void SaveStateNow();
+  // Says one line about the item's saved state on the console.
+  void SayAboutState(const std::string& text);
+  int state_slot_ = 0;
+  bool state_load_tried_ = false;
+  bool state_changed_ = false;
+  bool state_save_failed_ = false;
+  // When the state was last written (TickMs); long ago at first.
+  int64_t state_saved_at_ = INT64_MIN / 2;
 };
 
 }  // namespace sentrel

@@ -101,6 +101,17 @@ TEST_F(LoopTest, ChecksAtStartThenOncePerInterval) {
   EXPECT_EQ(item->rebaselines, 1);
 }
 
+TEST_F(LoopTest, IdleItemSleepsUntilSomethingIsDue) {
+  auto item = MakeItem({"Interval=3600\n"});
+  Start(item);
+  clock_.RunFor(0);
+  const int waits = clock_.Waits();
+  clock_.RunFor(3600000);
+  EXPECT_EQ(item->checks, 2);
+  // A look at the clocks once a minute, not ten wake-ups a second.
+  EXPECT_LE(clock_.Waits() - waits, 61);
+}
+
 TEST_F(LoopTest, UnreadableIntervalChecksEverySecond) {
   auto item = MakeItem({"Interval=0\n"});
   EXPECT_EQ(item->Interval().Value(), 1);
@@ -177,13 +188,17 @@ TEST_F(LoopTest, NoCheckOutsideTheWindowAndOneAtOnceWhenItOpens) {
   EXPECT_EQ(item->Status(), kStatusReady);
 }
 
-TEST_F(LoopTest, WorkHoursRangeOpensTheWindow) {
-  auto item = MakeItem({"Interval=3600\n", "WorkHours=1\n", "TimeInterval=13:00:00 - 14:00:00\n"});
+TEST_F(LoopTest, WorkHoursRangeOpensAndClosesTheWindowOnTime) {
+  auto item = MakeItem({"Interval=3600\n", "WorkHours=1\n", "TimeInterval=13:00:00 - 13:30:00\n"});
   Start(item);
   clock_.RunFor(0);
   EXPECT_EQ(item->checks, 0);
-  clock_.RunFor(3600 * 1000);
+  clock_.RunFor(3600 * 1000 - 1);
+  EXPECT_EQ(item->checks, 0);
+  clock_.RunFor(2);
   EXPECT_EQ(item->checks, 1);
+  clock_.RunFor(1800 * 1000);
+  EXPECT_EQ(item->Status(), kStatusOutsideWindow);
 }
 
 TEST_F(LoopTest, ActionsStopAtTerminationAndListCleanupIsSkipped) {

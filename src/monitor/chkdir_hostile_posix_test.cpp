@@ -294,12 +294,14 @@ TEST_F(HostileTreeTest, SymbolicLinkLoopsAreEntriesNotWaysIn) {
 
   auto item = Item({"Subdir=1", "DirMonitoring=1", "RealTime=1"});
   item->Restart();  // starts its watcher here, without a loop
+  item->Check();
   EXPECT_EQ(item->WatchCount(), 3u);  // the root, deep and deep/er
 
   // A root named through a loop is a root that cannot be opened.
   EXPECT_THAT(Recorded({}, tree_.Root() + "self"), IsEmpty());
   auto looped = Item({"RealTime=1", "Subdir=1"}, tree_.Root() + "ping");
   looped->Restart();
+  looped->Check();
   EXPECT_EQ(looped->WatchCount(), 0u);
 }
 
@@ -318,15 +320,23 @@ TEST_F(HostileTreeTest, FolderMountedInsideItself) {
               UnorderedElementsAre("f", "sub/g", "sub/loop", "sub"));
   auto item = Item({"Subdir=1", "RealTime=1"});
   item->Restart();
+  item->Check();
   EXPECT_EQ(item->WatchCount(), 2u);  // the root and sub
   tree_.MakeDir("sub/new");
-  EXPECT_TRUE(WaitUntil([&] { return item->WatchCount() == 3u; }));
+  item->SetCheckRequested(true);
+  EXPECT_TRUE(WaitUntil([&] {
+    item->Check();
+    return item->WatchCount() == 3u;
+  }));
   // Its watches are filed under their own names: the mount's going takes
   // none of them along.
   Unmount(loop);
   fs::remove(loop);
   tree_.MakeDir("after");
-  EXPECT_TRUE(WaitUntil([&] { return item->WatchCount() == 4u; })) << item->WatchCount();
+  EXPECT_TRUE(WaitUntil([&] {
+    item->Check();
+    return item->WatchCount() == 4u;
+  })) << item->WatchCount();
 }
 
 // Names are bytes: every byte but "/" and the end, sequences that are not
@@ -362,8 +372,8 @@ TEST_F(HostileTreeTest, NamesOfAnyBytes) {
 
   auto item = Item({"Subdir=1", "StorePrevInfo=1", "Conditions=1110", "RealTime=1"});
   item->Restart();
-  EXPECT_EQ(item->WatchCount(), 2u);
   Check(*item);
+  EXPECT_EQ(item->WatchCount(), 2u);
   tree_.Touch(folder + "/" + every, std::chrono::seconds(-5));
   fs::remove(tree_.Path("\xc0\xaf"));
   fs::rename(tree_.Path("\xff"), tree_.Path("\xfe"));
@@ -396,9 +406,9 @@ TEST_F(HostileTreeTest, FolderChainsEndAtALimit) {
 
   auto item = Item({"Subdir=1", "DirMonitoring=1", "RealTime=1"}, chain.root);
   item->Restart();
-  EXPECT_EQ(item->WatchCount(), kMaxFolderDepth + 1);
   std::thread check([&] { item->Check(); });  // on a thread of the usual size
   check.join();
+  EXPECT_EQ(item->WatchCount(), kMaxFolderDepth + 1);
   // "top" and the folders down to one level deeper than walked, which is
   // seen but not walked, as if it could not be read.
   EXPECT_EQ(item->SnapshotSize(), kMaxFolderDepth + 2);

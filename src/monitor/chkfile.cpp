@@ -2,6 +2,7 @@
 
 #include "config/path_remarks.h"
 #include "monitor/find_file.h"
+#include "monitor/state_file.h"
 #include "platform/clock.h"
 #include "platform/open_files.h"
 #include "shell/text_util.h"
@@ -54,10 +55,17 @@ bool CheckFileThread::WaitForRelease(const std::string& path) {
 }
 
 uint8_t CheckFileThread::Check() {
-  const uint8_t previous_status = Status();
+  uint8_t previous_status = Status();
   // Taken now rather than cleared at the end, so that a restart asked for
   // while this check waits for the file makes the next check a fresh one.
-  const bool baseline = TakeRebaseline();
+  bool baseline = TakeRebaseline();
+  // The first check of a run goes on from the last run's saved state, as
+  // if Sentrel had never stopped.
+  if (baseline && LoadState()) {
+    baseline = false;
+    previous_time_ = saved_time_;
+    if (saved_missing_) previous_status = kFileMissing;
+  }
   uint8_t state = kStateNone;
   uint8_t status = kFileNotFired;
   bool result = false;
@@ -116,10 +124,36 @@ uint8_t CheckFileThread::Check() {
   }
 
   SetStatus(status);
+  const bool missing = status == kFileMissing;
+  if (!saved_ || previous_time_ != saved_time_ || missing != saved_missing_) {
+    saved_ = true;
+    saved_time_ = previous_time_;
+    saved_missing_ = missing;
+    MarkStateChanged();
+  }
   if (must_exist_->Value() && status == kFileMissing) result = true;
   if (initial_check_ && ignore_first_->Value()) result = false;
   initial_check_ = false;
   return result ? 1 : 0;
+}
+
+void CheckFileThread::WriteState(StateWriter& out) const {
+  out.PutValue<int64_t>(saved_time_);
+  out.PutValue<uint64_t>(saved_missing_ ? 1 : 0);
+}
+
+bool CheckFileThread::ReadState(StateReader& in, std::string& why) {
+  int64_t time = 0;
+  uint64_t missing = 0;
+  if (!in.GetValue(time) || !in.GetValue(missing) || missing > 1) {
+    if (in.Skip(why)) why = "is damaged (its content does not hold together)";
+    return false;
+  }
+  if (!in.Finish(why)) return false;
+  saved_ = true;
+  saved_time_ = time;
+  saved_missing_ = missing == 1;
+  return true;
 }
 
 }  // namespace sentrel

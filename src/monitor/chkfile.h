@@ -34,6 +34,10 @@ class CheckFileThread final : public BaseMonitoring {
   const BoolParam& CheckLocking() const { return *check_locking_; }
   const BoolParam& WaitUnlocking() const { return *wait_unlocking_; }
 
+ protected:
+  void WriteState(StateWriter& out) const override;
+  bool ReadState(StateReader& in, std::string& why) override;
+
  private:
   // Whether the file at `path` is free of other processes, waiting for it to
   // be released when "WaitUnlocking" asks so. The wait gives up when the
@@ -42,6 +46,11 @@ class CheckFileThread final : public BaseMonitoring {
 
   bool initial_check_ = true;
   Instant previous_time_ = 0;
+  // What the state file holds (or will once saved): the previous time, and
+  // whether the file was missing at the last check.
+  Instant saved_time_ = 0;
+  bool saved_missing_ = false;
+  bool saved_ = false;
   IntParam* if_changed_;
   BoolParam* ignore_first_;
   BoolParam* must_exist_;

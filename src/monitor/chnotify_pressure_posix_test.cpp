@@ -11,6 +11,7 @@
 
 #include "counted_watcher.h"
 #include "monitor/chkdir.h"
+#include "platform/dir_list.h"
 #include "platform/dir_watch.h"
 #include "recording_dir_item.h"
 #include "temp_dir.h"
@@ -93,10 +94,10 @@ int ProcInt(const char* path) {
   return v;
 }
 
-// Events lost to a full queue: the watcher looks the tree over again, so
-// folders made meanwhile are watched from then on, and wakes its item,
-// whose check (which walks everything) sees every change.
-TEST(WatchPressureTest, QueueOverflowWakesAndRewatches) {
+// Events lost to a full queue: the watcher says so and wakes its item,
+// whose next check walks everything (however it was woken), sees every
+// change and watches the folders made meanwhile.
+TEST(WatchPressureTest, QueueOverflowWakesAndTheNextCheckWalksEverything) {
   TempDir tree;
   tree.Write("a");
   tree.Write("b");
@@ -106,11 +107,11 @@ TEST(WatchPressureTest, QueueOverflowWakesAndRewatches) {
   Services services;
   auto item = std::make_shared<CheckDirThread>(false, services);
   item->ParseBlock({"FileName=" + tree.Root() + "\n", "Subdir=1\n", "StorePrevInfo=1\n",
-                    "Conditions=1110\n"});
+                    "Conditions=1110\n", "RealTime=1\n"});
+  item->Restart();  // its watcher, without a loop
   item->Check();
-  Counted deep(tree.Root(), true, false);
-  ASSERT_TRUE(deep.watcher->Open());
-  ASSERT_EQ(deep.watcher->WatchCount(), 2u);
+  ASSERT_EQ(item->WatchCount(), 2u);
+  item->SetCheckRequested(true);  // as a wake-up would ask
 
   DirWatchService& service = DirWatchService::Shared();
   const uint64_t overflows = service.OverflowCount();
@@ -134,77 +135,49 @@ TEST(WatchPressureTest, QueueOverflowWakesAndRewatches) {
     if (!real) service.InjectOverflowForTesting();
   }
   EXPECT_TRUE(WaitUntil([&] { return service.OverflowCount() > overflows; }));
-  EXPECT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 3u; }))
-      << "the folder made while events were lost is watched";
-  EXPECT_TRUE(deep.WokeUp());
 
-  EXPECT_THAT(item->ReportedFiles, ::testing::IsEmpty());
   item->Check();
+  EXPECT_FALSE(item->LastCheckStats().partial);
   std::vector<std::string> reported;
   for (const FileData& f : item->ReportedFiles) {
     reported.push_back(f.Name.substr(tree.Root().size()) + ":" + std::to_string(f.State));
   }
   EXPECT_THAT(reported, UnorderedElementsAre("a:2", "b:2", "added:1", "changed:2", "deleted:3",
                                              "late/f:1"));
-
-  // Let the last of the flood pass, then the new folder's own watch works.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  deep.wakes = 0;
-  tree.Write("late/g");
-  EXPECT_TRUE(deep.WokeUp());
+  EXPECT_EQ(item->WatchCount(), 3u) << "the folder made while events were lost is watched";
 }
 
-// A folder whose creation is on its way to the watcher, replaced by a link
-// before the news arrives. Followed, the link would lead the watcher to
-// folders it already watches under their own names, and when the news of
-// the replaced folder's end arrives, it would let go of them with it.
-TEST(WatchPressureTest, AFolderSwappedForALinkIsNotFollowed) {
-  TempDir tree;
-  tree.MakeDir("sub/inner");
-  Counted deep(tree.Root(), true, true);
-  ASSERT_TRUE(deep.watcher->Open());
-  ASSERT_EQ(deep.watcher->WatchCount(), 3u);
-  {
-    // The reader hands nothing on while this is held: it hears of "d"
-    // only once the link stands in its place.
-    std::lock_guard<std::recursive_mutex> hold(DirWatchService::Shared().mutex());
-    fs::create_directory(tree.Path("d"));
-    fs::remove(tree.Path("d"));
-    fs::create_directory_symlink(tree.Path("sub"), tree.Path("d"));
-    fs::create_directory(tree.Path("real"));
-  }
-  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 4u; }))
-      << deep.watcher->WatchCount() << " watches";
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  deep.wakes = 0;
-  tree.Write("sub/inner/f");
-  EXPECT_TRUE(deep.WokeUp()) << "sub/inner is still watched";
-}
-
-// The same one level up: news of a folder made inside "p" arrives after "p"
-// itself was moved away and a link to "q" put in its place. The new
-// folder's path then leads, through the link, to a folder that is watched
-// already under its own name, which must keep it.
-TEST(WatchPressureTest, AParentSwappedForALinkTakesNoWatchAlong) {
+// A folder swapped for a link between the walk's opening it and its
+// watch: followed, the link would lead the watch to a folder watched
+// already under its own name, and the replaced folder's end would take
+// that watch along. The watch goes to the folder the walk holds open.
+TEST(WatchPressureTest, AFolderSwappedForALinkLeadsNoWatchElsewhere) {
   TempDir tree, elsewhere;
   tree.MakeDir("q/c");
-  tree.MakeDir("p");
+  tree.MakeDir("p/c");
   Counted deep(tree.Root(), true, true);
   ASSERT_TRUE(deep.watcher->Open());
-  ASSERT_EQ(deep.watcher->WatchCount(), 4u);
+  DirectoryListing q, qc;
+  ASSERT_TRUE(q.Open(tree.Root() + "q/") && qc.Open(tree.Root() + "q/c/"));
+  ASSERT_TRUE(deep.watcher->WatchFolder(tree.Root() + "q/", q));
+  ASSERT_TRUE(deep.watcher->WatchFolder(tree.Root() + "q/c/", qc));
+  deep.watcher->TakeChanges();
   {
-    std::lock_guard<std::recursive_mutex> hold(DirWatchService::Shared().mutex());
-    fs::create_directory(tree.Path("p/c"));
+    DirectoryListing pc;
+    ASSERT_TRUE(pc.Open(tree.Root() + "p/c/"));
+    // The parent moved away and a link to "q" put in its place: "p/c" now
+    // leads to "q/c".
     fs::rename(tree.Path("p"), elsewhere.Path("p"));
     fs::create_directory_symlink(tree.Path("q"), tree.Path("p"));
-    fs::create_directory(tree.Path("real"));
+    ASSERT_TRUE(WaitUntil([&] { return deep.watcher->TakeChanges().folders.count(tree.Root()); }));
+    ASSERT_TRUE(deep.watcher->WatchFolder(tree.Root() + "p/c/", pc));
+    EXPECT_EQ(deep.watcher->WatchCount(), 4u) << "the root, q, q/c and the old p/c";
   }
-  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 4u; }))
-      << deep.watcher->WatchCount() << " watches";  // the root, q, q/c and real
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  deep.wakes = 0;
+  fs::remove_all(elsewhere.Path("p"));
+  ASSERT_TRUE(WaitUntil([&] { return deep.watcher->WatchCount() == 3u; }));
   tree.Write("q/c/f");
-  EXPECT_TRUE(deep.WokeUp()) << "q/c is still watched";
+  EXPECT_TRUE(WaitUntil([&] { return deep.watcher->TakeChanges().folders.count(tree.Root() + "q/c/") > 0; }))
+      << "q/c is still watched, under its own name";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "monitor/schedule.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "shell/text_util.h"
@@ -228,6 +229,23 @@ bool ScheduleWindow::Contains(const LocalTime& now) const {
     if (a < b ? (a <= t && t <= b) : (t >= a || t <= b)) return true;
   }
   return false;
+}
+
+int64_t ScheduleWindow::MsUntilChange(const LocalTime& now) const {
+  const bool all_days = days_.compare(0, 7, "1111111") == 0;
+  if (!work_hours_ && all_days && month_day_flags_.find('1') == std::string::npos) return -1;
+  constexpr int64_t kDay = 86400000;
+  const int64_t t = now.hour * 3600000LL + now.minute * 60000LL + now.second * 1000LL +
+                    now.millisecond;
+  int64_t next = kDay;  // midnight: the weekday and the day of the month turn
+  if (work_hours_) {
+    for (double bound : bounds_) {
+      // A range holds its end, so the window closes just after it.
+      const int64_t ms = static_cast<int64_t>(std::ceil(bound * kDay)) + 1;
+      if (ms > t && ms < next) next = ms;
+    }
+  }
+  return next - t;
 }
 
 }  // namespace sentrel

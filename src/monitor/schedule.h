@@ -34,6 +34,10 @@ class ScheduleWindow {
                  std::vector<size_t>* dropped = nullptr);
 
   bool Contains(const LocalTime& now) const;
+  // Milliseconds from `now` until Contains may answer otherwise (just past
+  // the next range bound or midnight); -1 when it always says yes. Read on
+  // the local clock: a clock set or a zone change moves the moment.
+  int64_t MsUntilChange(const LocalTime& now) const;
   // The window in words: "every day, at any time", "Monday to Friday, on
   // days 1, 15 of the month, 09:00:00 to 17:00:00".
   std::string Describe() const;

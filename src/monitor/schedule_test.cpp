@@ -82,6 +82,16 @@ TEST(ScheduleWindowTest, RangesIncludeBothEndsAndMayRunPastMidnight) {
   EXPECT_TRUE(all_day.Contains(At(kSunday, 3, 0, 0)));
 }
 
+TEST(ScheduleWindowTest, NextTurnIsJustPastABoundOrAtMidnight) {
+  EXPECT_EQ(Window("1111111", "", false, {}).MsUntilChange(At(kSunday, 12, 0, 0)), -1);
+  auto day = Window("1111111", "", true, {"09:00:00 - 17:00:00"});
+  EXPECT_EQ(day.MsUntilChange(At(kSunday, 8, 59, 0)), 60001);
+  EXPECT_EQ(day.MsUntilChange(At(kSunday, 12, 0, 0)), 5 * 3600000 + 1);
+  EXPECT_FALSE(day.Contains(At(kSunday, 17, 0, 0, 1)));
+  EXPECT_EQ(day.MsUntilChange(At(kSunday, 18, 0, 0)), 6 * 3600000);  // midnight
+  EXPECT_EQ(Window("0111111", "", false, {}).MsUntilChange(At(kSunday, 23, 59, 59, 500)), 500);
+}
+
 TEST(ScheduleWindowTest, UnreadableRangesAreDroppedAndWorkHoursSwitchedOff) {
   std::vector<std::string> ranges = {"9:00 - 17:00", "10:00:00 - 11:00:00", "short"};
   ScheduleWindow w;

@@ -3,13 +3,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "monitor/file_data.h"
+#include "monitor/pod_array.h"
 #include "platform/clock.h"
 
 namespace sentrel {
+
+class StateReader;
+class StateWriter;
 
 // The identity of a path in a snapshot: the CRC-32 of its bytes (ISO-HDLC,
 // letter case counts) and 32 more bits of a second, seeded hash. With 64
@@ -25,9 +29,14 @@ struct PathId {
 // and each name only continues from it.
 class PathHasher {
  public:
-  PathHasher();
+  // `seed` keys the second hash. A snapshot's identities are comparable only
+  // with ones made from the same seed.
+  explicit PathHasher(uint64_t seed);
   void Update(std::string_view bytes);
   PathId Finish() const;
+  // A seed nobody else can know, so that nobody can name a file so that it
+  // passes for another one.
+  static uint64_t NewSeed();
 
  private:
   uint32_t crc_;
@@ -45,72 +54,205 @@ struct SnapshotEntry {
 };
 static_assert(sizeof(SnapshotEntry) == 16, "a snapshot entry must stay at 16 bytes");
 
-// The entries one check recorded, in walk order, optionally with the full
-// record of each (to report deletions by name; a record's shown time is
-// made from its entry's instant when it is reported). The next check takes
-// entries out of it as it finds them again.
+constexpr uint32_t kNoFolder = 0xFFFFFFFFu;
+
+// A run of one folder's entries that lie next to each other in the entry
+// arrays. A folder's entries are cut into runs by its subfolders: the walk
+// meets a subfolder's content between two of its parent's entries.
+struct SnapshotRun {
+  uint64_t first = 0;  // index of its first entry
+  uint64_t names = 0;  // with records: where its entries' names begin
+  uint32_t count = 0;
+  uint32_t unused = 0;
+};
+
+// One folder a check walked.
+struct SnapshotFolder {
+  uint64_t name = 0;  // its own name in the name arena; empty for the root
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint32_t name_size = 0;
+  uint32_t parent = kNoFolder;
+  // The subfolders walked, in the order the walk met them.
+  uint32_t first_child = kNoFolder;
+  uint32_t next_sibling = kNoFolder;
+  // Its runs: runs_[first_run, first_run + run_count). Run k comes before
+  // child k, the last run after the last child.
+  uint32_t first_run = 0;
+  uint32_t run_count = 0;
+  uint32_t count = 0;  // its own entries
+  uint32_t flags = 0;
+};
+
+// The entries one check recorded, folder by folder, in walk order, and, when
+// asked to keep records, each entry's size and name too (to report deleted
+// files by name; full paths are rebuilt only then).
+//
+// Everything lives in flat arrays (entries, sizes, name offsets, runs,
+// folders) and one arena of names, so the whole can be written out and read
+// back as it is. A full check builds a new snapshot; a check that looks only
+// at some folders replaces their runs by new ones at the end of the arrays,
+// and the old ones wait as garbage until Compact.
 class Snapshot {
  public:
-  void Reserve(size_t n, bool with_data);
-  void Append(PathId id, Instant time);
-  void Append(PathId id, Instant time, FileData data);
-  // Gives back the room a growing walk left unused, so that a resting
-  // snapshot keeps to about 16 bytes an entry.
-  void Trim();
-  // Puts the entries (and their records) in another order, as a walk that
-  // met them differently would have recorded them.
-  void Shuffle(uint64_t seed);
-  // Drops the last entry (and its record).
-  void PopBack() {
-    entries_.pop_back();
-    if (data_.size() > entries_.size()) data_.pop_back();
-  }
-  size_t size() const { return entries_.size(); }
-  bool has_data() const { return !data_.empty(); }
-  SnapshotEntry& entry(size_t i) { return entries_[i]; }
-  size_t data_size() const { return data_.size(); }
-  FileData& data(size_t i) { return data_[i]; }
+  enum FolderFlags : uint32_t {
+    kFolderGone = 1,  // dropped from the tree; garbage
+    // Listed again at every partial check: it held an entry in use, or a
+    // folder entry whose folder is not walked (whose time changes unseen).
+    kFolderRelist = 2,
+  };
 
-  // Finds the first remaining entry with `id` in snapshot order, marks it
-  // taken and returns its index, or -1. When the walk order matches the
-  // snapshot's, that is the first remaining entry; otherwise a hash index
-  // built on first need keeps each lookup short.
-  ptrdiff_t Take(PathId id);
-  // Hints that `id` will be looked up soon: first its index slot, then (once
-  // that is at hand) its entry. They only ask for memory and change
-  // nothing.
-  void PrefetchSlot(PathId id) const;
-  void PrefetchEntry(PathId id) const;
-  size_t remaining() {
-    PrepareLookup();
-    return remaining_;
+  explicit Snapshot(bool with_records = false) : records_(with_records) {}
+  Snapshot(Snapshot&&) = default;
+  Snapshot& operator=(Snapshot&&) = default;
+
+  bool has_records() const { return records_; }
+  bool empty() const { return folders_.empty(); }
+  // Entries in the tree (garbage left out).
+  size_t size() const { return live_entries_; }
+  size_t entry_slots() const { return entries_.size(); }
+  size_t folder_slots() const { return folders_.size(); }
+  size_t garbage_entries() const { return garbage_entries_; }
+  size_t garbage_folders() const { return garbage_folders_; }
+
+  // Room for a full check of about the same tree, and for the partial
+  // checks after it.
+  void ReserveLike(const Snapshot& other);
+
+  // Adds a folder record, not yet linked to its siblings (see LinkChildren).
+  // The root is the first folder added, with no parent.
+  uint32_t AddFolder(uint32_t parent, std::string_view name, uint64_t device, uint64_t inode);
+  // Makes `children` the subfolders of `parent`, in this order.
+  void LinkChildren(uint32_t parent, const std::vector<uint32_t>& children);
+  void AppendEntry(const SnapshotEntry& e) { entries_.push_back(e); }
+  // With records: the entry, its size and its name, which follows the
+  // names of the entries before it in its run.
+  void AppendEntry(const SnapshotEntry& e, int64_t size, std::string_view name);
+  uint64_t names_end() const { return names_.size(); }
+  // Drops the last entry (and its record).
+  void PopEntry();
+  // Stores a folder's runs, which the walk gathered as it went.
+  void SetRuns(uint32_t folder, const std::vector<SnapshotRun>& runs, uint32_t count);
+  // Marks `folder` and everything below it gone.
+  void DropTree(uint32_t folder);
+  // Counts `n` entries that a partial check replaced as garbage.
+  void AddGarbage(size_t n) { garbage_entries_ += n; }
+  void SetLiveEntries(size_t n) { live_entries_ = n; }
+  // Gives back room far beyond what the snapshot may grow into.
+  void Trim();
+  // The same tree in fresh arrays without garbage.
+  Snapshot Compacted() const;
+
+  SnapshotFolder& folder(uint32_t f) { return folders_[f]; }
+  const SnapshotFolder& folder(uint32_t f) const { return folders_[f]; }
+  std::string_view folder_name(uint32_t f) const {
+    return {names_.data() + folders_[f].name, folders_[f].name_size};
   }
-  // Indices of the entries never taken, in snapshot order.
-  template <typename F>
-  void ForEachRemaining(F&& f) {
-    PrepareLookup();
-    for (size_t i = 0; i < entries_.size(); ++i) {
-      if (!IsTaken(i)) f(i);
+  const SnapshotRun& run(uint32_t r) const { return runs_[r]; }
+  uint32_t run_slots() const { return static_cast<uint32_t>(runs_.size()); }
+  uint32_t AddRuns(const std::vector<SnapshotRun>& runs);
+  SnapshotEntry& entry(size_t i) { return entries_[i]; }
+  const SnapshotEntry& entry(size_t i) const { return entries_[i]; }
+  int64_t record_size(size_t i) const { return sizes_[i]; }
+  void set_record_size(size_t i, int64_t size) { sizes_[i] = size; }
+  // The folder's path: `root` followed by the names down to it, each
+  // followed by "/".
+  std::string FolderPath(uint32_t f, const std::string& root) const;
+  // The walked subfolder of `parent` named `name`, or kNoFolder. `hint` (a
+  // child of `parent`, or kNoFolder) is tried first: the walk normally meets
+  // subfolders in the order it recorded them.
+  uint32_t FindChild(uint32_t parent, std::string_view name, uint32_t hint) const;
+
+  // Calls `entry(index, name)` for the folder's own entries (the name only
+  // with records) and `child(folder)` for its walked subfolders, in walk
+  // order.
+  template <typename E, typename C>
+  void ForEachInWalkOrder(uint32_t f, E&& entry, C&& child) const {
+    const SnapshotFolder& d = folders_[f];
+    uint32_t c = d.first_child;
+    for (uint32_t k = 0; k < d.run_count; ++k) {
+      const SnapshotRun r = runs_[d.first_run + k];
+      // A run's names follow each other, each ended by a zero byte.
+      const char* name = records_ ? names_.data() + r.names : nullptr;
+      for (uint32_t i = 0; i < r.count; ++i) {
+        std::string_view n;
+        if (name != nullptr) {
+          n = std::string_view(name);
+          name += n.size() + 1;
+        }
+        entry(static_cast<size_t>(r.first + i), n);
+      }
+      if (c != kNoFolder) {
+        child(c);
+        c = folders_[c].next_sibling;
+      }
     }
+    for (; c != kNoFolder; c = folders_[c].next_sibling) child(c);
   }
+
+  // Puts every folder's entries (and records) in another order, as a walk
+  // that met them differently would have recorded them.
+  void Shuffle(uint64_t seed);
+
+  // Writes the snapshot as it lies in memory (its garbage too), array by
+  // array, with no copy of its own.
+  void Save(StateWriter& out) const;
+  // Reads what Save wrote. False, and an empty snapshot, when the data does
+  // not hold together: every index must lead inside its array and the
+  // folders must form one tree, so that nothing read can lead a check
+  // astray.
+  bool Load(StateReader& in);
 
  private:
-  bool IsTaken(size_t i) const { return (taken_[i >> 6] >> (i & 63)) & 1u; }
-  void MarkTaken(size_t i);
-  void PrepareLookup();
+  uint32_t CopyTree(const Snapshot& from, uint32_t f, uint32_t parent);
+  bool HoldsTogether();
+
+  bool records_ = false;
+  PodArray<SnapshotEntry> entries_;
+  PodArray<int64_t> sizes_;  // with records
+  PodArray<char> names_;     // every name followed by a zero byte
+  PodArray<SnapshotRun> runs_;
+  PodArray<SnapshotFolder> folders_;
+  size_t live_entries_ = 0;
+  size_t garbage_entries_ = 0;
+  size_t garbage_folders_ = 0;
+};
+
+// Which entries of a snapshot a check found again, by index; the rest were
+// deleted. Holds one bit per entry, and only while a check runs.
+class TakenSet {
+ public:
+  explicit TakenSet(size_t n) { bits_.resize((n + 63) / 64); }
+  bool Has(size_t i) const { return i / 64 < bits_.size() && ((bits_[i / 64] >> (i % 64)) & 1u); }
+  void Add(size_t i) { bits_[i / 64] |= uint64_t{1} << (i % 64); }
+
+ private:
+  PodArray<uint64_t> bits_;
+};
+
+// The entries one folder of the previous snapshot holds, as the walk meets
+// the folder again: each lookup takes the first entry not taken yet with
+// the identity asked for. When the walk's order matches the snapshot's,
+// that is the next entry in line; otherwise a hash index over the folder,
+// built on first need, keeps each lookup short.
+class FolderMatch {
+ public:
+  // `folder` may be kNoFolder: a folder that is new, where nothing matches.
+  FolderMatch(const Snapshot* snapshot, TakenSet* taken, uint32_t folder);
+  // The index of the entry taken, or -1.
+  ptrdiff_t Take(PathId id);
+
+ private:
+  bool Taken(size_t i) const { return taken_->Has(i); }
+  void Advance();
   void BuildIndex();
 
-  std::vector<SnapshotEntry> entries_;
-  std::vector<FileData> data_;
-  // Lookup state, made only once the snapshot is being compared against,
-  // so that a resting snapshot costs its 16 bytes per entry and no more.
-  std::vector<uint64_t> taken_;
-  size_t cursor_ = 0;     // the first entry not taken
-  size_t remaining_ = 0;  // entries not taken
-  bool lookup_ready_ = false;
-  // Open addressing: CRC in the high half, entry index + 1 in the low half;
-  // 0 is a free slot.
-  std::vector<uint64_t> index_;
+  const Snapshot* snapshot_;
+  TakenSet* taken_;
+  uint32_t folder_;
+  uint32_t run_ = 0;     // the cursor: run and position in it of the first
+  uint32_t offset_ = 0;  // entry not taken
+  std::vector<uint64_t> index_;  // open addressing: entry index + 1, 0 for a free slot
 };
 
 }  // namespace sentrel

@@ -44,7 +44,8 @@ class Clock {
   // Cheap when nothing changed; called once per pass of an item's loop, so
   // never once per file.
   virtual void FollowZoneChange() {}
-  // Milliseconds from an arbitrary start; never goes backwards.
+  // Milliseconds from an arbitrary start, the time the machine was
+  // suspended included; never goes backwards.
   virtual int64_t TickMs() = 0;
   // Waits up to `ms` milliseconds, returning early (true) once `wakeup` has
   // been signalled. A fake clock may return at once and advance its time.

@@ -60,9 +60,11 @@ class PosixClock final : public Clock {
     std::lock_guard<std::mutex> lock(ZoneMutex());
     tzset();
   }
+  // Counts the time the machine slept too, so that an interval that passed
+  // during a suspend is due once the machine wakes.
   int64_t TickMs() override {
     struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_BOOTTIME, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
   }
   bool WaitFor(Wakeup& wakeup, int ms) override { return wakeup.WaitMs(ms); }

@@ -52,6 +52,9 @@ class DirectoryListing {
   struct Impl;  // the system's directory stream
 
  private:
+  // Watches the very folder a listing holds open.
+  friend class DirWatchService;
+
   void Close();
   std::unique_ptr<Impl> impl_;
 };

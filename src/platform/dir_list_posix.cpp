@@ -4,17 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/dir_list.h"
+#include "platform/dir_list_posix.h"
 
 namespace sentrel {
-
-struct DirectoryListing::Impl {
-  DIR* dir = nullptr;
-  int fd = -1;
-  ~Impl() {
-    if (dir != nullptr) closedir(dir);  // closes fd too
-  }
-};
 
 DirectoryListing::DirectoryListing() = default;
 DirectoryListing::~DirectoryListing() { Close(); }

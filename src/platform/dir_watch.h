@@ -9,6 +9,8 @@
 
 namespace sentrel {
 
+class DirectoryListing;
+
 // What a tree watch tells its client.
 struct TreeChange {
   enum class Kind : uint8_t {
@@ -22,6 +24,15 @@ struct TreeChange {
   std::string_view folder;
   // The entry's name inside `folder` (kEntry only).
   std::string_view name;
+  // What the system told of the entry, as far as it tells (kEntry only).
+  bool named = false;     // created, deleted or moved, rather than written
+  bool appeared = false;  // created or moved in
+  bool is_dir = false;    // the entry is a folder
+  // A file created or written: more may follow until its writer is done.
+  bool may_go_on = false;
+  // Its writer closed the file; a system that does not say so leaves it
+  // to a pause in the news.
+  bool write_ended = false;
 };
 
 // Which changes of a tree count.
@@ -34,6 +45,11 @@ struct TreeWatchOptions {
   // or takes files that nothing else announces), and otherwise does not.
   // Files' names and writes (content, times) always count.
   bool dir_names = false;
+  // The client lists every folder of the tree it cares for and names each
+  // to the watch (OfferFolder) before it lists it; a folder that appears
+  // is the client's to list. A system that must watch folder by folder then
+  // learns them from those listings instead of listing the tree again.
+  bool client_lists_folders = false;
 };
 
 // Someone who watches a tree through the shared service. The calls come on
@@ -68,6 +84,14 @@ class DirWatchService {
   // last place is followed) for `client`, in place of what it watched
   // before. False when the root cannot be watched.
   bool Watch(TreeWatchClient* client, const std::string& root, const TreeWatchOptions& options);
+  // The walk of a `client_lists_folders` client is about to list the folder
+  // `listing` holds open, reached at `path` (below the root, ending in a
+  // separator). Where the system watches folder by folder, that very folder
+  // (whatever its path leads to by now) is watched from now on; a system
+  // that watches the tree whole has nothing to do. False when the folder
+  // cannot be watched (out of watches): news of it may then be missed.
+  bool OfferFolder(TreeWatchClient* client, const std::string& path,
+                   const DirectoryListing& listing);
   // Ends the client's watch; it stays registered.
   void Unwatch(TreeWatchClient* client);
   // Whether the client's root is watched (it may have gone since).

@@ -12,7 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/dir_list.h"
+#include "platform/dir_list_posix.h"
 #include "platform/dir_watch.h"
 
 namespace sentrel {
@@ -63,6 +63,9 @@ struct DirWatchService::Impl {
   }
 
   int AddWatch(TreeWatchClient* client, const std::string& path, bool follow_link);
+  // Files a new watch for `client`; -1 when `wd` is none or beyond a
+  // test's budget.
+  int Added(TreeWatchClient* client, int wd);
   void RemoveWatch(TreeWatchClient* client, int watch);
   void WatchTree(TreeWatchClient* client, Tree& tree, const std::string& path, bool is_root);
   void WatchTree(TreeWatchClient* client, Tree& tree, const std::string& path, bool is_root,
@@ -134,6 +137,28 @@ bool DirWatchService::Watch(TreeWatchClient* client, const std::string& root,
   return tree.root_watch >= 0;
 }
 
+bool DirWatchService::OfferFolder(TreeWatchClient* client, const std::string& path,
+                                  const DirectoryListing& listing) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mu);
+  auto it = impl_->clients.find(client);
+  if (impl_->fd < 0 || it == impl_->clients.end() || !listing.impl_) return false;
+  Tree& tree = it->second;
+  if (tree.root_watch < 0) return false;
+  if (!tree.options.subtree) return true;
+  // The descriptor's entry in /proc leads to the open folder itself.
+  const std::string self = "/proc/self/fd/" + std::to_string(listing.impl_->fd);
+  int wd = impl_->Added(client, inotify_add_watch(impl_->fd, self.c_str(), kWatchMask));
+  if (wd < 0 && errno == ENOENT) {
+    // No /proc: the path, without following a link in its last place.
+    wd = impl_->AddWatch(client, path, false);
+  }
+  if (wd < 0) return false;
+  // A folder has one watch, whatever it is called: the walk names it by the
+  // path it reached it through, which is the one that counts now.
+  tree.paths[wd] = path;
+  return true;
+}
+
 void DirWatchService::Unwatch(TreeWatchClient* client) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
   auto it = impl_->clients.find(client);
@@ -162,7 +187,10 @@ int DirWatchService::Impl::AddWatch(TreeWatchClient* client, const std::string& 
   if (!follow_link) {
     while (name.size() > 1 && name.back() == '/') name.pop_back();
   }
-  const int wd = inotify_add_watch(fd, name.c_str(), mask);
+  return Added(client, inotify_add_watch(fd, name.c_str(), mask));
+}
+
+int DirWatchService::Impl::Added(TreeWatchClient* client, int wd) {
   if (wd < 0) return -1;
   if (watch_budget >= 0 && by_watch.count(wd) == 0) {
     if (watch_budget == 0) {
@@ -215,7 +243,8 @@ void DirWatchService::Impl::WatchTree(TreeWatchClient* client, Tree& tree,
   }
   tree.paths[wd] = path;
   if (is_root) tree.root_watch = wd;
-  if (!tree.options.subtree) return;
+  // The client's own walk names the folders below.
+  if (!tree.options.subtree || tree.options.client_lists_folders) return;
   if (!is_root && path.size() > tree.root.size() &&
       static_cast<size_t>(std::count(path.begin() + static_cast<ptrdiff_t>(tree.root.size()),
                                      path.end(), '/')) >= tree.options.max_depth) {
@@ -315,7 +344,9 @@ void DirWatchService::Impl::Dispatch(const struct inotify_event& ev) {
       if (it == clients.end()) continue;
       Tree& tree = it->second;
       // Subfolders created while news was lost have no watch yet.
-      if (tree.options.subtree && tree.root_watch >= 0) WatchTree(c, tree, tree.root, true);
+      if (tree.options.subtree && !tree.options.client_lists_folders && tree.root_watch >= 0) {
+        WatchTree(c, tree, tree.root, true);
+      }
       TreeChange change;
       change.kind = TreeChange::Kind::kLost;
       change.folder = tree.root;
@@ -344,13 +375,26 @@ void DirWatchService::Impl::OnEvent(TreeWatchClient* client, Tree& tree,
     const std::string folder = it->second;
     RemoveWatch(client, ev.wd);
     tree.paths.erase(it);
+    TreeChange change;
     if (root) {
       tree.root_watch = -1;
-      TreeChange change;
       change.kind = TreeChange::Kind::kRootGone;
       change.folder = folder;
+    } else {
+      // Its parent hears of it as well, unless it went in a way nobody
+      // announces (a file system unmounted under it): said as the parent's.
+      const size_t cut = folder.find_last_of('/', folder.size() - 2);
+      if (cut == std::string::npos) return;
+      const std::string parent = folder.substr(0, cut + 1);
+      const std::string name = folder.substr(cut + 1, folder.size() - cut - 2);
+      change.folder = parent;
+      change.name = name;
+      change.named = true;
+      change.is_dir = true;
       client->OnTreeChange(change);
+      return;
     }
+    client->OnTreeChange(change);
     return;
   }
 
@@ -363,10 +407,10 @@ void DirWatchService::Impl::OnEvent(TreeWatchClient* client, Tree& tree,
   const std::string folder = it->second;
   if (is_dir && !name.empty() && named && tree.options.subtree) {
     const std::string child = folder + std::string(name) + "/";
-    if (ev.mask & (IN_CREATE | IN_MOVED_TO)) {
+    // Its old watches, if any, stay with it wherever it went.
+    ForgetTree(client, tree, child);
+    if ((ev.mask & (IN_CREATE | IN_MOVED_TO)) && !tree.options.client_lists_folders) {
       WatchTree(client, tree, child, false);
-    } else {
-      ForgetTree(client, tree, child);
     }
   }
   const bool counts = !is_dir || tree.options.dir_names || (tree.options.subtree && named);
@@ -374,6 +418,11 @@ void DirWatchService::Impl::OnEvent(TreeWatchClient* client, Tree& tree,
   TreeChange change;
   change.folder = folder;
   change.name = name;
+  change.named = named;
+  change.appeared = (ev.mask & (IN_CREATE | IN_MOVED_TO)) != 0;
+  change.is_dir = is_dir;
+  change.may_go_on = !is_dir && (ev.mask & (IN_CREATE | IN_MODIFY)) != 0;
+  change.write_ended = (ev.mask & IN_CLOSE_WRITE) != 0;
   client->OnTreeChange(change);
 }
 

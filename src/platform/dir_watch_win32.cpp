@@ -165,6 +165,12 @@ bool DirWatchService::Watch(TreeWatchClient* client, const std::string& root,
   return true;
 }
 
+// The handle on the root tells of the whole tree, folders opened or not.
+bool DirWatchService::OfferFolder(TreeWatchClient* client, const std::string&,
+                                  const DirectoryListing&) {
+  return Watching(client);
+}
+
 void DirWatchService::Unwatch(TreeWatchClient* client) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
   auto it = impl_->clients.find(client);
@@ -262,18 +268,29 @@ void DirWatchService::Impl::Deliver(TreeHandle& tree, DWORD bytes) {
       folder += relative.substr(0, slash + 1);
       name = relative.substr(slash + 1);
     }
-    bool counts = true;
-    if (info->Action == FILE_ACTION_MODIFIED) {
-      // A folder is "written" whenever an entry in it changes; that entry
-      // tells of the change itself, in a subtree watch, and outside one it
-      // is no change of the watched folder's files.
+    const DWORD action = info->Action;
+    const bool appeared = action == FILE_ACTION_ADDED || action == FILE_ACTION_RENAMED_NEW_NAME;
+    const bool written = action == FILE_ACTION_MODIFIED;
+    // What is gone cannot be asked whether it was a folder.
+    bool is_dir = false;
+    if (appeared || written) {
       const DWORD attributes = GetFileAttributesW(WidePath(tree.root + relative).c_str());
-      counts = attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+      is_dir = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+               !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     }
+    // A folder is "written" whenever an entry in it changes; that entry
+    // tells of the change itself, in a subtree watch, and outside one it
+    // is no change of the watched folder's files.
+    const bool counts = !(written && is_dir);
     if (counts && !name.empty()) {
       TreeChange change;
       change.folder = folder;
       change.name = name;
+      change.named = !written;
+      change.appeared = appeared;
+      change.is_dir = is_dir;
+      // The system never says when a writer is done: a pause tells.
+      change.may_go_on = !is_dir && (action == FILE_ACTION_ADDED || written);
       tree.client->OnTreeChange(change);
       if (tree.ended) return;  // the client let go of it meanwhile
     }

@@ -56,6 +56,13 @@ std::string UserDataHome();
 // "CON" opened for writing is the program's standard output.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// The per-user folder for state kept across runs: $XDG_STATE_HOME, else
+// ~/.local/state; on Windows the local application data folder.
+std::string UserStateHome();
+// Where Sentrel keeps its state across runs, without a trailing separator:
+// UserStateHome()/sentrel; on Windows %LOCALAPPDATA%\Sentrel\state.
+std::string UserStateFolder();
+
 // The folders of an installed Sentrel, without a trailing separator:
 // the user's own settings and configuration ($XDG_CONFIG_HOME/sentrel), the
 // machine's (/etc/sentrel), and the files the installation shares

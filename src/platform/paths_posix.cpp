@@ -104,6 +104,8 @@ std::string FindFileIgnoringCase(const std::string& folder, const std::string& n
 
 std::string UserConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
 std::string UserDataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
+std::string UserStateHome() { return XdgDir("XDG_STATE_HOME", ".local/state"); }
+std::string UserStateFolder() { return UserStateHome() + "/sentrel"; }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);

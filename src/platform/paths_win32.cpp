@@ -92,6 +92,11 @@ std::string FindFileIgnoringCase(const std::string& folder, const std::string& n
 
 std::string UserConfigHome() { return KnownFolder(FOLDERID_RoamingAppData); }
 std::string UserDataHome() { return KnownFolder(FOLDERID_LocalAppData); }
+std::string UserStateHome() { return KnownFolder(FOLDERID_LocalAppData); }
+std::string UserStateFolder() {
+  const std::string base = UserStateHome();
+  return base.empty() ? base : base + "\\Sentrel\\state";
+}
 
 // The user's and the machine's own configuration, as Windows programs keep
 // them; the shipped files sit beside the program, which is looked at first.
