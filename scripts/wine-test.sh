@@ -27,7 +27,8 @@ mapfile -t EXCLUDED < <(sed 's/#.*//' scripts/wine-excluded.txt | awk 'NF { prin
 FILTER=()
 if ((${#EXCLUDED[@]})); then
   pattern=$(printf '%s\n' "${EXCLUDED[@]}" | sed 's/[.]/[.]/g' | paste -sd '|')
-  FILTER=(-E "^($pattern)\$")
+  # A parameterized test's name is followed by its parameters.
+  FILTER=(-E "^($pattern)( |\$)")
   echo "Left out under Wine (see scripts/wine-excluded.txt): ${EXCLUDED[*]}"
 fi
 (cd "$BUILD" && ctest --output-on-failure -j "$JOBS" "${FILTER[@]}" "$@")

@@ -12,6 +12,7 @@
 #include "file_holder.h"
 #include "monitor/chkdir.h"
 #include "platform/open_files.h"
+#include "platform/paths.h"
 #include "temp_dir.h"
 #include "wait_until.h"
 
@@ -47,7 +48,8 @@ class PartialCheckBase {
     // heard of this one, it has heard of all of them. A time set is a single
     // event, so none of it is left over to be taken for the next one.
     tree_.Touch("sync/mark", std::chrono::seconds(1));
-    EXPECT_TRUE(WaitUntil([&] { return partial_->WatcherHeardOfForTesting(tree_.Root() + "sync/"); }));
+    const std::string sync = tree_.Root() + "sync" + kPathSeparator;
+    EXPECT_TRUE(WaitUntil([&] { return partial_->WatcherHeardOfForTesting(sync); }));
     partial_->SetCheckRequested(true);
     const uint8_t p = partial_->Check();
     const uint8_t w = whole_->Check();
@@ -59,7 +61,8 @@ class PartialCheckBase {
 
   // Whether `reported` names `name` (under the root) with `state`.
   bool Has(const std::string& reported, const std::string& name, int state) {
-    return reported.find("\n" + tree_.Root() + name + " state " + std::to_string(state) + " ") !=
+    return reported.find("\n" + tree_.Root() + NativeSeparators(name) + " state " +
+                         std::to_string(state) + " ") !=
            std::string::npos;
   }
 
