@@ -4,7 +4,9 @@
 # line per reported file. A file is created, changed and deleted; each
 # change must reach the list through the real-time watch (the item's
 # interval is an hour, so no periodic check can bring it), and the exit key
-# must end the program with code 0.
+# must end the program with code 0. Then, with the program stopped, one
+# file is made and one deleted; started again, the item's saved state
+# (SaveState=1) makes its first check report both.
 #   bash scripts/wine-e2e.sh [BUILD]     (BUILD: default build-win)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +24,7 @@ windows_path() { wine winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
 WATCHED_W=$(windows_path "$WORK/watched")
 LIST_W=$(windows_path "$LIST")
 printf '%s\n' "IsDirectory=1" "FileName=$WATCHED_W" "Interval=3600" "Conditions=1110" \
-  "StorePrevInfo=1" "Mask=*" "Subdir=1" "RealTime=1" "Action=0" "ListName=$LIST_W" \
+  "StorePrevInfo=1" "SaveState=1" "Mask=*" "Subdir=1" "RealTime=1" "Action=0" "ListName=$LIST_W" \
   "ListAppend=1" 'ListParams=%Added="added"%Changed="changed"%Deleted="deleted": %File' \
   "EOF" >"$WORK/e2e.mon"
 
@@ -45,11 +47,13 @@ wait_line() {
   echo "$(($(now_ms) - start))"
 }
 
-# The program reads its keys from a pipe held open here until the end.
+# The program reads its keys from a pipe held open here until it ends.
 mkfifo "$WORK/keys"
-(cd "$WORK" && exec wine "$EXE" e2e.mon <"$WORK/keys" >"$WORK/out.txt" 2>"$WORK/err.txt") &
-PID=$!
-exec 3>"$WORK/keys"
+start_sentrel() {
+  (cd "$WORK" && exec wine "$EXE" e2e.mon <"$WORK/keys" >>"$WORK/out.txt" 2>>"$WORK/err.txt") &
+  PID=$!
+  exec 3>"$WORK/keys"
+}
 fail() {
   echo "FAIL: $1" >&2
   echo "--- stdout" >&2
@@ -59,6 +63,20 @@ fail() {
   kill "$PID" 2>/dev/null || true
   exit 1
 }
+# The exit key, then the program's end with code 0.
+stop_sentrel() {
+  printf 'x' >&3
+  for _ in $(seq 300); do
+    kill -0 "$PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$PID" 2>/dev/null && fail "the exit key did not end the program within 30 s"
+  local code=0
+  wait "$PID" || code=$?
+  exec 3>&-
+  ((code == 0)) || fail "exit code $code after the exit key"
+}
+start_sentrel
 
 # The first check takes the folder as it is; the watch is live from then
 # on. Probe files are made until one is listed, so that the measured changes
@@ -91,20 +109,25 @@ t=$(now_ms)
 rm "$WORK/watched/$NAME"
 deleted=$(wait_line "$t" "$n" "deleted: $FILE_W") || fail "the deletion was not listed"
 
-printf 'x' >&3
-for _ in $(seq 300); do
-  kill -0 "$PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$PID" 2>/dev/null && fail "the exit key did not end the program within 30 s"
-code=0
-wait "$PID" || code=$?
-exec 3>&-
-((code == 0)) || fail "exit code $code after the exit key"
+stop_sentrel
 grep -q "Monitoring started" "$WORK/out.txt" || fail "no start message on the console"
 
+# While it is stopped: one file made, one deleted. The first check of the
+# next run compares with the saved state, so both are reported at once.
+echo "made meanwhile" >"$WORK/watched/while stopped.txt"
+rm "$WORK/watched/probe1.txt"
+n=$(lines)
+t=$(now_ms)
+start_sentrel
+wait_line "$t" "$n" "added: $WATCHED_W\\while stopped.txt" >/dev/null ||
+  fail "a file made while the program was stopped was not listed after the restart"
+wait_line "$t" "$n" "deleted: $WATCHED_W\\probe1.txt" >/dev/null ||
+  fail "a file deleted while the program was stopped was not listed after the restart"
+stop_sentrel
+
 echo "sentrel.exe under Wine: listed ${added} ms after the file was added, ${changed} ms" \
-  "after it changed, ${deleted} ms after it was deleted; the exit key ended it with 0"
+  "after it changed, ${deleted} ms after it was deleted; the exit key ended it with 0;" \
+  "started again, it listed what was made and deleted while it was stopped"
 for ms in "$added" "$changed" "$deleted"; do
   ((ms <= 1000)) || echo "note: a change took more than a second to be listed (a loaded machine?)"
 done
