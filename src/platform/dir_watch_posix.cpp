@@ -14,6 +14,7 @@
 
 #include "platform/dir_list_posix.h"
 #include "platform/dir_watch.h"
+#include "platform/watch_timers.h"
 
 namespace sentrel {
 namespace {
@@ -46,7 +47,7 @@ struct DirWatchService::Impl {
   bool reader_started = false;
   std::unordered_map<TreeWatchClient*, Tree> clients;
   std::unordered_map<int, std::vector<TreeWatchClient*>> by_watch;
-  std::unordered_map<TreeWatchClient*, int64_t> timers;
+  WatchTimers timers;
   uint64_t overflows = 0;
   int watch_budget = -1;  // new watches a test still allows; -1: no limit
 
@@ -121,7 +122,7 @@ void DirWatchService::Unregister(TreeWatchClient* client) {
     impl_->ForgetAll(client, it->second);
     impl_->clients.erase(it);
   }
-  impl_->timers.erase(client);
+  impl_->timers.Cancel(client);
 }
 
 bool DirWatchService::Watch(TreeWatchClient* client, const std::string& root,
@@ -303,31 +304,19 @@ void DirWatchService::InjectOverflowForTesting() {
 void DirWatchService::SetTimer(TreeWatchClient* client, int delay_ms) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
   if (impl_->clients.count(client) == 0) return;
-  impl_->timers[client] = NowMs() + delay_ms;
+  impl_->timers.Set(client, NowMs() + delay_ms);
   impl_->Poke();
 }
 
 int DirWatchService::Impl::PollTimeout() {
   std::lock_guard<std::recursive_mutex> lock(mu);
-  if (timers.empty()) return -1;
-  int64_t first = timers.begin()->second;
-  for (const auto& [client, due] : timers) first = std::min(first, due);
-  const int64_t wait = first - DirWatchService::NowMs();
-  return wait < 0 ? 0 : static_cast<int>(std::min<int64_t>(wait, 60000));
+  const int64_t wait = timers.WaitMs(DirWatchService::NowMs());
+  return wait < 0 ? -1 : static_cast<int>(wait);
 }
 
 void DirWatchService::Impl::FireTimers() {
   std::lock_guard<std::recursive_mutex> lock(mu);
-  const int64_t now = DirWatchService::NowMs();
-  std::vector<TreeWatchClient*> due;
-  for (auto it = timers.begin(); it != timers.end();) {
-    if (it->second <= now) {
-      due.push_back(it->first);
-      it = timers.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  const std::vector<TreeWatchClient*> due = timers.TakeDue(DirWatchService::NowMs());
   // A callback may unregister another client: ask again before each call.
   for (TreeWatchClient* c : due) {
     if (clients.count(c) != 0) c->OnTreeTimer();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/dir_watch.h"
+#include "platform/watch_timers.h"
 #include "platform/wide_win32.h"
 
 namespace sentrel {
@@ -67,7 +68,7 @@ struct DirWatchService::Impl {
   std::unordered_map<TreeWatchClient*, TreeHandle*> clients;  // nullptr: not watching
   // Every tree whose buffer the system may still hold, by key.
   std::unordered_map<ULONG_PTR, std::unique_ptr<TreeHandle>> trees;
-  std::unordered_map<TreeWatchClient*, int64_t> timers;
+  WatchTimers timers;
   uint64_t overflows = 0;
   int watch_budget = -1;
 
@@ -125,7 +126,7 @@ void DirWatchService::Unregister(TreeWatchClient* client) {
     impl_->EndTree(it->second);
     impl_->clients.erase(it);
   }
-  impl_->timers.erase(client);
+  impl_->timers.Cancel(client);
 }
 
 bool DirWatchService::Watch(TreeWatchClient* client, const std::string& root,
@@ -214,7 +215,7 @@ void DirWatchService::InjectOverflowForTesting() {
 void DirWatchService::SetTimer(TreeWatchClient* client, int delay_ms) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mu);
   if (impl_->clients.count(client) == 0) return;
-  impl_->timers[client] = NowMs() + delay_ms;
+  impl_->timers.Set(client, NowMs() + delay_ms);
   if (impl_->port != nullptr) PostQueuedCompletionStatus(impl_->port, 0, kPokeKey, nullptr);
 }
 
@@ -227,25 +228,13 @@ void DirWatchService::Impl::Lost(TreeHandle& tree) {
 
 DWORD DirWatchService::Impl::WaitTimeout() {
   std::lock_guard<std::recursive_mutex> lock(mu);
-  if (timers.empty()) return INFINITE;
-  int64_t first = timers.begin()->second;
-  for (const auto& [client, due] : timers) first = std::min(first, due);
-  const int64_t wait = first - DirWatchService::NowMs();
-  return wait < 0 ? 0 : static_cast<DWORD>(std::min<int64_t>(wait, 60000));
+  const int64_t wait = timers.WaitMs(DirWatchService::NowMs());
+  return wait < 0 ? INFINITE : static_cast<DWORD>(wait);
 }
 
 void DirWatchService::Impl::FireTimers() {
   std::lock_guard<std::recursive_mutex> lock(mu);
-  const int64_t now = DirWatchService::NowMs();
-  std::vector<TreeWatchClient*> due;
-  for (auto it = timers.begin(); it != timers.end();) {
-    if (it->second <= now) {
-      due.push_back(it->first);
-      it = timers.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  const std::vector<TreeWatchClient*> due = timers.TakeDue(DirWatchService::NowMs());
   // A callback may unregister another client: ask again before each call.
   for (TreeWatchClient* c : due) {
     if (clients.count(c) != 0) c->OnTreeTimer();

@@ -3,6 +3,26 @@
 
 namespace sentrel {
 
+SpawnedProcess::SpawnedProcess(SpawnedProcess&& other) noexcept
+    : pid_(other.pid_), native_(other.native_), exit_status_(other.exit_status_) {
+  other.pid_ = -1;
+  other.native_ = -1;
+}
+
+SpawnedProcess& SpawnedProcess::operator=(SpawnedProcess&& other) noexcept {
+  if (this != &other) {
+    Detach();
+    pid_ = other.pid_;
+    native_ = other.native_;
+    exit_status_ = other.exit_status_;
+    other.pid_ = -1;
+    other.native_ = -1;
+  }
+  return *this;
+}
+
+SpawnedProcess::~SpawnedProcess() { Detach(); }
+
 std::vector<std::string> SplitArguments(std::string_view text) {
   return SplitArguments(text, std::vector<bool>());
 }

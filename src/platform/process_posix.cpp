@@ -177,26 +177,6 @@ class ProcessStarter {
   static SpawnedProcess Make(int pid, int pidfd) { return SpawnedProcess(pid, pidfd); }
 };
 
-SpawnedProcess::SpawnedProcess(SpawnedProcess&& other) noexcept
-    : pid_(other.pid_), native_(other.native_), exit_status_(other.exit_status_) {
-  other.pid_ = -1;
-  other.native_ = -1;
-}
-
-SpawnedProcess& SpawnedProcess::operator=(SpawnedProcess&& other) noexcept {
-  if (this != &other) {
-    Detach();
-    pid_ = other.pid_;
-    native_ = other.native_;
-    exit_status_ = other.exit_status_;
-    other.pid_ = -1;
-    other.native_ = -1;
-  }
-  return *this;
-}
-
-SpawnedProcess::~SpawnedProcess() { Detach(); }
-
 void SpawnedProcess::Detach() {
   if (pid_ > 0) {
     Reaper::Get().Adopt(pid_, static_cast<int>(native_));

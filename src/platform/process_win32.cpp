@@ -193,26 +193,6 @@ class ComScope {
 
 }  // namespace
 
-SpawnedProcess::SpawnedProcess(SpawnedProcess&& other) noexcept
-    : pid_(other.pid_), native_(other.native_), exit_status_(other.exit_status_) {
-  other.pid_ = -1;
-  other.native_ = -1;
-}
-
-SpawnedProcess& SpawnedProcess::operator=(SpawnedProcess&& other) noexcept {
-  if (this != &other) {
-    Detach();
-    pid_ = other.pid_;
-    native_ = other.native_;
-    exit_status_ = other.exit_status_;
-    other.pid_ = -1;
-    other.native_ = -1;
-  }
-  return *this;
-}
-
-SpawnedProcess::~SpawnedProcess() { Detach(); }
-
 // Windows keeps no finished child around: letting go of the handle is all.
 void SpawnedProcess::Detach() {
   if (native_ != -1) CloseHandle(NativeOf(native_));
