@@ -12,7 +12,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winealsa.drv,wine
 # Wine's recycle bin is the XDG trash of this home.
 export HOME="$WINE_SCRATCH/home" XDG_DATA_HOME="$WINE_SCRATCH/data"
 export XDG_CONFIG_HOME="$WINE_SCRATCH/config"
-# No desktop: a message box returns at once instead of waiting for a user.
+# No X display: Wine draws nothing. Its null display driver (set below)
+# still keeps a desktop whose windows and message boxes exist, are listed
+# and take messages, so the tests can see them and press their buttons.
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
 
@@ -27,6 +29,7 @@ trap wine_cleanup EXIT
 # apart with its streams on /dev/null and kept for every program (one then
 # starts in tens of milliseconds instead of half a second).
 wineboot -i </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1 || true
 wineserver -p </dev/null >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1
