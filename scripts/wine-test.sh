@@ -17,7 +17,7 @@ if command -v ccache >/dev/null; then
   LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-  -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/wine "${LAUNCHER[@]}"
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-run.sh" "${LAUNCHER[@]}"
 cmake --build "$BUILD" -j "$JOBS"
 
 source scripts/wine-env.sh
