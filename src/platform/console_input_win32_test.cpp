@@ -1,0 +1,37 @@
+#include "platform/console_input.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+namespace sentrel {
+namespace {
+
+// Ctrl-C typed in the program's console ends the wait for a key as a stop,
+// so that the program ends as after the exit key. (Wine delivers Ctrl-C but
+// not Ctrl-Break to a process's own console.)
+TEST(ConsoleStopTest, CtrlCInTheConsoleEndsTheWaitForAKey) {
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  auto input = OpenConsoleInput();
+  // Were the event never handled, the wait would not end: end the test
+  // process with a failure instead of holding the suite.
+  std::thread guard([] {
+    Sleep(60000);
+    std::fprintf(stderr, "no stop within 60 s of Ctrl-C\n");
+    ExitProcess(1);
+  });
+  guard.detach();
+  std::thread sender([] {
+    Sleep(200);
+    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  });
+  EXPECT_EQ(input->WaitKey(), ConsoleInput::kStop);
+  sender.join();
+}
+
+}  // namespace
+}  // namespace sentrel
