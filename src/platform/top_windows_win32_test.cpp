@@ -77,9 +77,8 @@ TEST(DesktopWindowsTest, AForcedEndNeverEndsThisProgram) {
   TestWindow window(title);
   ASSERT_TRUE(window.Made());
   auto windows = OpenWindowSystem();
-  const TopWindow* found = nullptr;
   const auto list = windows->List();
-  found = Find(list, title);
+  const TopWindow* found = Find(list, title);
   ASSERT_NE(found, nullptr);
   windows->ForceEnd(*found);  // were it ended, this test would not go on
   EXPECT_NE(Find(windows->List(), title), nullptr);
