@@ -295,6 +295,7 @@ void BaseMonitoring::RunCheck() {
     // A check that fails counts as a negative one; the item goes on.
     result = 0;
   }
+  progress_.first_check_done.store(true, std::memory_order_release);
   if (result == 1) {
     if (!run_once_->Value() || last_result_ == 0) RunActions();
     last_result_ = 1;
