@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "platform/console_input.h"
+#include "platform/process_requests.h"
 #include "platform/process_requests_posix.h"
 
 namespace sentrel {
@@ -82,7 +83,10 @@ class PosixConsoleInput final : public ConsoleInput {
       if (fds[0].revents & POLLIN) {
         char request = 0;
         if (read(fds[0].fd, &request, 1) != 1) continue;
-        if (request == kStopByte) return kStop;
+        if (request == kStopByte) {
+          StopTaken();
+          return kStop;
+        }
         if (request == kCheckNowByte) return kCheckNow;
         continue;  // the job came back: key mode is looked at again
       }

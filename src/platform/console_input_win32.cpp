@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/console_input.h"
+#include "platform/process_requests.h"
 #include "platform/process_requests_win32.h"
 #include "platform/wide_win32.h"
 
@@ -44,7 +45,10 @@ class WindowsConsoleInput final : public ConsoleInput {
         handles[count++] = bytes_->ready;
       }
       const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
-      if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return kStop;
+      if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) {
+        StopTaken();
+        return kStop;
+      }
       if (console_) {
         const int key = ReadConsoleKey();
         if (key >= 0) return key;

@@ -16,6 +16,7 @@ using Clock = std::chrono::steady_clock;
 struct ExitDeadline {
   std::mutex mu;
   std::condition_variable changed;
+  bool armed = false;
   bool watching = false;
   Clock::time_point when;
   int code = 0;
@@ -30,7 +31,10 @@ ExitDeadline& Deadline() {
 void WatchDeadline(ExitDeadline& d) {
   std::unique_lock<std::mutex> lock(d.mu);
   for (;;) {
-    if (d.changed.wait_until(lock, d.when) == std::cv_status::timeout && Clock::now() >= d.when) {
+    if (!d.armed) {
+      d.changed.wait(lock);
+    } else if (d.changed.wait_until(lock, d.when) == std::cv_status::timeout && d.armed &&
+               Clock::now() >= d.when) {
       const int code = d.code;
       lock.unlock();
       ExitProcessNow(code);
@@ -47,6 +51,7 @@ void EndProcessWithin(int ms, int code) {
     std::lock_guard<std::mutex> lock(d.mu);
     d.when = Clock::now() + std::chrono::milliseconds(ms);
     d.code = code;
+    d.armed = true;
     start = !d.watching;
     d.watching = true;
   }
@@ -57,6 +62,15 @@ void EndProcessWithin(int ms, int code) {
   } catch (const std::system_error&) {
     // No thread to watch the clock: the orderly stop is all there is.
   }
+}
+
+void StopTaken() {
+  ExitDeadline& d = Deadline();
+  {
+    std::lock_guard<std::mutex> lock(d.mu);
+    d.armed = false;
+  }
+  d.changed.notify_all();
 }
 
 }  // namespace sentrel

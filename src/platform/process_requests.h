@@ -28,6 +28,10 @@ enum class ProcessRequest {
 void ListenForProcessRequests();
 inline constexpr int kStopTakeOverMs = 1000;
 
+// The main thread has the stop in hand (the console input says so when it
+// hands one over): the take-over deadline no longer holds.
+void StopTaken();
+
 // Ends the process with `code` (as ExitProcessNow does) if it is still
 // running `ms` from now. The orderly stop calls it when it begins, so that
 // nothing it waits for (an item thread, a stream nobody reads) can hold the

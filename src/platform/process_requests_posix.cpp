@@ -1,4 +1,3 @@
-#include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
