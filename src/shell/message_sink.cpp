@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "platform/std_streams.h"
 
 namespace sentrel {
 namespace {
+
+constexpr int kLockPollMs = 5;
 
 // Set once by the entry before any item thread starts, read by every write.
 LineStamp line_stamp = nullptr;
@@ -30,7 +33,7 @@ class StreamSink final : public MessageSink {
         journal_(stream == StdStream::kError && StdStreamIsJournal(stream)) {}
 
   void Write(std::string_view text) override {
-    std::lock_guard<std::timed_mutex> lock(mu_);
+    std::lock_guard<std::mutex> lock(mu_);
     if (line_stamp == nullptr && !journal_) {
       WriteStdStream(stream_, text);
     } else {
@@ -40,8 +43,13 @@ class StreamSink final : public MessageSink {
 
   bool WriteWithin(std::string_view text, int ms) override {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock<std::timed_mutex> lock(mu_, end);
-    if (!lock.owns_lock()) return false;
+    // Polled rather than a timed lock, which the thread checker cannot follow.
+    std::unique_lock<std::mutex> lock(mu_, std::try_to_lock);
+    while (!lock.owns_lock()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
+      lock.try_lock();
+    }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     const int left_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
@@ -71,7 +79,7 @@ class StreamSink final : public MessageSink {
     return out;
   }
 
-  std::timed_mutex mu_;
+  std::mutex mu_;
   const StdStream stream_;
   const bool journal_;
   bool at_line_start_ = true;
