@@ -165,6 +165,7 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
         if (usable) {
           item->SetStateSlot(same_target[std::to_string(kind.Value()) + ":" +
                                          item->FileName().Value()]++);
+          item->SetSinglePass(single_pass_);
           monitors_.push_back(item);
           if (!paused.Value() && autostart_) BaseMonitoring::Start(item, tracker_);
         }

@@ -35,6 +35,9 @@ class MonitorProcess {
   // With autostart off, Load builds the items but starts none of them (for
   // tools that only read configurations).
   void set_autostart(bool on) { autostart_ = on; }
+  // Items loaded from now on make a single pass (see
+  // BaseMonitoring::SetSinglePass).
+  void set_single_pass(bool on) { single_pass_ = on; }
   // Waits up to `ms` for every started item thread to end.
   bool WaitStopped(int ms) { return tracker_->WaitIdle(ms); }
 
@@ -46,6 +49,7 @@ class MonitorProcess {
   std::shared_ptr<ThreadTracker> tracker_;
   std::vector<std::shared_ptr<BaseMonitoring>> monitors_;
   bool autostart_ = true;
+  bool single_pass_ = false;
 };
 
 }  // namespace sentrel

@@ -1,7 +1,14 @@
 #include "entry/app.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "actions/popup_action.h"
 
 #include "config/monitor_process.h"
 #include "entry/check_mode.h"
@@ -59,7 +66,54 @@ Services* SetUpProgram(const SearchPlaces& places) {
   return services;
 }
 
-int Monitor(const SearchPlaces& places, const std::string& config) {
+// One pass of every item: each checks once and runs its actions; the pass
+// ends when all are done, or early on a stop (a signal or the exit key,
+// read on a thread of its own since the wait for keys cannot time out).
+// 0 when every action could do its work.
+int RunSinglePass(MonitorProcess& monitors, std::unique_ptr<ConsoleInput> input,
+                  const std::atomic<int>& failures) {
+  struct Shared {
+    std::atomic<bool> stopped{false};
+    std::vector<std::shared_ptr<BaseMonitoring>> items;
+  };
+  auto shared = std::make_shared<Shared>();
+  shared->items = monitors.Monitors();
+  try {
+    // The thread may still wait for a key when the process ends, so it owns
+    // what it reads.
+    std::thread([shared, keys = std::shared_ptr<ConsoleInput>(std::move(input))] {
+      for (;;) {
+        const int key = keys->WaitKey();
+        if (key == ConsoleInput::kStop || key == 'x' || key == 'X') break;
+      }
+      shared->stopped = true;
+      for (auto it = shared->items.rbegin(); it != shared->items.rend(); ++it) {
+        (*it)->RequestTerminate();
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without it the pass still ends; only a stop cannot shorten it.
+  }
+  while (!monitors.WaitStopped(100)) {
+    if (shared->stopped) {
+      monitors.WaitStopped(kStopGraceMs);
+      break;
+    }
+  }
+  WaitForStateSaves(kStateSaveGraceMs);
+  // A box the pass showed is part of its work: the pass ends once the user
+  // closed it.
+  while (!shared->stopped && PopupAction::OpenBoxes() > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (shared->stopped) {
+    ErrorSink().Write("sentrel: stopped before every item had made its check\n");
+    return 1;
+  }
+  return failures.load() == 0 ? 0 : 1;
+}
+
+int Monitor(const SearchPlaces& places, const std::string& config, bool single_pass) {
   MessageSink& out = ConsoleSink();
   out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
   Services* services = SetUpProgram(places);
@@ -68,6 +122,10 @@ int Monitor(const SearchPlaces& places, const std::string& config) {
   // (no echo) from the start, and a stop signal during the load is not lost.
   std::unique_ptr<ConsoleInput> input = OpenConsoleInput();
   auto monitors = std::make_unique<MonitorProcess>(*services);
+  monitors->set_single_pass(single_pass);
+  // Never destroyed, like the services that point to it.
+  auto* failures = new std::atomic<int>(0);
+  services->failed_actions = failures;
   Diagnostics notes;
   const bool loaded = monitors->Load(config, &notes);
   // Said before the messages below, so that the invitation to press X is
@@ -76,6 +134,10 @@ int Monitor(const SearchPlaces& places, const std::string& config) {
   if (!loaded) {
     out.Write(Strings().OemTextAt(kLngCantLoad) + " \"" + config + "\".\n");
     return 1;
+  }
+  if (single_pass) {
+    out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n");
+    return RunSinglePass(*monitors, std::move(input), *failures);
   }
   out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n" +
             Strings().OemTextAt(kLngStarted) + "\n");
@@ -117,7 +179,7 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   if (cl.mode == CommandLine::Mode::kCheck) {
     return RunCheck(config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
   }
-  return Monitor(places, config);
+  return Monitor(places, config, cl.once);
 }
 
 }  // namespace sentrel

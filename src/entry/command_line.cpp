@@ -24,6 +24,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         check = true;
       } else if (arg == "--timestamps") {
         cl.timestamps = true;
+      } else if (arg == "--once") {
+        cl.once = true;
       } else {
         wrong("unknown option \"" + arg + "\"");
       }
@@ -59,6 +61,7 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "      --version     show the version and exit\n"
       "      --check       read CONFIG, list its items and every problem in it, start nothing\n"
       "      --timestamps  begin every line Sentrel writes with the local date and time\n"
+      "      --once        check each item once, run its actions, wait for them, exit\n"
       "      --            end of options: what follows is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";
@@ -66,7 +69,8 @@ std::string UsageText(const std::vector<std::string>& default_places) {
   text +=
       "\n"
       "Exit status: 0 when stopped (--check: nothing to report), 1 when CONFIG\n"
-      "cannot be loaded (--check: problems found), 2 for a wrong command line.\n";
+      "cannot be loaded (--check: problems found; --once: an action could not do\n"
+      "its work), 2 for a wrong command line.\n";
   return text;
 }
 

@@ -186,6 +186,10 @@ void BaseMonitoring::RunLoop() {
     }
 
     const bool outside = Status() == kStatusOutsideWindow;
+    if (single_pass_) {
+      if (!outside) RunCheck();
+      break;
+    }
     const bool interval = clock.TickMs() >= due;
     if (!outside && (interval || CheckNowSet() || RebaselineSet())) {
       check_requested_ = !interval;
@@ -202,8 +206,11 @@ void BaseMonitoring::RunLoop() {
     // (whose time the tick counts) is noticed within it.
     const int64_t now = clock.TickMs();
     int64_t wake = outside ? now + kLongestSleepMs : std::min(due, now + kLongestSleepMs);
+    // The window turns at a reading of the local clock; the sleep until
+    // then is real time, which a daylight-saving switch makes longer or
+    // shorter than the difference of the readings.
     const int64_t turn = schedule_.MsUntilChange(local);
-    if (turn >= 0) wake = std::min(wake, now + turn);
+    if (turn >= 0) wake = std::min(wake, now + clock.MsUntilLocal(local.value + turn / 86400000.0));
     if (state_changed_) wake = std::min(wake, std::max(now, state_saved_at_ + kStateSaveEveryMs));
     if (wake > now && clock.WaitFor(wakeup_, static_cast<int>(wake - now))) wakeup_.Consume();
   }

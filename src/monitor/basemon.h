@@ -75,6 +75,11 @@ class BaseMonitoring {
   // it. Call at most once.
   static void Start(std::shared_ptr<BaseMonitoring> self,
                     std::shared_ptr<ThreadTracker> tracker);
+  // A single pass: the loop makes its first check (when the schedule
+  // window is open), runs the actions, keeps the state and ends. Set before
+  // Start.
+  void SetSinglePass(bool on) { single_pass_ = on; }
+  bool SinglePass() const { return single_pass_; }
   // Asks the loop to end; it notices within about 100 ms when idle, or before
   // its next action.
   void RequestTerminate();
@@ -189,6 +194,7 @@ class BaseMonitoring {
   // Restart may clear it from another thread.
   std::atomic<uint8_t> last_result_{0};
   bool check_requested_ = false;
+  bool single_pass_ = false;
   // The longest the loop sleeps without looking at the clocks.
   static constexpr int kLongestSleepMs = 60000;
   // The least time between two saves of an item's state.
