@@ -13,6 +13,7 @@
 #include "config/monitor_process.h"
 #include "entry/check_mode.h"
 #include "entry/command_line.h"
+#include "entry/reloader.h"
 #include "lang/lang.h"
 #include "lang/options.h"
 #include "monitor/state_file.h"
@@ -113,7 +114,8 @@ int RunSinglePass(MonitorProcess& monitors, std::unique_ptr<ConsoleInput> input,
   return failures.load() == 0 ? 0 : 1;
 }
 
-int Monitor(const SearchPlaces& places, const std::string& config, bool single_pass) {
+int Monitor(const SearchPlaces& places, const std::string& config, bool single_pass,
+            bool watch_config) {
   MessageSink& out = ConsoleSink();
   out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
   Services* services = SetUpProgram(places);
@@ -142,10 +144,20 @@ int Monitor(const SearchPlaces& places, const std::string& config, bool single_p
   out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n" +
             Strings().OemTextAt(kLngStarted) + "\n");
 
+  Reloader reloader(*monitors, config, out, ErrorSink());
+  // Without a watch the file is still read again on SIGHUP.
+  if (watch_config && !reloader.WatchFile()) {
+    ErrorSink().Write(config + ": its folder cannot be watched; it is read again on SIGHUP only\n");
+  }
   for (;;) {
     int key = input->WaitKey();
+    if (key == ConsoleInput::kReload) {
+      reloader.Request();
+      continue;
+    }
     if (key == ConsoleInput::kStop || key == 'x' || key == 'X') break;
   }
+  reloader.Stop();
   monitors->StopAll();
   monitors->WaitStopped(kStopGraceMs);
   WaitForStateSaves(kStateSaveGraceMs);
@@ -179,7 +191,7 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   if (cl.mode == CommandLine::Mode::kCheck) {
     return RunCheck(config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
   }
-  return Monitor(places, config, cl.once);
+  return Monitor(places, config, cl.once, !cl.no_reload);
 }
 
 }  // namespace sentrel

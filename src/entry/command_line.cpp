@@ -26,6 +26,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         cl.timestamps = true;
       } else if (arg == "--once") {
         cl.once = true;
+      } else if (arg == "--no-reload") {
+        cl.no_reload = true;
       } else {
         wrong("unknown option \"" + arg + "\"");
       }
@@ -55,6 +57,7 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "\n"
       "Monitors the files and folders that the configuration file CONFIG lists,\n"
       "until you press x or it receives SIGINT, SIGTERM, SIGHUP or SIGQUIT.\n"
+      "CONFIG is read again when it is saved, and on SIGHUP without a terminal.\n"
       "\n"
       "Options:\n"
       "  -h, --help        show this help and exit\n"
@@ -62,6 +65,7 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "      --check       read CONFIG, list its items and every problem in it, start nothing\n"
       "      --timestamps  begin every line Sentrel writes with the local date and time\n"
       "      --once        check each item once, run its actions, wait for them, exit\n"
+      "      --no-reload   do not read CONFIG again when it is saved\n"
       "      --            end of options: what follows is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";

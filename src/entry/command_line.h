@@ -15,6 +15,8 @@ struct CommandLine {
   bool timestamps = false;
   // Each item checks once, runs its actions, and the program ends.
   bool once = false;
+  // The configuration file is not watched for saves.
+  bool no_reload = false;
   // The configuration named; none means the default places.
   std::optional<std::string> config;
   // For kUsageError: what was wrong, as one line.

@@ -84,6 +84,9 @@ class BaseMonitoring {
   // its next action.
   void RequestTerminate();
   bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+  // Asks the loop to end once the check and the actions it runs are done
+  // (an item taken out of the configuration): nothing is cut short.
+  void RequestFinish();
   // Asks for a check at the next pass without waiting for the interval.
   void RequestCheck();
   // Asks for a fresh start: the next check is a baseline.
@@ -188,6 +191,7 @@ class BaseMonitoring {
 
   Services& services_;
   std::atomic<bool> terminated_{false};
+  std::atomic<bool> finishing_{false};
   std::atomic<bool> check_now_{true};
   std::atomic<bool> rebaseline_{true};
   std::atomic<uint8_t> status_;

@@ -14,10 +14,14 @@ class ConsoleInput {
   // SIGINT, SIGTERM, SIGHUP or SIGQUIT arrived; on Windows Ctrl-C,
   // Ctrl-Break, the console window closed, log-off or shut-down.
   static constexpr int kStop = -1;
+  // SIGHUP arrived while the process has no controlling terminal (it runs
+  // as a service): a request to read the configuration again. With a
+  // terminal, SIGHUP means the terminal is gone and is a stop.
+  static constexpr int kReload = -2;
 
   virtual ~ConsoleInput() = default;
   // Blocks until a key is pressed (returns its byte, 0..255) or a stop signal
-  // arrives (returns kStop). When the input is not a terminal its bytes are
+  // arrives (returns kStop, or kReload). When the input is not a terminal its bytes are
   // the keys; once it ends, only a stop signal returns.
   virtual int WaitKey() = 0;
 };

@@ -52,10 +52,10 @@ void RestoreTerminal() {
   if (g_saved_terminal.exchange(false) && InForeground()) SetTerminal(g_saved_termios);
 }
 
-void OnStopSignal(int) {
+void OnStopSignal(int sig) {
   int saved = errno;
   if (g_signal_pipe[1] >= 0) {
-    char b = 1;
+    char b = static_cast<char>(sig);
     ssize_t r = write(g_signal_pipe[1], &b, 1);
     (void)r;
   }
@@ -132,7 +132,8 @@ class PosixConsoleInput final : public ConsoleInput {
         return kStop;
       }
       if (fds[0].revents & POLLIN) {
-        if (TakeSignals(stop_fd)) return kStop;
+        const int taken = TakeSignals(stop_fd, signal_fd_ >= 0, controlling_terminal_);
+        if (taken != 0) return taken;
         continue;
       }
       if (n > 1 && fds[1].revents) {
@@ -186,16 +187,33 @@ class PosixConsoleInput final : public ConsoleInput {
     }
   }
 
-  // Reads the pending signals; true when one of them is a stop signal.
-  static bool TakeSignals(int fd) {
-    bool stop = false;
+  // Reads the pending signals: kStop when one of them is a stop signal,
+  // else kReload when one asks for a reload, else 0.
+  static int TakeSignals(int fd, bool from_signalfd, bool controlling_terminal) {
+    bool stop = false, reload = false;
     struct signalfd_siginfo info;
     ssize_t got;
-    while ((got = read(fd, &info, sizeof info)) > 0) {
-      // The pipe of the fallback carries stop signals only.
-      if (got != static_cast<ssize_t>(sizeof info) || info.ssi_signo != SIGCONT) stop = true;
+    while ((got = read(fd, &info, from_signalfd ? sizeof info : 1)) > 0) {
+      // The pipe of the fallback carries one byte per stop signal: its number.
+      const unsigned signo =
+          from_signalfd ? info.ssi_signo : static_cast<unsigned char>(*reinterpret_cast<char*>(&info));
+      if (signo == SIGCONT) continue;
+      if (signo == SIGHUP && !controlling_terminal) {
+        reload = true;
+      } else {
+        stop = true;
+      }
     }
-    return stop;
+    return stop ? kStop : reload ? kReload : 0;
+  }
+
+  // A service has none; a hang-up then cannot mean that its terminal went.
+  // Asked once at the start: a terminal that hung up may no longer open.
+  static bool HasControllingTerminal() {
+    const int fd = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
   }
 
   // A pipe whose announced bytes are gone (a second reader took them). Files
@@ -209,6 +227,7 @@ class PosixConsoleInput final : public ConsoleInput {
   }
 
   const bool terminal_;
+  const bool controlling_terminal_ = HasControllingTerminal();
   bool key_mode_ = false;
   bool input_ended_ = false;
   int signal_fd_ = -1;
