@@ -10,7 +10,7 @@
 
 #include "actions/popup_action.h"
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 #include "entry/check_mode.h"
 #include "entry/command_line.h"
 #include "entry/reloader.h"
