@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 #include "entry/config_watch.h"
 #include "shell/message_sink.h"
 

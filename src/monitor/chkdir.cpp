@@ -185,6 +185,7 @@ uint8_t CheckDirThread::Check() {
   const bool known = opened && root.Identity(device, inode);
   // Before the walk, so that a change after the listing wakes the item.
   const TreeChanges changes = FollowRoot(known, device, inode, walk.watching);
+  walk.hold_new = walk.watching && !baseline_ && type == 0;
 
   // A check woken by a change looks only at the folders that changed, as
   // long as the watch has lost nothing since the last whole walk.
@@ -261,6 +262,10 @@ uint8_t CheckDirThread::Check() {
     snapshot_ = std::move(next);
   }
   if (WalkStopped() || walk.unwatched || walk.inconsistent) walk_everything_ = true;
+  if (!walk.held_back.empty() && !WalkStopped()) {
+    std::lock_guard<std::mutex> lock(watcher_mu_);
+    if (watcher_) watcher_->HoldBack(walk.held_back);
+  }
   stats_.partial = walk.partial;
   stats_.folders_listed = walk.listed;
   return outcome;

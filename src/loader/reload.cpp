@@ -3,7 +3,7 @@
 #include <map>
 #include <thread>
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 
 namespace sentrel {
 namespace {
