@@ -50,17 +50,22 @@ class OnceTest : public ::testing::Test {
 TEST_F(OnceTest, WithSavedStateReportsWhatChangedSinceTheLastRunThenEnds) {
   std::ofstream(InTree("stays")) << "a";
   std::ofstream(InTree("goes")) << "b";
-  const std::string block = Watching("SaveState=1\n");
+  // Real time and subfolders on, as a monitoring configuration would have
+  // them: one pass still reports everything it finds.
+  const std::string block = Watching("SaveState=1\nSubdir=1\nRealTime=1\n");
   // The first run has nothing to compare with: its check is the baseline.
   Run first = Once(block);
   EXPECT_EQ(first.code, 0) << first.err;
   EXPECT_EQ(first.out.find("added: "), std::string::npos) << first.out;
 
   std::ofstream(InTree("new")) << "c";
+  fs::create_directory(InTree("folder"));
+  std::ofstream(InTree("folder/inside")) << "d";
   fs::remove(InTree("goes"));
   Run second = Once(block);
   EXPECT_EQ(second.code, 0) << second.err;
   EXPECT_NE(second.out.find("added: " + InTree("new") + "\n"), std::string::npos) << second.out;
+  EXPECT_NE(second.out.find("added: " + InTree("folder/inside") + "\n"), std::string::npos);
   EXPECT_NE(second.out.find("deleted: " + InTree("goes") + "\n"), std::string::npos);
   EXPECT_EQ(second.out.find("stays"), std::string::npos);
   EXPECT_EQ(second.out.find("Press"), std::string::npos);

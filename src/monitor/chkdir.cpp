@@ -80,7 +80,9 @@ void CheckDirThread::NoteRoot() {
 }
 
 void CheckDirThread::RunLoop() {
-  StartNotify();
+  // A single pass has no later check to wake, and must not hold back the
+  // files of new folders for one.
+  if (!SinglePass()) StartNotify();
   BaseMonitoring::RunLoop();
   // The item may outlive its loop for a while; nothing should wake it now.
   StopNotify();
