@@ -13,7 +13,8 @@ namespace sentrel {
 // A clock whose time moves only as far as the test lets it. Waits advance the
 // time up to the test's limit at once and then block (in real time) until
 // the limit moves or the waiter is woken. Meant for one waiting thread. It
-// has no time zone: its local reading is its instant read as UTC.
+// has no time zone (its local reading is its instant read as UTC) unless
+// told to read its instants in the process's zone.
 class FakeClock final : public Clock {
  public:
   // Starts at the local reading `start_value`.
@@ -21,7 +22,11 @@ class FakeClock final : public Clock {
   // Starts at a real instant, for tests that compare it with files' times.
   static FakeClock At(Instant start) { return FakeClock(start); }
 
-  LocalTime Now() override { return LocalTimeFromValue(UtcValueOfInstant(RealNow())); }
+  LocalTime Now() override { return LocalTimeFromValue(LocalValueAt(RealNow())); }
+  double LocalValueAt(Instant t) override {
+    return zoned_ ? FileTimeToLocalDateTime(t) : UtcValueOfInstant(t);
+  }
+  void ReadInProcessZone() { zoned_ = true; }
   Instant RealNow() override {
     std::lock_guard<std::mutex> lock(mu_);
     return start_ + now_ms_ * 1000000;
@@ -76,6 +81,7 @@ class FakeClock final : public Clock {
   int64_t now_ms_ = 0;
   int64_t limit_ms_ = 0;
   bool blocked_ = false;
+  bool zoned_ = false;
   int waits_ = 0;
 };
 

@@ -11,6 +11,7 @@
 namespace sentrel {
 
 void ActionReport::Failed(std::string_view why) const {
+  if (failures_ != nullptr) failures_->fetch_add(1);
   if (sink_ == nullptr) return;
   sink_->Write(prefix_ + std::string(why) + "\n");
 }
@@ -23,7 +24,7 @@ ActionReport RunContext::ReportFor(const Action& action) const {
   }
   if (!item_.name.empty()) prefix += "item \"" + item_.name + "\": ";
   prefix += action.Caption() + ": ";
-  return ActionReport(services_.errors, std::move(prefix));
+  return ActionReport(services_.errors, std::move(prefix), services_.failed_actions);
 }
 
 Action::Action(int caption_index) : caption_(Strings().TextAt(caption_index)) {

@@ -39,12 +39,14 @@ struct ItemLabel {
 class ActionReport {
  public:
   ActionReport() = default;
-  ActionReport(MessageSink* sink, std::string prefix) : sink_(sink), prefix_(std::move(prefix)) {}
+  ActionReport(MessageSink* sink, std::string prefix, std::atomic<int>* failures = nullptr)
+      : sink_(sink), prefix_(std::move(prefix)), failures_(failures) {}
   void Failed(std::string_view why) const;
 
  private:
   MessageSink* sink_ = nullptr;
   std::string prefix_;
+  std::atomic<int>* failures_ = nullptr;
 };
 
 // What an action may use while it runs on its item's thread: the program's
@@ -58,6 +60,11 @@ class RunContext {
   Services& services() const { return services_; }
   // Where `action` reports its failures: once per run, whatever it tried.
   ActionReport ReportFor(const Action& action) const;
+  // Counts a run of an action that could not do all its work, where it
+  // said so itself rather than through ReportFor.
+  void CountFailure() const {
+    if (services_.failed_actions != nullptr) services_.failed_actions->fetch_add(1);
+  }
   bool StopRequested() const { return stop_.load(std::memory_order_acquire); }
   // Sleeps up to `ms`, returning early (true) when the item is asked to stop.
   bool WaitOrStop(int ms) const {

@@ -119,7 +119,7 @@ void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
       auto it = uses.find(request.destinations.front());
       request.shared_target = it != uses.end() && it->second > 1;
     }
-    PerformFileOperation(request, env);
+    if (PerformFileOperation(request, env).failed > 0) ctx.CountFailure();
     // One operation per file can be a long run; a stop ends it between
     // files, never inside one.
   } while (start < static_cast<int>(files.size()) && !ctx.StopRequested());

@@ -1,13 +1,20 @@
 #include "entry/app.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "actions/popup_action.h"
 
 #include "loader/monitor_process.h"
 #include "entry/check_mode.h"
 #include "entry/command_line.h"
 #include "entry/first_checks.h"
+#include "entry/reloader.h"
 #include "lang/lang.h"
 #include "lang/options.h"
 #include "monitor/state_file.h"
@@ -68,7 +75,55 @@ Services* SetUpProgram(const SearchPlaces& places) {
   return services;
 }
 
-int Monitor(const SearchPlaces& places, const std::string& config) {
+// One pass of every item: each checks once and runs its actions; the pass
+// ends when all are done, or early on a stop (a signal or the exit key,
+// read on a thread of its own since the wait for keys cannot time out).
+// 0 when every action could do its work.
+int RunSinglePass(MonitorProcess& monitors, std::unique_ptr<ConsoleInput> input,
+                  const std::atomic<int>& failures) {
+  struct Shared {
+    std::atomic<bool> stopped{false};
+    std::vector<std::shared_ptr<BaseMonitoring>> items;
+  };
+  auto shared = std::make_shared<Shared>();
+  shared->items = monitors.Monitors();
+  try {
+    // The thread may still wait for a key when the process ends, so it owns
+    // what it reads.
+    std::thread([shared, keys = std::shared_ptr<ConsoleInput>(std::move(input))] {
+      for (;;) {
+        const int key = keys->WaitKey();
+        if (key == ConsoleInput::kStop || key == 'x' || key == 'X') break;
+      }
+      shared->stopped = true;
+      for (auto it = shared->items.rbegin(); it != shared->items.rend(); ++it) {
+        (*it)->RequestTerminate();
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without it the pass still ends; only a stop cannot shorten it.
+  }
+  while (!monitors.WaitStopped(100)) {
+    if (shared->stopped) {
+      monitors.WaitStopped(kStopGraceMs);
+      break;
+    }
+  }
+  WaitForStateSaves(kStateSaveGraceMs);
+  // A box the pass showed is part of its work: the pass ends once the user
+  // closed it.
+  while (!shared->stopped && PopupAction::OpenBoxes() > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (shared->stopped) {
+    ErrorSink().Write("sentrel: stopped before every item had made its check\n");
+    return 1;
+  }
+  return failures.load() == 0 ? 0 : 1;
+}
+
+int Monitor(const SearchPlaces& places, const std::string& config, bool single_pass,
+            bool watch_config) {
   // First of all, before any thread starts: a stop must end the program at
   // any moment from here on, the opening of the configuration included.
   ListenForProcessRequests();
@@ -80,6 +135,10 @@ int Monitor(const SearchPlaces& places, const std::string& config) {
   // (no echo) from the start, and a stop signal during the load is not lost.
   std::unique_ptr<ConsoleInput> input = OpenConsoleInput();
   auto monitors = std::make_unique<MonitorProcess>(*services);
+  monitors->set_single_pass(single_pass);
+  // Never destroyed, like the services that point to it.
+  auto* failures = new std::atomic<int>(0);
+  services->failed_actions = failures;
   Diagnostics notes;
   const auto load_start = std::chrono::steady_clock::now();
   const bool loaded = monitors->Load(config, &notes);
@@ -90,19 +149,34 @@ int Monitor(const SearchPlaces& places, const std::string& config) {
     out.Write(Strings().OemTextAt(kLngCantLoad) + " \"" + config + "\".\n");
     return 1;
   }
+  if (single_pass) {
+    out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n");
+    return RunSinglePass(*monitors, std::move(input), *failures);
+  }
   out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n" +
             Strings().OemTextAt(kLngStarted) + "\n");
-  ReportFirstChecks({monitors->Monitors().begin(), monitors->Monitors().end()}, out,
+  const auto first_items = monitors->Monitors();
+  ReportFirstChecks({first_items.begin(), first_items.end()}, out,
                     StdStreamIsTerminal(StdStream::kOutput), load_start);
 
+  Reloader reloader(*monitors, config, out, ErrorSink());
+  // Without a watch the file is still read again on SIGHUP.
+  if (watch_config && !reloader.WatchFile()) {
+    ErrorSink().Write(config + ": its folder cannot be watched; it is read again on SIGHUP only\n");
+  }
   for (;;) {
     const int key = input->WaitKey();
+    if (key == ConsoleInput::kReload) {
+      reloader.Request();
+      continue;
+    }
     if (key == ConsoleInput::kStop || key == 'x' || key == 'X') break;
     if (key == ConsoleInput::kCheckNow) {
       for (const auto& item : monitors->Monitors()) item->RequestCheck();
     }
   }
   EndProcessWithin(kStopGraceMs + kStateSaveGraceMs + kStopSlackMs, 0);
+  reloader.Stop();
   monitors->StopAll();
   monitors->WaitStopped(kStopGraceMs);
   WaitForStateSaves(kStateSaveGraceMs);
@@ -138,7 +212,7 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   if (cl.mode == CommandLine::Mode::kCheck) {
     return RunCheck(config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
   }
-  return Monitor(places, config);
+  return Monitor(places, config, cl.once, !cl.no_reload);
 }
 
 }  // namespace sentrel

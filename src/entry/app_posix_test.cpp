@@ -40,8 +40,10 @@ class TerminalTest : public ConsoleProgramTest {
   static constexpr const char* kShowEcho = "stty -a | grep -o -- ' -\\?echo ' | head -1";
 };
 
+// SIGHUP stops only where a terminal can hang up (below); a service reads
+// its configuration again on it.
 TEST_F(ConsoleProgramTest, StopSignalsEndLikeTheExitKey) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+  for (int sig : {SIGINT, SIGTERM, SIGQUIT}) {
     ChildProcess p({SENTREL_BINARY, Config("Interval=1\nEOF\n")}, "", env_);
     ASSERT_TRUE(p.WaitForOutput("exit.\n"));
     p.Signal(sig);
@@ -127,6 +129,18 @@ TEST_F(TerminalTest, BackgroundJobMonitorsAndTakesKeysOnceInTheForeground) {
   EXPECT_NE(p->output().find("first=0"), std::string::npos) << p->output();
   EXPECT_NE(p->output().find("second=0"), std::string::npos) << p->output();
   EXPECT_NE(p->output().find(" echo "), std::string::npos) << p->output();
+}
+
+// The terminal hung up (a closed window, a dropped connection): Sentrel, a
+// job of that terminal, ends as the exit key ends it.
+TEST_F(TerminalTest, HangUpOfItsTerminalEndsIt) {
+  if (!std::filesystem::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1)";
+  auto p = OnTerminal("set -m; " + std::string(SENTREL_BINARY) + " " + Config("") +
+                      " & read line; kill -HUP $!; wait $!; echo hup=$?");
+  ASSERT_TRUE(p->WaitForOutput("exit.")) << p->output();
+  p->Send("go\n");
+  ASSERT_TRUE(p->WaitForOutput("hup=")) << p->output();
+  EXPECT_NE(p->output().find("hup=0"), std::string::npos) << p->output();
 }
 
 // Every action that cannot do its work says so once per run, with the item

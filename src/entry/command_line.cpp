@@ -24,6 +24,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         check = true;
       } else if (arg == "--timestamps") {
         cl.timestamps = true;
+      } else if (arg == "--once") {
+        cl.once = true;
+      } else if (arg == "--no-reload") {
+        cl.no_reload = true;
       } else {
         wrong("unknown option \"" + arg + "\"");
       }
@@ -53,12 +57,15 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "\n"
       "Monitors the files and folders that the configuration file CONFIG lists,\n"
       "until you press x or it receives SIGINT, SIGTERM, SIGHUP or SIGQUIT.\n"
+      "CONFIG is read again when it is saved, and on SIGHUP without a terminal.\n"
       "\n"
       "Options:\n"
       "  -h, --help        show this help and exit\n"
       "      --version     show the version and exit\n"
       "      --check       read CONFIG, list its items and every problem; start nothing\n"
       "      --timestamps  begin every line Sentrel writes with the local date and time\n"
+      "      --once        check each item once, run its actions, wait for them, exit\n"
+      "      --no-reload   do not read CONFIG again when it is saved\n"
       "      --            end of options: the rest is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";
@@ -66,7 +73,8 @@ std::string UsageText(const std::vector<std::string>& default_places) {
   text +=
       "\n"
       "Exit status: 0 when stopped (--check: nothing to report), 1 when CONFIG\n"
-      "cannot be loaded (--check: problems found), 2 for a wrong command line.\n";
+      "cannot be loaded (--check: problems found; --once: an action could not do\n"
+      "its work), 2 for a wrong command line.\n";
   return text;
 }
 

@@ -13,6 +13,10 @@ struct CommandLine {
   Mode mode = Mode::kStart;
   // Every line the program writes begins with the local date and time.
   bool timestamps = false;
+  // Each item checks once, runs its actions, and the program ends.
+  bool once = false;
+  // The configuration file is not watched for saves.
+  bool no_reload = false;
   // The configuration named; none means the default places.
   std::optional<std::string> config;
   // For kUsageError: what was wrong, as one line.

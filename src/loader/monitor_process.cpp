@@ -145,7 +145,7 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
         } catch (const std::exception& e) {
           // The block cannot be applied (an invalid mask, say): that item is
           // left out and the user told why; the rest of the file still runs.
-          services_.messages->Write(std::string(e.what()) + "\n");
+          if (!quiet_) services_.messages->Write(std::string(e.what()) + "\n");
           usable = false;
         }
         if (known) {
@@ -163,8 +163,14 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
           }
         }
         if (usable) {
-          item->SetStateSlot(same_target[std::to_string(kind.Value()) + ":" +
-                                         item->FileName().Value()]++);
+          const int slot =
+              same_target[std::to_string(kind.Value()) + ":" + item->FileName().Value()]++;
+          item->SetStateSlot(slot);
+          item->SetSinglePass(single_pass_);
+          std::string key = std::to_string(slot) + "\n";
+          for (const std::string& l : block) key += l;
+          keys_.push_back(std::move(key));
+          std::lock_guard<std::mutex> lock(monitors_mu_);
           monitors_.push_back(item);
           if (!paused.Value() && autostart_) BaseMonitoring::Start(item, tracker_);
         }
@@ -206,8 +212,14 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
 }
 
 void MonitorProcess::StopAll() {
+  std::lock_guard<std::mutex> lock(monitors_mu_);
   for (auto it = monitors_.rbegin(); it != monitors_.rend(); ++it) (*it)->RequestTerminate();
   monitors_.clear();
+  keys_.clear();
+  for (const auto& weak : retired_) {
+    if (auto item = weak.lock()) item->RequestTerminate();
+  }
+  retired_.clear();
 }
 
 }  // namespace sentrel

@@ -2,6 +2,7 @@
 #define SENTREL_LOADER_MONITOR_PROCESS_H_
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,22 +31,56 @@ class MonitorProcess {
   // The item of `kind` (0 file, 1 directory), or none for any other kind.
   static std::shared_ptr<BaseMonitoring> CreateItem(int kind, bool paused, Services& services);
 
+  // What a reload did.
+  struct Reloaded {
+    bool done = false;  // false: the file had an error; nothing changed
+    int kept = 0, started = 0, stopped = 0;
+  };
+  // Reads `path` again as Load does (its remarks into `notes`). With an
+  // error nothing changes. Otherwise items whose block is unchanged go on
+  // untouched; the others end once their running actions are done (waited
+  // for up to `wait_ms`, so that a successor finds the state they saved),
+  // and the new and changed ones start. Calls must not overlap each other or
+  // StopAll.
+  Reloaded Reload(const std::string& path, Diagnostics& notes, int wait_ms);
+
   // Asks every item to end, last first, without waiting, and forgets them.
   void StopAll();
   // With autostart off, Load builds the items but starts none of them (for
   // tools that only read configurations).
   void set_autostart(bool on) { autostart_ = on; }
+  // Items loaded from now on make a single pass (see
+  // BaseMonitoring::SetSinglePass).
+  void set_single_pass(bool on) { single_pass_ = on; }
+  // An item left out for an error in its block is said only in the notes,
+  // not on the console.
+  void set_quiet(bool on) { quiet_ = on; }
   // Waits up to `ms` for every started item thread to end.
   bool WaitStopped(int ms) { return tracker_->WaitIdle(ms); }
 
-  const std::vector<std::shared_ptr<BaseMonitoring>>& Monitors() const { return monitors_; }
+  // The items as they stand now; a reload on another thread may replace
+  // them meanwhile, so this is a copy.
+  std::vector<std::shared_ptr<BaseMonitoring>> Monitors() const {
+    std::lock_guard<std::mutex> lock(monitors_mu_);
+    return monitors_;
+  }
   const std::shared_ptr<ThreadTracker>& tracker() const { return tracker_; }
 
  private:
   Services& services_;
   std::shared_ptr<ThreadTracker> tracker_;
+  // Written by Load, Reload and StopAll, one at a time; read by any thread
+  // through Monitors().
+  mutable std::mutex monitors_mu_;
   std::vector<std::shared_ptr<BaseMonitoring>> monitors_;
+  // For each item: its block as read, and its state slot; a reload keeps
+  // the items whose key is unchanged.
+  std::vector<std::string> keys_;
+  // Items taken out by a reload that may still be finishing their actions.
+  std::vector<std::weak_ptr<BaseMonitoring>> retired_;
   bool autostart_ = true;
+  bool single_pass_ = false;
+  bool quiet_ = false;
 };
 
 }  // namespace sentrel

@@ -17,7 +17,7 @@ class LoadTest : public ::testing::Test {
     EXPECT_TRUE(process_.WaitStopped(20000));
   }
   bool Load(const std::string& text) { return process_.Load(dir_.Write("test.mon", text)); }
-  const std::vector<std::shared_ptr<BaseMonitoring>>& items() { return process_.Monitors(); }
+  std::vector<std::shared_ptr<BaseMonitoring>> items() { return process_.Monitors(); }
 
   TempDir dir_;
   CapturingSink sink_;

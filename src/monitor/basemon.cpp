@@ -139,6 +139,11 @@ void BaseMonitoring::RequestTerminate() {
   stop_wakeup_.Signal();
 }
 
+void BaseMonitoring::RequestFinish() {
+  finishing_.store(true, std::memory_order_release);
+  wakeup_.Signal();
+}
+
 void BaseMonitoring::SetCheckNow(bool v) {
   check_now_.store(v, std::memory_order_release);
   if (v) wakeup_.Signal();
@@ -171,7 +176,7 @@ void BaseMonitoring::RunLoop() {
   // The tick at which the interval asks for the next check; the first one
   // is due at once.
   int64_t due = clock.TickMs();
-  while (!Terminated()) {
+  while (!Terminated() && !finishing_.load(std::memory_order_acquire)) {
     if (state_changed_ && clock.TickMs() - state_saved_at_ >= kStateSaveEveryMs) SaveStateNow();
     // At every wake, so that the window and a check's shown times follow a
     // new time zone at once (a laptop that travels, a corrected setting).
@@ -186,6 +191,10 @@ void BaseMonitoring::RunLoop() {
     }
 
     const bool outside = Status() == kStatusOutsideWindow;
+    if (single_pass_) {
+      if (!outside) RunCheck();
+      break;
+    }
     const bool interval = clock.TickMs() >= due;
     if (!outside && (interval || CheckNowSet() || RebaselineSet())) {
       check_requested_ = !interval;
@@ -194,7 +203,7 @@ void BaseMonitoring::RunLoop() {
       due = clock.TickMs() + static_cast<int64_t>(interval_->Value()) * 1000;
       continue;
     }
-    if (Terminated()) break;
+    if (Terminated() || finishing_.load(std::memory_order_acquire)) break;
 
     // Asleep until something is due: the interval, the window's next turn,
     // a check request or a stop (both signal the wakeup). The sleep is never
@@ -202,8 +211,11 @@ void BaseMonitoring::RunLoop() {
     // (whose time the tick counts) is noticed within it.
     const int64_t now = clock.TickMs();
     int64_t wake = outside ? now + kLongestSleepMs : std::min(due, now + kLongestSleepMs);
+    // The window turns at a reading of the local clock; the sleep until
+    // then is real time, which a daylight-saving switch makes longer or
+    // shorter than the difference of the readings.
     const int64_t turn = schedule_.MsUntilChange(local);
-    if (turn >= 0) wake = std::min(wake, now + turn);
+    if (turn >= 0) wake = std::min(wake, now + clock.MsUntilLocal(local.value + turn / 86400000.0));
     if (state_changed_) wake = std::min(wake, std::max(now, state_saved_at_ + kStateSaveEveryMs));
     if (wake > now && clock.WaitFor(wakeup_, static_cast<int>(wake - now))) wakeup_.Consume();
   }

@@ -75,10 +75,18 @@ class BaseMonitoring {
   // it. Call at most once.
   static void Start(std::shared_ptr<BaseMonitoring> self,
                     std::shared_ptr<ThreadTracker> tracker);
+  // A single pass: the loop makes its first check (when the schedule
+  // window is open), runs the actions, keeps the state and ends. Set before
+  // Start.
+  void SetSinglePass(bool on) { single_pass_ = on; }
+  bool SinglePass() const { return single_pass_; }
   // Asks the loop to end; it notices within about 100 ms when idle, or before
   // its next action.
   void RequestTerminate();
   bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+  // Asks the loop to end once the check and the actions it runs are done
+  // (an item taken out of the configuration): nothing is cut short.
+  void RequestFinish();
   // Asks for a check at the next pass without waiting for the interval.
   void RequestCheck();
   // Asks for a fresh start: the next check is a baseline.
@@ -193,12 +201,14 @@ class BaseMonitoring {
 
   Services& services_;
   std::atomic<bool> terminated_{false};
+  std::atomic<bool> finishing_{false};
   std::atomic<bool> check_now_{true};
   std::atomic<bool> rebaseline_{true};
   std::atomic<uint8_t> status_;
   // Restart may clear it from another thread.
   std::atomic<uint8_t> last_result_{0};
   bool check_requested_ = false;
+  bool single_pass_ = false;
   // The longest the loop sleeps without looking at the clocks.
   static constexpr int kLongestSleepMs = 60000;
   // The least time between two saves of an item's state.

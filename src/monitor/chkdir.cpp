@@ -80,7 +80,9 @@ void CheckDirThread::NoteRoot() {
 }
 
 void CheckDirThread::RunLoop() {
-  StartNotify();
+  // A single pass has no later check to wake, and must not hold back the
+  // files of new folders for one.
+  if (!SinglePass()) StartNotify();
   BaseMonitoring::RunLoop();
   // The item may outlive its loop for a while; nothing should wake it now.
   StopNotify();
@@ -185,6 +187,7 @@ uint8_t CheckDirThread::Check() {
   const bool known = opened && root.Identity(device, inode);
   // Before the walk, so that a change after the listing wakes the item.
   const TreeChanges changes = FollowRoot(known, device, inode, walk.watching);
+  walk.hold_new = walk.watching && !baseline_ && type == 0;
 
   // A check woken by a change looks only at the folders that changed, as
   // long as the watch has lost nothing since the last whole walk.
@@ -261,6 +264,10 @@ uint8_t CheckDirThread::Check() {
     snapshot_ = std::move(next);
   }
   if (WalkStopped() || walk.unwatched || walk.inconsistent) walk_everything_ = true;
+  if (!walk.held_back.empty() && !WalkStopped()) {
+    std::lock_guard<std::mutex> lock(watcher_mu_);
+    if (watcher_) watcher_->HoldBack(walk.held_back);
+  }
   stats_.partial = walk.partial;
   stats_.folders_listed = walk.listed;
   progress_.folders.store(snapshot_.folder_slots() - snapshot_.garbage_folders(),

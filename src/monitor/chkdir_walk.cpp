@@ -81,6 +81,10 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
           WatchFolder(walk, path, child);
           out.runs.push_back(out.current);
           FolderOut sub;
+          sub.fresh = out.fresh ||
+                      (walk.hold_new && (before == kNoFolder ||
+                                         walk.previous->folder(before).device != e.device ||
+                                         walk.previous->folder(before).inode != e.inode));
           sub.record = next.AddFolder(out.record, e.name, e.device, e.inode);
           out.children.push_back(sub.record);
           walk.folders.emplace_back(e.device, e.inode);
@@ -112,9 +116,13 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
     hasher.Update(e.name);
     // Nobody can have a directory open the way the in-use test means, so a
     // directory always counts as in use.
-    const bool in_use =
+    bool in_use =
         walk.open_files && (e.is_directory || walk.open_files->InUse(path, e.name, e.device, e.inode));
     path.append(e.name);
+    if (out.fresh && !e.is_directory) {
+      in_use = true;
+      walk.held_back.push_back(path);
+    }
     ProcessEntry(walk, out, match, path, e.name, hasher.Finish(),
                  InstantOf(e.mtime_seconds, e.mtime_nanoseconds), e.size, in_use);
     path.resize(base);

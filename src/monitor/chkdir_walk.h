@@ -42,6 +42,9 @@ struct CheckDirThread::FolderOut {
   // record changes only once the check is done, so that the deletions can
   // still be read in the previous order.
   bool relisted = false;
+  // A folder that appeared since the previous check: its files are held
+  // back (see Walk::hold_new).
+  bool fresh = false;
   std::vector<SnapshotRun> runs;
   SnapshotRun current;
   std::vector<uint32_t> children;
@@ -78,6 +81,12 @@ struct CheckDirThread::Walk {
   }
   // A watcher learns of each folder before the walk lists it.
   bool watching = false;
+  // Files in a folder that appeared since the previous check are held back
+  // like files being written, and named here for the watcher: the folder
+  // was not watched while they began, so nobody has said whether their
+  // writers are done. They are reported once that is known.
+  bool hold_new = false;
+  std::vector<std::string> held_back;
   bool unwatched = false;     // a folder could not be watched
   bool inconsistent = false;  // a partial check found the tree not as told
   // The new snapshot differs from the previous one: an entry is new, has

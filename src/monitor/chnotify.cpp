@@ -81,6 +81,19 @@ TreeChanges ChangeNotifyThread::TakeChanges() {
   return out;
 }
 
+void ChangeNotifyThread::HoldBack(const std::vector<std::string>& files) {
+  std::lock_guard<std::recursive_mutex> lock(service_.mutex());
+  if (!open_ || files.empty()) return;
+  for (const std::string& file : files) {
+    if (open_writes_.size() < kMaxOpenWrites) {
+      open_writes_.insert(file);
+    } else {
+      open_writes_overflowed_ = true;
+    }
+  }
+  Wake(true);
+}
+
 size_t ChangeNotifyThread::WatchCount() {
   std::lock_guard<std::recursive_mutex> lock(service_.mutex());
   return open_ ? service_.WatchCount(this) : 0;

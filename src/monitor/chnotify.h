@@ -82,6 +82,11 @@ class ChangeNotifyThread final : private TreeWatchClient {
   bool WatchFolder(const std::string& path, const DirectoryListing& listing);
   // The changes since the last call, and a fresh start for the next ones.
   TreeChanges TakeChanges();
+  // The check found these files (full paths) in a folder that had just
+  // appeared, and held them back: their writers may not be done, and the
+  // folder was not watched while they began. They count as being written:
+  // the item is woken once each was closed, or after a pause in the news.
+  void HoldBack(const std::vector<std::string>& files);
   // How many system watches the tree takes (see DirWatchService).
   size_t WatchCount();
   // Whether news of a change in `folder` (or of a loss) is waiting; for

@@ -142,9 +142,14 @@ TEST(WatchPressureTest, QueueOverflowWakesAndTheNextCheckWalksEverything) {
   for (const FileData& f : item->ReportedFiles) {
     reported.push_back(f.Name.substr(tree.Root().size()) + ":" + std::to_string(f.State));
   }
-  EXPECT_THAT(reported, UnorderedElementsAre("a:2", "b:2", "added:1", "changed:2", "deleted:3",
-                                             "late/f:1"));
+  // The file of the folder made meanwhile is held back like one being
+  // written, and reported by the next check.
+  EXPECT_THAT(reported, UnorderedElementsAre("a:2", "b:2", "added:1", "changed:2", "deleted:3"));
   EXPECT_EQ(item->WatchCount(), 3u) << "the folder made while events were lost is watched";
+  item->ReportedFiles.clear();
+  item->Check();
+  ASSERT_EQ(item->ReportedFiles.size(), 1u);
+  EXPECT_EQ(item->ReportedFiles[0].Name, tree.Sub("late/f"));
 }
 
 // A folder swapped for a link between the walk's opening it and its

@@ -1,6 +1,8 @@
 // The calendar arithmetic of the clock: the same on every system.
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "platform/clock.h"
 
@@ -30,6 +32,44 @@ Instant InstantOf(int64_t seconds, int64_t nanoseconds) {
 }
 
 Instant Clock::RealNow() { return InstantOfUtcValue(Now().value); }
+
+double Clock::LocalValueAt(Instant t) { return UtcValueOfInstant(t); }
+
+int64_t Clock::MsUntilLocal(double value) {
+  constexpr int64_t kNsPerMs = 1000000;
+  const Instant now = RealNow();
+  // Readings as instants "read as UTC", so that their differences are
+  // plain arithmetic; the zone's offset at an instant is then the
+  // difference of its reading and itself.
+  const Instant target = InstantOfUtcValue(value);
+  auto reading = [this](Instant t) { return InstantOfUtcValue(LocalValueAt(t)); };
+  if (reading(now) >= target) return 0;
+  // The target read with the offset in force now, then with the offset in
+  // force at that guess: one of them holds unless a switch skips the
+  // target's reading. The earlier of those that hold comes first.
+  const Instant first = target - (reading(now) - now);
+  const Instant second = target - (reading(first) - first);
+  std::optional<Instant> best;
+  for (Instant c : {first, second}) {
+    // Readings keep whole milliseconds: one either way is the same reading.
+    const Instant off = reading(c) - target;
+    if (c > now && off <= kNsPerMs && off >= -kNsPerMs && (!best || c < *best)) best = c;
+  }
+  if (!best) {
+    // Skipped: the switch lies between the two guesses, and there the
+    // reading only moves forward, so the first instant that shows the
+    // target or later is found by halving.
+    Instant lo = std::max(now, std::min(first, second));
+    Instant hi = std::max(first, second);
+    if (hi <= now || reading(hi) < target) return (target - reading(now)) / kNsPerMs;
+    while (hi - lo > kNsPerMs) {
+      const Instant mid = lo + (hi - lo) / 2;
+      (reading(mid) >= target ? hi : lo) = mid;
+    }
+    best = hi;
+  }
+  return (*best - now + kNsPerMs - 1) / kNsPerMs;
+}
 
 Instant InstantOfUtcValue(double value) {
   // Whole milliseconds, the value's own resolution. Negative values count

@@ -39,6 +39,14 @@ class Clock {
   // The real instant now. A clock that only knows its local reading takes it
   // for UTC.
   virtual Instant RealNow();
+  // The local reading of the real instant `t` as a date-time value, by the
+  // zone's rules for that instant. A clock without a zone reads it as UTC.
+  virtual double LocalValueAt(Instant t);
+  // Real milliseconds from now until the local reading first shows `value`
+  // or later. Differs from the difference of the readings when a
+  // daylight-saving switch lies between; a reading that the switch skips is
+  // reached at the switch. 0 when it is already shown.
+  int64_t MsUntilLocal(double value);
   // Takes up a change of the system's time zone made since the last call, so
   // that local readings and conversions from then on follow the new zone.
   // Cheap when nothing changed; called once per pass of an item's loop, so

@@ -52,6 +52,7 @@ class PosixClock final : public Clock {
     clock_gettime(CLOCK_REALTIME, &ts);
     return InstantOf(ts.tv_sec, ts.tv_nsec);
   }
+  double LocalValueAt(Instant t) override { return FileTimeToLocalDateTime(t); }
   // localtime_r reads the zone once and keeps it. tzset, with no TZ in the
   // environment, looks at /etc/localtime again (one stat) and reads it anew
   // when it is another file or was rewritten; with TZ set, the user chose

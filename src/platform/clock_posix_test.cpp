@@ -107,6 +107,32 @@ TEST_F(ZoneTest, ChangeInTheRepeatedHourIsReported) {
   EXPECT_EQ(shown.hour * 100 + shown.minute, 230);
 }
 
+// Berlin moves from 02:00 CET to 03:00 CEST on the last Sunday of March and
+// back from 03:00 CEST to 02:00 CET in October. A window that opens at 03:00
+// opens three real seconds after 01:59:57 in March, and an hour and three
+// seconds after 02:59:57 in October; the first check comes as it opens.
+TEST_F(ZoneTest, WindowOpeningAcrossASwitchChecksAsItOpens) {
+  SENTREL_RUN_IN_ZONE("Europe/Berlin");
+  for (Instant start : {Utc(2021, 3, 28, 0, 59), Utc(2021, 10, 31, 0, 59)}) {
+    const bool autumn = start > Utc(2021, 6, 1, 0, 0);
+    SCOPED_TRACE(autumn ? "October" : "March");
+    FakeClock clock = FakeClock::At(start + 57 * kNanosPerSecond);
+    clock.ReadInProcessZone();
+    services_.clock = &clock;
+    auto item = Item<CheckDirThread>({"FileName=" + tree_.Root(), "Interval=3600", "WorkHours=1",
+                                      "TimeInterval=03:00:00 - 03:30:00"});
+    auto tracker = std::make_shared<ThreadTracker>();
+    BaseMonitoring::Start(item, tracker);
+    clock.RunFor(autumn ? 3600000 + 2000 : 2000);
+    EXPECT_EQ(item->Status(), kStatusOutsideWindow);
+    clock.RunFor(2000);
+    EXPECT_NE(item->Status(), kStatusOutsideWindow);
+    item->RequestTerminate();
+    item.reset();
+    EXPECT_TRUE(tracker->WaitIdle(20000));
+  }
+}
+
 // The system's zone replaced while an item runs (a laptop that travels):
 // its schedule window and the times it shows follow within a pass.
 TEST_F(ZoneTest, NewSystemZoneIsTakenUpWhileRunning) {

@@ -38,6 +38,7 @@ class WindowsClock final : public Clock {
         static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
     return (steps - kEpochSteps) * 100;
   }
+  double LocalValueAt(Instant t) override { return FileTimeToLocalDateTime(t); }
   int64_t TickMs() override { return static_cast<int64_t>(GetTickCount64()); }
   bool WaitFor(Wakeup& wakeup, int ms) override { return wakeup.WaitMs(ms); }
 };

@@ -15,10 +15,12 @@ class ConsoleInput {
   static constexpr int kStop = -1;
   // ProcessRequest::kCheckNow.
   static constexpr int kCheckNow = -2;
+  // ProcessRequest::kReload.
+  static constexpr int kReload = -3;
 
   virtual ~ConsoleInput() = default;
   // Blocks until a key is pressed (returns its byte, 0..255) or a request
-  // arrives (returns kStop or kCheckNow). When the input is not a terminal
+  // arrives (returns kStop, kCheckNow or kReload). When the input is not a terminal
   // its bytes are the keys; once it ends, only requests return.
   virtual int WaitKey() = 0;
 };

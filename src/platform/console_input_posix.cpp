@@ -88,6 +88,7 @@ class PosixConsoleInput final : public ConsoleInput {
           return kStop;
         }
         if (request == kCheckNowByte) return kCheckNow;
+        if (request == kReloadByte) return kReload;
         continue;  // the job came back: key mode is looked at again
       }
       if (n > 1 && fds[1].revents) {

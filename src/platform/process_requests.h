@@ -9,11 +9,15 @@ namespace sentrel {
 // process_requests_win32.cpp).
 enum class ProcessRequest {
   kNone,
-  // Linux: SIGINT, SIGTERM, SIGHUP, SIGQUIT. Windows: Ctrl-C, Ctrl-Break,
+  // Linux: SIGINT, SIGTERM, SIGQUIT, and SIGHUP while the process has a
+  // controlling terminal (the terminal is gone). Windows: Ctrl-C, Ctrl-Break,
   // the console window closed, log-off, shut-down.
   kStop,
   // Linux: SIGUSR1. Windows has no such signal.
   kCheckNow,
+  // Linux: SIGHUP when the process has no controlling terminal (a service
+  // is asked to read its configuration again). Windows: none.
+  kReload,
 };
 
 // Takes the requests away from their default actions and receives them on a

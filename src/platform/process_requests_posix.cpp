@@ -27,13 +27,24 @@ sigset_t ListenedSignals() {
   return set;
 }
 
+// A service has none; a hang-up then cannot mean that its terminal went.
+// Asked once at the start: a terminal that hung up may no longer open.
+bool HasControllingTerminal() {
+  const int fd = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+bool g_controlling_terminal = true;
+
 // The one place that says what each signal asks for. SIGQUIT (Ctrl-\) would
 // otherwise dump core and leave the terminal without echo.
 ProcessRequest RequestFor(int sig) {
   switch (sig) {
+    case SIGHUP:
+      return g_controlling_terminal ? ProcessRequest::kStop : ProcessRequest::kReload;
     case SIGINT:
     case SIGTERM:
-    case SIGHUP:
     case SIGQUIT:
       return ProcessRequest::kStop;
     case SIGUSR1:
@@ -67,6 +78,9 @@ void Listen(sigset_t set) {
       case ProcessRequest::kCheckNow:
         Tell(kCheckNowByte);
         break;
+      case ProcessRequest::kReload:
+        Tell(kReloadByte);
+        break;
       case ProcessRequest::kNone:
         if (sig == SIGCONT) Tell(kContinuedByte);
         break;
@@ -83,6 +97,7 @@ void ListenForProcessRequests() {
   // of our output may go: neither must end the monitor.
   signal(SIGPIPE, SIG_IGN);
   if (g_requests[0] >= 0) return;
+  g_controlling_terminal = HasControllingTerminal();
   if (pipe2(g_requests, O_CLOEXEC | O_NONBLOCK) != 0) {
     g_requests[0] = g_requests[1] = -1;
     return;  // the signals keep their default actions: they still end it

@@ -10,6 +10,7 @@ namespace sentrel {
 int RequestDescriptor();
 inline constexpr char kStopByte = 's';
 inline constexpr char kCheckNowByte = 'u';
+inline constexpr char kReloadByte = 'r';
 inline constexpr char kContinuedByte = 'c';
 
 }  // namespace sentrel

@@ -1,6 +1,8 @@
 #ifndef SENTREL_SHELL_SERVICES_H_
 #define SENTREL_SHELL_SERVICES_H_
 
+#include <atomic>
+
 #include "platform/clock.h"
 #include "platform/regional.h"
 #include "shell/message_sink.h"
@@ -15,6 +17,10 @@ struct Services {
   MessageSink* messages = &ConsoleSink();
   // Where actions say that they could not do their work.
   MessageSink* errors = &ErrorSink();
+  // Counts the runs of actions that could not do all their work, for a
+  // caller that answers for them (a one-pass run's exit status); may be
+  // none.
+  std::atomic<int>* failed_actions = nullptr;
   RegionalSettings regional;
 };
 
