@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "monitor/file_data.h"
+#include "core/file_data.h"
 #include "monitor/pod_array.h"
 #include "platform/durable_file.h"
 
