@@ -35,6 +35,7 @@ constexpr size_t kSkipPiece = 64 * 1024;
 constexpr char kJournalMagic[8] = {'S', 'E', 'N', 'T', 'R', 'E', 'L', 'J'};
 constexpr uint64_t kJournalVersion = 1;
 constexpr size_t kJournalPage = 4096;
+constexpr uint64_t kLeastJournaled = 64 * 1024;
 
 struct Header {
   char magic[8];
@@ -217,6 +218,8 @@ bool StateWriter::WriteWhole(StateJournal& journal, std::string& error) {
   journal.last_save_bytes_ = size;
   journal.last_save_whole_ = true;
 
+  // A small state is cheaper written whole each time than journaled.
+  if (size < kLeastJournaled) return true;
   // A new journal that continues this whole state. Until it is in place,
   // the old one names another whole state and is not read.
   std::string header(kJournalMagic, sizeof kJournalMagic);
