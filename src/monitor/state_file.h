@@ -40,7 +40,7 @@ struct HashState;
 // state lies its journal ("<state>.journal"): a header naming the whole file
 // it continues (by checksum and size) and the length of each of its
 // segments (a run of values, or one array), then records, each the pages of
-// 4096 bytes that changed and the new segment lengths, each checksummed in a
+// 1024 bytes that changed and the new segment lengths, each checksummed in a
 // chain with the one before it. A journal of another whole file is left
 // unread; a record cut short, and everything after it, too (that save never
 // finished). The journal is folded into a new whole state once it outgrows a
