@@ -346,21 +346,22 @@ namespace {
 // Reads what a journal holds; false once it does not hold together.
 class JournalCursor {
  public:
-  explicit JournalCursor(const std::vector<char>& bytes) : bytes_(bytes) {}
+  JournalCursor(const char* data, size_t size) : data_(data), size_(size) {}
   bool Get(uint64_t& v) { return Take(&v, sizeof v); }
   bool Take(void* out, size_t n) {
-    if (n > bytes_.size() - at_) return false;
-    std::memcpy(out, bytes_.data() + at_, n);
+    if (n > left()) return false;
+    std::memcpy(out, data_ + at_, n);
     at_ += n;
     return true;
   }
   size_t at() const { return at_; }
-  size_t left() const { return bytes_.size() - at_; }
-  const char* here() const { return bytes_.data() + at_; }
+  size_t left() const { return size_ - at_; }
+  const char* here() const { return data_ + at_; }
   void Skip(size_t n) { at_ += n; }
 
  private:
-  const std::vector<char>& bytes_;
+  const char* data_;
+  size_t size_;
   size_t at_ = 0;
 };
 
@@ -381,7 +382,7 @@ void StateReader::ApplyJournal(const std::string& path) {
   if (size_ < sizeof(uint64_t) || !ReadAll(JournalPath(path), journal, size_ / 2 + (1u << 20))) {
     return;
   }
-  JournalCursor in(journal);
+  JournalCursor in(journal.data(), journal.size());
   char magic[sizeof kJournalMagic];
   uint64_t version = 0, order = 0, base = 0, whole = 0, count = 0;
   if (!in.Take(magic, sizeof magic) || std::memcmp(magic, kJournalMagic, sizeof magic) != 0 ||
@@ -430,38 +431,56 @@ void StateReader::ApplyJournal(const std::string& path) {
                   sizeof base) != 0) {
     return;
   }
-  std::vector<std::vector<char>> segments;
+  // Laid out at once for the lengths the last record leaves; each record's
+  // pages then go where they belong, as far as those lengths reach (a page
+  // past a later end is written again by the record that grew it back).
+  const size_t count_n = lengths.size();
+  std::vector<uint64_t> final_lengths = lengths;
+  for (const Record& r : records) {
+    JournalCursor rec(journal.data() + r.begin, r.end - r.begin);
+    for (uint64_t& n : final_lengths) {
+      if (!rec.Get(n) || n > size_ + journal.size()) return;
+    }
+  }
+  std::vector<size_t> offsets(count_n);
+  size_t image_size = 0;
+  for (size_t k = 0; k < count_n; ++k) {
+    offsets[k] = image_size;
+    image_size += static_cast<size_t>(final_lengths[k]);
+  }
+  // Whatever grew came through the journal.
+  if (image_size > size_ + journal.size()) return;
+  std::vector<char> image(image_size + sizeof(uint64_t), 0);
   size_t at = 0;
-  for (uint64_t n : lengths) {
-    segments.emplace_back(whole_bytes.begin() + at, whole_bytes.begin() + at + n);
-    at += static_cast<size_t>(n);
+  for (size_t k = 0; k < count_n; ++k) {
+    std::memcpy(image.data() + offsets[k], whole_bytes.data() + at,
+                static_cast<size_t>(std::min(lengths[k], final_lengths[k])));
+    at += static_cast<size_t>(lengths[k]);
   }
   whole_bytes = std::vector<char>();
+  std::vector<uint64_t> now(count_n);
   for (const Record& r : records) {
-    std::vector<char> part(journal.begin() + r.begin, journal.begin() + r.end);
-    JournalCursor rec(part);
-    bool ok = true;
-    for (std::vector<char>& s : segments) {
-      uint64_t n = 0;
-      ok = ok && rec.Get(n) && n <= (uint64_t{1} << 40);
-      if (ok) s.resize(static_cast<size_t>(n));
-    }
-    while (ok && rec.left() > 0) {
+    JournalCursor rec(journal.data() + r.begin, r.end - r.begin);
+    for (uint64_t& n : now) rec.Get(n);
+    while (rec.left() > 0) {
       uint64_t k = 0, page = 0;
-      ok = rec.Get(k) && k < segments.size() && rec.Get(page) &&
-           page < (segments[k].size() + kJournalPage - 1) / kJournalPage;
-      if (!ok) break;
-      const size_t from = static_cast<size_t>(page) * kJournalPage;
-      const size_t n = std::min(kJournalPage, segments[k].size() - from);
-      ok = rec.Take(segments[k].data() + from, n);
-    }
-    if (!ok) {
-      // Checksummed, yet not what a save writes: nothing of it is used.
-      return;
+      if (!rec.Get(k) || k >= count_n || !rec.Get(page) ||
+          page >= (now[k] + kJournalPage - 1) / kJournalPage) {
+        // Checksummed, yet not what a save writes: nothing of it is used.
+        return;
+      }
+      const uint64_t from = page * kJournalPage;
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kJournalPage, now[k] - from));
+      if (n > rec.left()) return;
+      if (from < final_lengths[k]) {
+        std::memcpy(image.data() + offsets[k] + from, rec.here(),
+                    static_cast<size_t>(std::min<uint64_t>(n, final_lengths[k] - from)));
+      }
+      rec.Skip(n);
     }
   }
-  image_.clear();
-  for (const std::vector<char>& s : segments) image_.insert(image_.end(), s.begin(), s.end());
+  image_ = std::move(image);
+  image_.resize(image_size);
   const uint64_t sum = XXH3_64bits(image_.data(), image_.size());
   image_.insert(image_.end(), reinterpret_cast<const char*>(&sum),
                 reinterpret_cast<const char*>(&sum) + sizeof sum);

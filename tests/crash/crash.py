@@ -58,6 +58,9 @@ class World:
         for _ in range(count):
             name = self.rng.choice(self.names)
             path = os.path.join(self.root, name)
+            # Taken before the change: a report may come before this
+            # process gets the processor back.
+            began = time.time()
             if not os.path.exists(path):
                 with open(path, "w") as f:
                     f.write("new")
@@ -69,7 +72,7 @@ class World:
             else:
                 os.unlink(path)
                 kind = "D"
-            self.ops.append((time.time(), path, kind))
+            self.ops.append((began, path, kind))
 
 
 def config(work, root):
