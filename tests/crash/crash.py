@@ -201,7 +201,8 @@ def main():
                     "-e", "inject=%s:signal=SIGKILL:when=%d" % (call, when)] + argv
             how = call
         proc = start(argv)
-        end = time.time() + rng.uniform(0.5, 6.0)
+        # Under strace the program is slower to reach its saves.
+        end = time.time() + (rng.uniform(0.5, 6.0) if how == "random" else rng.uniform(3.0, 15.0))
         while time.time() < end and proc.poll() is None:
             world.act(rng.randint(0, 3))
             time.sleep(rng.uniform(0.05, 0.5))
