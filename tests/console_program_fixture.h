@@ -15,6 +15,14 @@ namespace sentrel {
 
 inline const std::string kBanner = std::string("Sentrel ") + SENTREL_VERSION + " [console version]\n\n";
 
+// The program's standard output without the line that says when the first
+// checks were done (its time varies, and it may come before or after a key).
+inline std::string WithoutFirstChecksLine(std::string out) {
+  const size_t at = out.find("\nWatching ");
+  if (at != std::string::npos) out.erase(at + 1, out.find('\n', at + 1) - at);
+  return out;
+}
+
 class ConsoleProgramTest : public ::testing::Test {
  protected:
   ConsoleProgramTest() {

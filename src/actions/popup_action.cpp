@@ -15,8 +15,25 @@ namespace {
 
 std::atomic<int> open_boxes{0};
 
+constexpr char kConsoleBlocked[] =
+    "the message was not shown: the console has not yet taken the one before it (nobody reads "
+    "the program's output)";
+
+// Writes the block for a message that no dialog shows. `busy` is the
+// action's: set while a block of it is being written, so that a console
+// nobody reads holds one thread of the action, not one more at every check.
+void ToConsole(const std::string& title, const std::string& text, MessageSink* console,
+               std::atomic<bool>& busy, const ActionReport& report) {
+  if (busy.exchange(true)) {
+    report.Failed(kConsoleBlocked);
+    return;
+  }
+  console->Write(title + "\n" + text + "\n");
+  busy = false;
+}
+
 void ShowBox(const std::string& text, const std::string& display, MessageSink* console,
-             const ActionReport& report) {
+             std::atomic<bool>& busy, const ActionReport& report) {
   DialogRequest request;
   request.title = Strings().TextAt(kLngNotifyTitle);
   request.text = text;
@@ -24,11 +41,12 @@ void ShowBox(const std::string& text, const std::string& display, MessageSink* c
   // A box that the user has not closed stays open; it is theirs to close.
   if (display.empty()) {
     console->Write(request.title + "\n" + text + "\n");
+    busy = false;  // taken by Run for this block
   } else if (ShowInformation(request, nullptr) == DialogAnswer::kNotShown) {
     report.Failed("no dialog could be shown on display \"" + display +
                   "\" (it does not answer, or zenity, kdialog and xmessage are missing or "
                   "failed); the message went to the console");
-    console->Write(request.title + "\n" + text + "\n");
+    ToConsole(request.title, text, console, busy, report);
   }
 }
 
@@ -46,19 +64,26 @@ void PopupAction::Run(const FileList& files, const RunContext& ctx) {
   ExpandForBatch(files, text, message_->Value(), 0, 0, ctx.services());
   std::string display = display_ ? *display_ : SessionDisplay();
   MessageSink* console = ctx.services().messages;
+  // Without a graphical session the block goes to the console; while the one
+  // before it is still being written, no other thread is started for it.
+  if (display.empty() && console_busy_->exchange(true)) {
+    ctx.ReportFor(*this).Failed(kConsoleBlocked);
+    return;
+  }
   // Signalled by the box thread once its box is gone.
   auto done = std::make_shared<Wakeup>();
   ++open_boxes;
   try {
-    std::thread([text = std::move(text), display = std::move(display), console, done,
+    std::thread([text = std::move(text), display, console, done, busy = console_busy_,
                  report = ctx.ReportFor(*this)] {
-      ShowBox(text, display, console, report);
+      ShowBox(text, display, console, *busy, report);
       done->Signal();
       --open_boxes;
     }).detach();
   } catch (const std::system_error&) {
     // No thread, no box, nothing to wait for.
     --open_boxes;
+    if (display.empty()) *console_busy_ = false;
     return;
   }
   if (!wait_->Value()) return;

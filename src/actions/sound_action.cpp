@@ -24,6 +24,9 @@ struct SoundAction::Shared {
 
 namespace {
 
+// How long a bell on the console may wait for the console to take it.
+constexpr int kConsoleBellMs = 100;
+
 struct LoopSettings {
   std::string name;
   bool beep = false;
@@ -109,8 +112,13 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
           reported = true;
         }
         // A bell that cannot sound (no player, no sound device) rings on the
-        // console instead: a beep is always heard somewhere.
-        if (s.beep && !PlayBell(shared->bell, stop_requested)) s.console->Write("\a");
+        // console instead: a beep is always heard somewhere. A console that
+        // nobody reads does not take it, and a late bell means nothing: it
+        // is dropped rather than left to hold the item (which joins this
+        // thread at its next run).
+        if (s.beep && !PlayBell(shared->bell, stop_requested)) {
+          s.console->WriteWithin("\a", kConsoleBellMs);
+        }
         if (s.interval_s > 0) {
           // "SndPeriod" runs from the start of one play to the next, in
           // steps of at most 100 ms so that the item's end is seen in time.

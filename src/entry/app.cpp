@@ -1,17 +1,21 @@
 #include "entry/app.h"
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "loader/monitor_process.h"
 #include "entry/check_mode.h"
 #include "entry/command_line.h"
+#include "entry/first_checks.h"
 #include "lang/lang.h"
 #include "lang/options.h"
 #include "monitor/state_file.h"
 #include "platform/clock.h"
 #include "platform/console_input.h"
+#include "platform/process_requests.h"
 #include "platform/regional.h"
+#include "platform/std_streams.h"
 #include "platform/settings_store.h"
 #include "shell/search_paths.h"
 #include "shell/services.h"
@@ -27,6 +31,11 @@ constexpr int kStopGraceMs = 1000;
 // How long it then waits for saves of items' states still being written
 // (a tree of millions of files takes a fraction of a second).
 constexpr int kStateSaveGraceMs = 10000;
+// Beyond those waits the stop never takes longer than this, whatever a thread
+// or a stream nobody reads is doing.
+constexpr int kStopSlackMs = 1000;
+// How long the last line may wait for a stream to take it.
+constexpr int kLastLineMs = 200;
 
 // A normal start shows this many remarks on the configuration; the check
 // shows them all.
@@ -60,6 +69,9 @@ Services* SetUpProgram(const SearchPlaces& places) {
 }
 
 int Monitor(const SearchPlaces& places, const std::string& config) {
+  // First of all, before any thread starts: a stop must end the program at
+  // any moment from here on, the opening of the configuration included.
+  ListenForProcessRequests();
   MessageSink& out = ConsoleSink();
   out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
   Services* services = SetUpProgram(places);
@@ -69,6 +81,7 @@ int Monitor(const SearchPlaces& places, const std::string& config) {
   std::unique_ptr<ConsoleInput> input = OpenConsoleInput();
   auto monitors = std::make_unique<MonitorProcess>(*services);
   Diagnostics notes;
+  const auto load_start = std::chrono::steady_clock::now();
   const bool loaded = monitors->Load(config, &notes);
   // Said before the messages below, so that the invitation to press X is
   // the last line a user sees.
@@ -79,14 +92,22 @@ int Monitor(const SearchPlaces& places, const std::string& config) {
   }
   out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n" +
             Strings().OemTextAt(kLngStarted) + "\n");
+  ReportFirstChecks({monitors->Monitors().begin(), monitors->Monitors().end()}, out,
+                    StdStreamIsTerminal(StdStream::kOutput), load_start);
 
   for (;;) {
-    int key = input->WaitKey();
+    const int key = input->WaitKey();
     if (key == ConsoleInput::kStop || key == 'x' || key == 'X') break;
+    if (key == ConsoleInput::kCheckNow) {
+      for (const auto& item : monitors->Monitors()) item->RequestCheck();
+    }
   }
+  EndProcessWithin(kStopGraceMs + kStateSaveGraceMs + kStopSlackMs, 0);
   monitors->StopAll();
   monitors->WaitStopped(kStopGraceMs);
   WaitForStateSaves(kStateSaveGraceMs);
+  // Said if the output takes it; a reader that has gone away holds nothing.
+  out.WriteWithin("Monitoring stopped.\n", kLastLineMs);
   return 0;
 }
 

@@ -335,6 +335,7 @@ void BaseMonitoring::RunCheck() {
     // A check that fails counts as a negative one; the item goes on.
     result = 0;
   }
+  progress_.first_check_done.store(true, std::memory_order_release);
   const bool carried = TakeCutShortReports();
   if (carried) result = 1;
   size_t finished = ReportedFiles.size();

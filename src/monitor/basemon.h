@@ -124,6 +124,16 @@ class BaseMonitoring {
   const ScheduleWindow& Schedule() const { return schedule_; }
   Services& services() { return services_; }
 
+  // How far the item has come, for the lines that tell the user when the
+  // first checks are done; read from any thread.
+  struct Progress {
+    std::atomic<bool> first_check_done{false};
+    // Seen so far by the first walk; after each check, what it watches.
+    std::atomic<uint64_t> folders{0};
+    std::atomic<uint64_t> files{0};
+  };
+  const Progress& progress() const { return progress_; }
+
   uint8_t Status() const { return status_.load(std::memory_order_acquire); }
   uint8_t LastResult() const { return last_result_; }
   bool CheckNowSet() const { return check_now_.load(std::memory_order_acquire); }
@@ -197,6 +207,7 @@ class BaseMonitoring {
   static constexpr int kLongestSleepMs = 60000;
   // The least time between two saves of an item's state.
   static constexpr int64_t kStateSaveEveryMs = 5000;
+  Progress progress_;
   // Woken by a check request or a stop: ends the idle sleep at once.
   Wakeup wakeup_;
   // Woken only by a stop: ends the waits inside checks and actions.

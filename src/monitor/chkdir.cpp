@@ -263,6 +263,9 @@ uint8_t CheckDirThread::Check() {
   if (WalkStopped() || walk.unwatched || walk.inconsistent) walk_everything_ = true;
   stats_.partial = walk.partial;
   stats_.folders_listed = walk.listed;
+  progress_.folders.store(snapshot_.folder_slots() - snapshot_.garbage_folders(),
+                          std::memory_order_relaxed);
+  progress_.files.store(snapshot_.size(), std::memory_order_relaxed);
   return outcome;
 }
 

@@ -28,9 +28,23 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
   // The walk normally meets subfolders in the order it recorded them.
   uint32_t hint = previous == kNoFolder ? kNoFolder : walk.previous->folder(previous).first_child;
 
+  // What the first walk has seen, for the progress line: told once per
+  // folder, not per entry.
+  uint64_t files_seen = 0;
+  struct TellSeen {
+    Progress& progress;
+    const uint64_t& files;
+    ~TellSeen() {
+      if (progress.first_check_done.load(std::memory_order_relaxed)) return;
+      progress.folders.fetch_add(1, std::memory_order_relaxed);
+      progress.files.fetch_add(files, std::memory_order_relaxed);
+    }
+  } tell_seen{progress_, files_seen};
+
   DirEntryInfo e;
   while (dir.Next(e)) {
     if (WalkStopped()) break;
+    if (!e.is_directory) ++files_seen;
     if (!count_hidden && e.hidden) continue;
     const bool dots = e.name == "." || e.name == "..";
     bool walked = false;

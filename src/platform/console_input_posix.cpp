@@ -4,7 +4,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -14,11 +13,12 @@
 #include <cstdio>
 
 #include "platform/console_input.h"
+#include "platform/process_requests.h"
+#include "platform/process_requests_posix.h"
 
 namespace sentrel {
 namespace {
 
-int g_signal_pipe[2] = {-1, -1};
 // The terminal's own settings, kept while key mode may be on, to be put back.
 std::atomic<bool> g_saved_terminal{false};
 struct termios g_saved_termios;
@@ -52,65 +52,15 @@ void RestoreTerminal() {
   if (g_saved_terminal.exchange(false) && InForeground()) SetTerminal(g_saved_termios);
 }
 
-void OnStopSignal(int) {
-  int saved = errno;
-  if (g_signal_pipe[1] >= 0) {
-    char b = 1;
-    ssize_t r = write(g_signal_pipe[1], &b, 1);
-    (void)r;
-  }
-  errno = saved;
-}
-
 class PosixConsoleInput final : public ConsoleInput {
  public:
   PosixConsoleInput() : terminal_(isatty(STDIN_FILENO) == 1) {
-    // The stop signals are blocked and read from a descriptor: no handler
-    // runs at an arbitrary point, and no thread started later (they inherit
-    // the mask) can be hit by one. Programs we start get a clean mask.
-    // SIGCONT still continues the process; read from the descriptor too, it
-    // says that the job came back (from Ctrl-Z, to the fore- or background),
-    // when the shell may have reset the terminal.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGHUP);
-    // Ctrl-\ too: its default ends the program with a core dump and leaves
-    // the terminal without echo.
-    sigaddset(&stops, SIGQUIT);
-    sigset_t watched = stops;
-    sigaddset(&watched, SIGCONT);
-    if (pthread_sigmask(SIG_BLOCK, &watched, nullptr) == 0) {
-      signal_fd_ = signalfd(-1, &watched, SFD_CLOEXEC | SFD_NONBLOCK);
-      if (signal_fd_ < 0) pthread_sigmask(SIG_UNBLOCK, &watched, nullptr);
-    }
-    if (signal_fd_ < 0) {
-      // Without signalfd: a handler that writes to a pipe.
-      if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        g_signal_pipe[0] = g_signal_pipe[1] = -1;
-      }
-      struct sigaction sa = {};
-      sa.sa_handler = OnStopSignal;
-      sigemptyset(&sa.sa_mask);
-      sigaction(SIGINT, &sa, nullptr);
-      sigaction(SIGTERM, &sa, nullptr);
-      sigaction(SIGHUP, &sa, nullptr);
-      sigaction(SIGQUIT, &sa, nullptr);
-    }
-    // A program we start may close its end of a pipe we write to; that must
-    // not end the monitor.
-    signal(SIGPIPE, SIG_IGN);
-
     // Started in the background (`sentrel my.mon &`), the program leaves the
     // terminal alone and monitors; key mode starts when it is brought to the
     // foreground.
     if (InForeground()) EnterKeyMode();
   }
-  ~PosixConsoleInput() override {
-    RestoreTerminal();
-    if (signal_fd_ >= 0) close(signal_fd_);
-  }
+  ~PosixConsoleInput() override { RestoreTerminal(); }
 
   int WaitKey() override {
     for (;;) {
@@ -119,8 +69,7 @@ class PosixConsoleInput final : public ConsoleInput {
       const bool take_keys = !input_ended_ && foreground;
       struct pollfd fds[2];
       int n = 0;
-      const int stop_fd = signal_fd_ >= 0 ? signal_fd_ : g_signal_pipe[0];
-      fds[n++] = {stop_fd, POLLIN, 0};
+      fds[n++] = {RequestDescriptor(), POLLIN, 0};
       if (take_keys) fds[n++] = {STDIN_FILENO, POLLIN, 0};
       // In the background the terminal belongs to the shell (reading it would
       // stop the program); it is looked at again twice a second, to take keys
@@ -132,8 +81,14 @@ class PosixConsoleInput final : public ConsoleInput {
         return kStop;
       }
       if (fds[0].revents & POLLIN) {
-        if (TakeSignals(stop_fd)) return kStop;
-        continue;
+        char request = 0;
+        if (read(fds[0].fd, &request, 1) != 1) continue;
+        if (request == kStopByte) {
+          StopTaken();
+          return kStop;
+        }
+        if (request == kCheckNowByte) return kCheckNow;
+        continue;  // the job came back: key mode is looked at again
       }
       if (n > 1 && fds[1].revents) {
         if (terminal_ && !InForeground()) continue;  // sent to the background meanwhile
@@ -186,18 +141,6 @@ class PosixConsoleInput final : public ConsoleInput {
     }
   }
 
-  // Reads the pending signals; true when one of them is a stop signal.
-  static bool TakeSignals(int fd) {
-    bool stop = false;
-    struct signalfd_siginfo info;
-    ssize_t got;
-    while ((got = read(fd, &info, sizeof info)) > 0) {
-      // The pipe of the fallback carries stop signals only.
-      if (got != static_cast<ssize_t>(sizeof info) || info.ssi_signo != SIGCONT) stop = true;
-    }
-    return stop;
-  }
-
   // A pipe whose announced bytes are gone (a second reader took them). Files
   // and devices are left to read: a file at its end polls ready for ever, so
   // asking it would spin instead of ending the input.
@@ -211,7 +154,6 @@ class PosixConsoleInput final : public ConsoleInput {
   const bool terminal_;
   bool key_mode_ = false;
   bool input_ended_ = false;
-  int signal_fd_ = -1;
 };
 
 }  // namespace
@@ -225,8 +167,8 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 void ExitProcessNow(int code) {
-  std::fflush(stdout);
-  std::fflush(stderr);
+  // Nothing is flushed: the program's lines are written unbuffered (see
+  // std_streams.h), and a flush could wait for ever on a stream nobody reads.
   RestoreTerminal();
   _exit(code);
 }

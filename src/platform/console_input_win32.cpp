@@ -9,30 +9,16 @@
 #include <thread>
 
 #include "platform/console_input.h"
+#include "platform/process_requests.h"
+#include "platform/process_requests_win32.h"
 #include "platform/wide_win32.h"
 
 namespace sentrel {
 namespace {
 
-// Set by the console's control handler; the wait for a key ends on it.
-HANDLE g_stop_event = nullptr;
-
-BOOL WINAPI OnConsoleControl(DWORD type) {
-  if (g_stop_event == nullptr) return FALSE;
-  SetEvent(g_stop_event);
-  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
-    // The system ends the process as soon as this returns: give the orderly
-    // stop the few seconds it allows.
-    Sleep(5000);
-  }
-  return TRUE;
-}
-
 class WindowsConsoleInput final : public ConsoleInput {
  public:
   WindowsConsoleInput() : input_(GetStdHandle(STD_INPUT_HANDLE)) {
-    g_stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     DWORD mode = 0;
     console_ = input_ != nullptr && input_ != INVALID_HANDLE_VALUE &&
                GetConsoleMode(input_, &mode) != 0;
@@ -51,7 +37,7 @@ class WindowsConsoleInput final : public ConsoleInput {
 
   int WaitKey() override {
     for (;;) {
-      HANDLE handles[2] = {g_stop_event, nullptr};
+      HANDLE handles[2] = {StopEvent(), nullptr};
       DWORD count = 1;
       if (console_) {
         handles[count++] = input_;
@@ -59,7 +45,10 @@ class WindowsConsoleInput final : public ConsoleInput {
         handles[count++] = bytes_->ready;
       }
       const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
-      if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return kStop;
+      if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) {
+        StopTaken();
+        return kStop;
+      }
       if (console_) {
         const int key = ReadConsoleKey();
         if (key >= 0) return key;
@@ -155,8 +144,8 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 void ExitProcessNow(int code) {
-  std::fflush(stdout);
-  std::fflush(stderr);
+  // Nothing is flushed: the program's lines are written unbuffered (see
+  // std_streams.h), and a flush could wait for ever on a pipe nobody reads.
   // Other threads are ended without running static destructors. (The
   // process's exit code is what a parent sees, Wine's Linux side included.)
   ExitProcess(static_cast<UINT>(code));

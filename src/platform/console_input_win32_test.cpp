@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/process_requests.h"
+
 namespace sentrel {
 namespace {
 
@@ -16,6 +18,7 @@ namespace {
 TEST(ConsoleStopTest, CtrlCInTheConsoleEndsTheWaitForAKey) {
   FreeConsole();
   ASSERT_TRUE(AllocConsole());
+  ListenForProcessRequests();
   auto input = OpenConsoleInput();
   // Were the event never handled, the wait would not end: end the test
   // process with a failure instead of holding the suite.

@@ -1,39 +1,76 @@
 #include "shell/message_sink.h"
 
-#include <cstdio>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "platform/std_streams.h"
 
 namespace sentrel {
 namespace {
 
+constexpr int kLockPollMs = 5;
+
 // Set once by the entry before any item thread starts, read by every write.
 LineStamp line_stamp = nullptr;
 
+// The one place that says how much a line on standard error matters, for the
+// journal (`journalctl -p warning`): a warning is a remark on what the program
+// took otherwise than written and went on with (the configuration's remarks
+// say "warning:"); every other line there says that something asked for was
+// not done, an error. Lines on standard output are the program's own news.
+const char* JournalPrefix(std::string_view line) {
+  return line.find("warning: ") != std::string_view::npos ? "<4>" : "<3>";
+}
+
 // One of the process's standard streams. A line is written whole; with a
-// line stamp, every line that starts here begins with the stamp.
+// line stamp, every line that starts here begins with the stamp, and on the
+// journal every line of standard error with its priority.
 class StreamSink final : public MessageSink {
  public:
-  explicit StreamSink(std::FILE* stream) : stream_(stream) {}
+  explicit StreamSink(StdStream stream)
+      : stream_(stream),
+        journal_(stream == StdStream::kError && StdStreamIsJournal(stream)) {}
 
   void Write(std::string_view text) override {
     std::lock_guard<std::mutex> lock(mu_);
-    if (line_stamp == nullptr) {
-      std::fwrite(text.data(), 1, text.size(), stream_);
+    if (line_stamp == nullptr && !journal_) {
+      WriteStdStream(stream_, text);
     } else {
-      const std::string stamped = Stamped(text, line_stamp());
-      std::fwrite(stamped.data(), 1, stamped.size(), stream_);
+      WriteStdStream(stream_, Decorated(text));
     }
-    std::fflush(stream_);
+  }
+
+  bool WriteWithin(std::string_view text, int ms) override {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    // Polled rather than a timed lock, which the thread checker cannot follow.
+    std::unique_lock<std::mutex> lock(mu_, std::try_to_lock);
+    while (!lock.owns_lock()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
+      lock.try_lock();
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    const int left_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    if (line_stamp == nullptr && !journal_) return WriteStdStreamWithin(stream_, text, left_ms);
+    return WriteStdStreamWithin(stream_, Decorated(text), left_ms);
   }
 
  private:
-  std::string Stamped(std::string_view text, const std::string& stamp) {
+  std::string Decorated(std::string_view text) {
+    const std::string stamp = line_stamp != nullptr ? line_stamp() : std::string();
     std::string out;
-    out.reserve(text.size() + stamp.size() + 1);
-    for (char c : text) {
+    out.reserve(text.size() + stamp.size() + 4);
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
       // The terminal bell is a sound, not a line of its own.
       if (at_line_start_ && c != '\a') {
-        out += stamp;
-        if (c != '\n') out += ' ';
+        if (journal_) out += JournalPrefix(text.substr(i, text.find('\n', i) - i));
+        if (line_stamp != nullptr) {
+          out += stamp;
+          if (c != '\n') out += ' ';
+        }
         at_line_start_ = false;
       }
       out += c;
@@ -43,7 +80,8 @@ class StreamSink final : public MessageSink {
   }
 
   std::mutex mu_;
-  std::FILE* const stream_;
+  const StdStream stream_;
+  const bool journal_;
   bool at_line_start_ = true;
 };
 
@@ -51,12 +89,12 @@ class StreamSink final : public MessageSink {
 
 MessageSink& ConsoleSink() {
   // Never destroyed: item threads may still print while the process ends.
-  static MessageSink* sink = new StreamSink(stdout);
+  static MessageSink* sink = new StreamSink(StdStream::kOutput);
   return *sink;
 }
 
 MessageSink& ErrorSink() {
-  static MessageSink* sink = new StreamSink(stderr);
+  static MessageSink* sink = new StreamSink(StdStream::kError);
   return *sink;
 }
 

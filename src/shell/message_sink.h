@@ -15,11 +15,19 @@ class MessageSink {
   virtual ~MessageSink() = default;
   // Writes `text` as it stands (it carries its own line ends).
   virtual void Write(std::string_view text) = 0;
+  // The same, unless the sink cannot take `text` within `ms` (a stream that
+  // nobody reads, say): false then, and what was not written is dropped.
+  virtual bool WriteWithin(std::string_view text, int ms) {
+    (void)ms;
+    Write(text);
+    return true;
+  }
 };
 
 // Standard output: the program's own messages.
 MessageSink& ConsoleSink();
-// Standard error: what the user should know went wrong.
+// Standard error: what the user should know went wrong. On the journal each
+// line carries its priority (a warning or an error).
 MessageSink& ErrorSink();
 
 // Gives the text that starts every line written to the two sinks above.

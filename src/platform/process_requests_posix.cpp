@@ -1,0 +1,102 @@
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+#include "platform/console_input.h"
+#include "platform/process_requests.h"
+#include "platform/process_requests_posix.h"
+
+namespace sentrel {
+namespace {
+
+int g_requests[2] = {-1, -1};
+std::atomic<int> g_stops{0};
+
+// Every signal the listener takes, the others keep their default actions.
+// SIGCONT still continues the process whatever its mask; taken here, it only
+// says that the job came back.
+sigset_t ListenedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGCONT}) sigaddset(&set, sig);
+  return set;
+}
+
+// The one place that says what each signal asks for. SIGQUIT (Ctrl-\) would
+// otherwise dump core and leave the terminal without echo.
+ProcessRequest RequestFor(int sig) {
+  switch (sig) {
+    case SIGINT:
+    case SIGTERM:
+    case SIGHUP:
+    case SIGQUIT:
+      return ProcessRequest::kStop;
+    case SIGUSR1:
+      return ProcessRequest::kCheckNow;
+    default:
+      return ProcessRequest::kNone;
+  }
+}
+
+void Tell(char byte) {
+  // The pipe holds thousands of requests; when it is full, the reader has
+  // plenty to see already.
+  ssize_t r = write(g_requests[1], &byte, 1);
+  (void)r;
+}
+
+void Listen(sigset_t set) {
+  for (;;) {
+    siginfo_t info;
+    const int sig = sigwaitinfo(&set, &info);
+    if (sig < 0) continue;  // EINTR
+    switch (RequestFor(sig)) {
+      case ProcessRequest::kStop:
+        // A second stop is the user insisting; the first gets its take-over
+        // deadline before the main thread can hear of it, so that the main
+        // thread's own (longer) deadline always comes after it.
+        if (g_stops.fetch_add(1) > 0) ExitProcessNow(0);
+        EndProcessWithin(kStopTakeOverMs, 0);
+        Tell(kStopByte);
+        break;
+      case ProcessRequest::kCheckNow:
+        Tell(kCheckNowByte);
+        break;
+      case ProcessRequest::kNone:
+        if (sig == SIGCONT) Tell(kContinuedByte);
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+int RequestDescriptor() { return g_requests[0]; }
+
+void ListenForProcessRequests() {
+  // A program we start may close its end of a pipe we write to, and a reader
+  // of our output may go: neither must end the monitor.
+  signal(SIGPIPE, SIG_IGN);
+  if (g_requests[0] >= 0) return;
+  if (pipe2(g_requests, O_CLOEXEC | O_NONBLOCK) != 0) {
+    g_requests[0] = g_requests[1] = -1;
+    return;  // the signals keep their default actions: they still end it
+  }
+  // Blocked in this thread and so in every thread started after it; the
+  // listener takes them with sigwaitinfo, so no handler ever runs at an
+  // arbitrary point. Programs we start get a clean mask.
+  const sigset_t set = ListenedSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  try {
+    std::thread([set] { Listen(set); }).detach();
+  } catch (const std::system_error&) {
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  }
+}
+
+}  // namespace sentrel
