@@ -13,7 +13,7 @@ under $SENTREL_BENCH_DIR/e2e (default /tmp/sentrel-bench/e2e), and reused.
     bench/endtoend.py memory    [--size 1000000] [--checks 10]
     bench/endtoend.py idle      [--items 1000] [--seconds 20]
     bench/endtoend.py startup   [--sizes 100000 1000000]
-    bench/endtoend.py state     [--size 1000000]
+    bench/endtoend.py state     [--size 1000000] [--seconds 30] [--every 0.5]
     bench/endtoend.py all
 
 Each command takes --binary PATH (repeatable, default build/sentrel). With
@@ -532,7 +532,89 @@ def state_once(binary, root, store, save, work, fresh):
     return first, cpu, stop, rss, peak
 
 
+def written_bytes(pid):
+    """Bytes the process has handed to write calls so far (/proc/PID/io)."""
+    with open("/proc/%d/io" % pid) as f:
+        for line in f:
+            if line.startswith("wchar:"):
+                return int(line.split()[1])
+    return 0
+
+
+def state_writes(binary, root, store, save, seconds, every):
+    """A real-time item whose list action names each change, with
+    "SaveState" on or off: the bytes written for one changed file (the
+    save after the first), then over `seconds` of a log appended every
+    `every` seconds the bytes written, the CPU used and the time from each
+    append to the list that names it."""
+    work = run_dir()
+    state_dir = os.path.join(work, "state")
+    block = dir_item(root, interval=3600, real_time=True, store=store,
+                     list_to=os.path.join(work, "list.pipe")) + ["SaveState=%d" % save]
+    s = Sentrel(binary, [block], work, env_extra={"XDG_STATE_HOME": state_dir})
+    folder = leaf_folder(root)
+    log = os.path.join(folder, "state-bench-%d.log" % os.getpid())
+    one = os.path.join(folder, "file-1.dat")
+    lat = []
+    try:
+        s.settle(quiet=1.0)
+        time.sleep(6)  # the baseline's save, and the next one's wait
+        w0 = written_bytes(s.pid)
+        with open(one, "a") as f:
+            f.write("x")
+        s.pipe.next(60)
+        time.sleep(6)  # saves are 5 s apart
+        s.settle(quiet=0.5)
+        per_save = written_bytes(s.pid) - w0
+        w0, c0 = written_bytes(s.pid), s.cpu()
+        end = time.monotonic() + seconds
+        n = 0
+        while time.monotonic() < end:
+            t0 = time.monotonic()
+            with open(log, "a") as f:
+                f.write("line %d\n" % n)
+            n += 1
+            deadline = t0 + 10
+            while time.monotonic() < deadline:
+                try:
+                    t, lines, _ = s.pipe.next(max(0.01, deadline - time.monotonic()))
+                except queue.Empty:
+                    break
+                if any(l.endswith(log) for l in lines):
+                    lat.append(t - t0)
+                    break
+            time.sleep(max(0.0, t0 + every - time.monotonic()))
+        time.sleep(6)  # the last save
+        s.settle(quiet=0.5)
+        total, cpu = written_bytes(s.pid) - w0, s.cpu() - c0
+    finally:
+        s.stop()
+        for path in (log,):
+            if os.path.exists(path):
+                os.unlink(path)
+        shutil.rmtree(work, ignore_errors=True)
+    return per_save, total, cpu, lat
+
+
 def cmd_state(args):
+    root = make_tree(args.size)
+    warm(root)
+    for store in (0, 1):
+        print("SaveState writes, %d files, StorePrevInfo=%d, a log appended every %.1f s for %d s:"
+              % (args.size, store, args.every, args.seconds))
+        for b in args.binary:
+            for save in (0, 1):
+                per_save, total, cpu, lat = state_writes(b, root, store, save, args.seconds, args.every)
+                print("  %-32s SaveState=%d: one changed file %.1f KB written; the run %.2f MB written,"
+                      " CPU %.2f s; append -> list p50 %.1f ms, p99 %.1f ms, max %.1f ms (%d of %d)"
+                      % (label(b), save, per_save / 1024, total / 1e6, cpu, pct(lat, 50) * 1000,
+                         pct(lat, 99) * 1000, max(lat) * 1000, len(lat),
+                         int(args.seconds / args.every)))
+            sys.stdout.flush()
+    cmd_state_restart(args)
+
+
+def cmd_state_restart(args):
     root = make_tree(args.size)
     warm(root)
     for b in args.binary:
@@ -584,6 +666,7 @@ def main():
     p.add_argument("--checks", type=int, default=10)
     p.add_argument("--items", type=int, default=1000)
     p.add_argument("--seconds", type=float, default=20)
+    p.add_argument("--every", type=float, default=0.5, help="seconds between appends (state)")
     args = p.parse_args()
     args.binary = [os.path.abspath(b) for b in (args.binary or [os.path.join(REPO, "build", "sentrel")])]
     os.makedirs(BENCH_DIR, exist_ok=True)

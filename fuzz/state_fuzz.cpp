@@ -3,8 +3,11 @@
 // of the content itself are reached), or, when the first byte is odd, the
 // whole file as it stands. Whatever loads must be walkable as a check walks
 // a snapshot.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "monitor/snapshot.h"
@@ -12,12 +15,15 @@
 
 namespace {
 
+// A file of this run's own: fuzzers running side by side never read each
+// other's inputs.
 const std::string& Path() {
   static const std::string path = [] {
     char name[] = "/tmp/sentrel-fuzz-state-XXXXXX";
-    std::FILE* f = std::fopen(name, "wb");  // the name is only a template
-    if (f) std::fclose(f);
-    return std::string(name) + ".state";
+    const int fd = ::mkstemp(name);
+    if (fd >= 0) ::close(fd);
+    std::atexit([] { std::remove(Path().c_str()); });
+    return std::string(name);
   }();
   return path;
 }
@@ -49,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sentrel::StateReader in;
   std::string settings, why;
   if (in.Open(Path(), 1, settings, why) != sentrel::StateReader::Opened::kReady) return 0;
+  sentrel::FileList reports;
+  if (!sentrel::GetReports(in, reports)) return 0;
   uint64_t seed = 0;
   sentrel::Snapshot s;
   if (!in.GetValue(seed) || !s.Load(in)) {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,15 @@ class RunContext {
   // The item's stop latch, for threads of an action that must end with it.
   Wakeup& stop_wakeup() const { return stop_wakeup_; }
   const std::atomic<bool>& stop_flag() const { return stop_; }
+  // An action that works through the files one by one says how many, from
+  // the first, it is done with, so that a stop that cuts it short leaves
+  // only the rest to be reported again.
+  void SetFilesDone(size_t n) const { files_done_ = n; }
+  std::optional<size_t> FilesDone() const { return files_done_; }
+  void ClearFilesDone() { files_done_.reset(); }
 
  private:
+  mutable std::optional<size_t> files_done_;
   Services& services_;
   const std::atomic<bool>& stop_;
   Wakeup& stop_wakeup_;

@@ -82,6 +82,9 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
       child = StartProcess(argv, options, &error);
     }
     ++starts;
+    // A started program runs on when a stop ends the wait for it: its files
+    // are done with.
+    ctx.SetFilesDone(static_cast<size_t>(start));
     // A document opened by a program that was running already leaves no
     // process behind, and no error.
     if (!child.valid() && error != 0 && failures++ == 0) {

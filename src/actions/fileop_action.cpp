@@ -93,6 +93,7 @@ void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
   }
   int start = 0;
   do {
+    ctx.SetFilesDone(static_cast<size_t>(start));
     MarkedText source, destination;
     int used = ExpandForBatch(files, source, op_source_->Value(), start, batch, services);
     ExpandForBatch(files, destination, op_destination_->Value(), start, batch, services);
@@ -123,6 +124,7 @@ void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
     // One operation per file can be a long run; a stop ends it between
     // files, never inside one.
   } while (start < static_cast<int>(files.size()) && !ctx.StopRequested());
+  ctx.SetFilesDone(static_cast<size_t>(start));
 }
 
 std::string FileOpAction::Describe() const {

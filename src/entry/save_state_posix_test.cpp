@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -41,12 +42,13 @@ class SaveStateTest : public ::testing::Test {
   std::string Tree() const { return dir_.Sub("tree"); }
   std::string InTree(const std::string& name) const { return dir_.Sub("tree/" + name); }
 
-  // The state files in the state folder, temporary ones apart.
+  // The state files in the state folder (their journals apart), or the
+  // temporary ones.
   std::vector<fs::path> StateFiles(bool temporary = false) const {
     std::vector<fs::path> files;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(state_.Path("sentrel"), ec)) {
-      if ((e.path().extension() == ".tmp") == temporary) files.push_back(e.path());
+      if (e.path().extension() == (temporary ? ".tmp" : ".state")) files.push_back(e.path());
     }
     return files;
   }
@@ -194,6 +196,84 @@ TEST_F(SaveStateTest, AStateOfOtherMasksOrADamagedOneIsNotUsedAndSaidSo) {
     EXPECT_EQ(std::count(run->errors().begin(), run->errors().end(), '\n'), 1) << run->errors();
   }
 }
+TEST_F(SaveStateTest, SomethingNotAFileInTheStatesPlaceIsLeftAloneAndTheItemRunsOn) {
+  const std::string config = Config("SaveState=1\n");
+  Stop(*StartAndSettle(config));
+  ASSERT_EQ(StateFiles().size(), 1u);
+  const std::string state = StateFiles()[0].string();
+  fs::remove(state);
+  ASSERT_EQ(::mkfifo(state.c_str(), 0600), 0);
+  // Settling proves the item checks on; before, it waited for a writer.
+  auto run = StartAndSettle(config);
+  Stop(*run);
+  EXPECT_TRUE(fs::is_fifo(state));
+  EXPECT_NE(run->errors().find("\"" + state + "\" is not a regular file"), std::string::npos)
+      << run->errors();
+  EXPECT_EQ(std::count(run->errors().begin(), run->errors().end(), '\n'), 1) << run->errors();
+}
+
+// A state folder that others could fill or empty, or that leads elsewhere,
+// is not used at all: the state it holds is not read, nothing is written or
+// removed there, and one line says what to do.
+TEST_F(SaveStateTest, AStateFolderOthersControlIsNeitherReadNorWritten) {
+  const std::string config = Config("SaveState=1\n");
+  const std::string folder = state_.Path("sentrel");
+  Stop(*StartAndSettle(config));
+  ASSERT_EQ(StateFiles().size(), 1u);
+  const fs::path state = StateFiles()[0];
+  // A leftover of a save cut short goes; a file of another's that only
+  // looks alike stays.
+  const fs::path leftover = state.string() + ".4242-7.tmp";
+  const fs::path foreign = state.string() + ".notes.tmp";
+  std::ofstream(leftover.string()) << "x";
+  std::ofstream(foreign.string()) << "x";
+  std::ofstream(InTree("while-stopped")) << "x";
+  Stop(*StartAndSettle(config));
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_TRUE(fs::exists(foreign));
+  const auto saved = fs::last_write_time(state);
+
+  struct Case {
+    const char* what;
+    std::function<void()> make, undo;
+    std::string said;
+  };
+  const std::string real = state_.Path("real");
+  const Case cases[] = {
+      {"writable by others", [&] { fs::permissions(folder, fs::perms::all); },
+       [&] { fs::permissions(folder, fs::perms::owner_all); },
+       "can be written by other users: no saved state is read or written in this run (chmod "
+       "go-w \"" + folder + "\")"},
+      {"a symbolic link",
+       [&] {
+         fs::rename(folder, real);
+         fs::create_directory_symlink(real, folder);
+       },
+       [&] {
+         fs::remove(folder);
+         fs::rename(real, folder);
+       },
+       "is a symbolic link: no saved state is read or written in this run (remove it;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make();
+    std::ofstream(InTree(std::string("unseen-") + c.what[0])) << "x";
+    std::ofstream(leftover.string()) << "x";
+    auto run = StartAndSettle(config);
+    Stop(*run);
+    c.undo();
+    // Not read: what changed while stopped is not reported.
+    EXPECT_TRUE(Reports(*run).empty()) << run->output();
+    EXPECT_EQ(run->errors().rfind("sentrel: the state folder \"" + folder + "\" " + c.said, 0), 0u)
+        << run->errors();
+    EXPECT_EQ(std::count(run->errors().begin(), run->errors().end(), '\n'), 1) << run->errors();
+    EXPECT_TRUE(fs::exists(leftover));
+    EXPECT_EQ(fs::last_write_time(state), saved);
+    fs::remove(leftover);
+  }
+}
+
 // A state save cut short by SIGKILL, again and again, at the moment its
 // temporary file appears: each next start finds either the previous state
 // or the new one, whole, and reports exactly what is new since that one.
@@ -228,6 +308,63 @@ TEST_F(SaveStateTest, KillsDuringSavesNeverLoseTheStateNorGiveWrongReports) {
     for (const std::string& line : Reports(p)) EXPECT_EQ(made.count(line), 1u) << line;
   }
   RecordProperty("saves_cut_short", cut_short);
+}
+
+// Stopped by SIGTERM while a check's actions still run: the files whose
+// actions did not all run are handed to them at the next start, the ones
+// whose actions ran are not, so every file is processed exactly once.
+TEST_F(SaveStateTest, AStopDuringActionsLeavesTheirRestForTheNextStart) {
+  const std::string processed = dir_.Sub("processed");
+  const std::string slow = dir_.Write("slow.sh", "sleep 1\necho \"$1\" >> " + processed + "\n");
+  struct Case {
+    const char* what;
+    std::string action;
+    int lines_before_stop;  // in `processed`, when the stop is sent
+  };
+  const Case cases[] = {
+      {"a delayed action", "Action=1\nCommand=sh\nParams=" + slow +
+                               " %File\nMultiArgs=0\nWait=0\nDelayBefore=3000\n", 0},
+      {"a waited-for program per file",
+       "Action=1\nCommand=sh\nParams=" + slow + " %File\nMultiArgs=0\nWait=1\n", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(state_.Path("sentrel"));
+    fs::remove(processed);
+    const std::string config = dir_.Write(
+        "stop.mon", "IsDirectory=1\nFileName=" + Tree() +
+                        "\nInterval=1\nConditions=1110\nStorePrevInfo=1\nSaveState=1\n" + kEcho +
+                        c.action + "EOF\n");
+    Stop(*StartAndSettle(config));
+    std::vector<std::string> made;
+    for (int i = 0; i < 3; ++i) {
+      made.push_back(InTree("inv-" + std::to_string(&c - cases) + "-" + std::to_string(i)));
+      std::ofstream(made.back()) << i;
+    }
+    auto lines = [&] {
+      std::ifstream in(processed);
+      std::vector<std::string> got;
+      for (std::string line; std::getline(in, line);) {
+        if (line.find(InTree("probe-")) == std::string::npos) got.push_back(line);
+      }
+      return got;
+    };
+    {
+      ChildProcess p({SENTREL_BINARY, config}, "", env_, ChildProcess::Errors::kApart);
+      for (const std::string& f : made) ASSERT_TRUE(p.WaitForOutput("added: " + f + "\n", 60000));
+      ASSERT_TRUE(WaitUntil([&] { return lines().size() >= size_t(c.lines_before_stop); }, 30000));
+      p.Signal(SIGTERM);
+      p.WaitExit(60000);
+    }
+    // A program started before the stop runs on to its end.
+    WaitUntil([&] { return lines().size() > size_t(c.lines_before_stop); }, 3000);
+    auto second = StartAndSettle(config);
+    ASSERT_TRUE(WaitUntil([&] { return lines().size() >= made.size(); }, 30000));
+    Stop(*second);
+    std::vector<std::string> got = lines();
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, made) << second->output() << second->errors();
+  }
 }
 
 }  // namespace

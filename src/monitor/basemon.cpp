@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 #include "monitor/state_file.h"
+#include "platform/paths.h"
 
 namespace sentrel {
 
@@ -30,7 +32,9 @@ int ThreadTracker::Running() {
 }
 
 BaseMonitoring::BaseMonitoring(bool paused, Services& services)
-    : services_(services), status_(paused ? kStatusPaused : kStatusReady) {
+    : services_(services),
+      status_(paused ? kStatusPaused : kStatusReady),
+      state_journal_(std::make_unique<StateJournal>()) {
   is_directory_ = AddParam<IntParam>("IsDirectory", 0, 0, 2);
   file_name_ = AddParam<StringParam>("FileName", "");
   comment_ = AddParam<StringParam>("Comment", "");
@@ -238,15 +242,29 @@ void BaseMonitoring::SayAboutState(const std::string& text) {
   services_.errors->Write(line);
 }
 
+bool BaseMonitoring::StateFolderTrusted() {
+  std::string said;
+  const bool usable = StateFolderUsable(UserStateFolder(), said);
+  if (!said.empty()) services_.errors->Write(said);
+  return usable;
+}
+
 bool BaseMonitoring::LoadState() {
   if (!save_state_->Value() || state_load_tried_) return false;
   state_load_tried_ = true;
+  if (!StateFolderTrusted()) return false;
   const std::string path = StatePath();
   const std::string fresh = "; the item starts with a fresh baseline";
   StateReader in;
   std::string saved, why;
   switch (in.Open(path, static_cast<uint32_t>(is_directory_->Value()), saved, why)) {
     case StateReader::Opened::kMissing:
+      return false;
+    case StateReader::Opened::kNotAFile:
+      // Whatever it is, it is not ours to replace.
+      state_unusable_ = true;
+      SayAboutState("\"" + path + "\" is not a regular file: the item runs without saved state "
+                    "(remove it to have the state saved again)");
       return false;
     case StateReader::Opened::kRefused:
       SayAboutState("the saved state \"" + path + "\" " + why + fresh);
@@ -264,17 +282,25 @@ bool BaseMonitoring::LoadState() {
     }
     return false;
   }
+  FileList cut_short;
+  if (!GetReports(in, cut_short)) {
+    if (in.Skip(why)) why = "is damaged (its content does not hold together)";
+    SayAboutState("the saved state \"" + path + "\" " + why + fresh);
+    return false;
+  }
   if (!ReadState(in, why)) {
     SayAboutState("the saved state \"" + path + "\" " + why + fresh);
     return false;
   }
+  cut_short_ = std::move(cut_short);
+  cut_short_loaded_ = !cut_short_.empty();
   return true;
 }
 
 void BaseMonitoring::SaveStateNow() {
   state_changed_ = false;
   state_saved_at_ = services_.clock->TickMs();
-  if (!save_state_->Value()) return;
+  if (!save_state_->Value() || state_unusable_ || !StateFolderTrusted()) return;
   StateSaveBegins();
   struct Ends {
     ~Ends() { StateSaveEnds(); }
@@ -283,8 +309,9 @@ void BaseMonitoring::SaveStateNow() {
   StateWriter out;
   std::string error;
   if (out.Open(path, static_cast<uint32_t>(is_directory_->Value()), StateSettings(), error)) {
+    PutReports(out, cut_short_);
     WriteState(out);
-    if (out.Finish(error)) {
+    if (out.Finish(*state_journal_, error)) {
       state_save_failed_ = false;
       return;
     }
@@ -293,6 +320,19 @@ void BaseMonitoring::SaveStateNow() {
   if (state_save_failed_) return;
   state_save_failed_ = true;
   SayAboutState("the state cannot be saved in \"" + path + "\" (" + error + ")");
+}
+
+bool BaseMonitoring::TakeCutShortReports() {
+  if (!cut_short_loaded_) return false;
+  cut_short_loaded_ = false;
+  // What this check found of the same file says more about it now.
+  std::unordered_set<std::string> found;
+  for (const FileData& f : ReportedFiles) found.insert(f.Name);
+  for (FileData& f : cut_short_) {
+    if (found.insert(f.Name).second) ReportedFiles.push_back(std::move(f));
+  }
+  cut_short_.clear();
+  return true;
 }
 
 void BaseMonitoring::RunCheck() {
@@ -308,32 +348,49 @@ void BaseMonitoring::RunCheck() {
     result = 0;
   }
   progress_.first_check_done.store(true, std::memory_order_release);
+  const bool carried = TakeCutShortReports();
+  if (carried) result = 1;
+  size_t finished = ReportedFiles.size();
   if (result == 1) {
-    if (!run_once_->Value() || last_result_ == 0) RunActions();
+    if (!run_once_->Value() || last_result_ == 0 || carried) finished = RunActions();
     last_result_ = 1;
   } else {
     last_result_ = 0;
   }
+  // The state the check left already counts its reports as seen: those
+  // whose actions a stop cut short are kept apart, to be reported again
+  // when the next run starts.
+  if (save_state_->Value() && (finished < ReportedFiles.size() || carried)) {
+    cut_short_.assign(std::make_move_iterator(ReportedFiles.begin() + finished),
+                      std::make_move_iterator(ReportedFiles.end()));
+    MarkStateChanged();
+  }
   ReportedFiles.clear();
 }
 
-void BaseMonitoring::RunActions() {
+size_t BaseMonitoring::RunActions() {
   RunContext ctx = MakeRunContext();
+  const size_t all = ReportedFiles.size();
+  size_t finished = all;
   for (const auto& action : actions_) {
-    if (Terminated()) return;
+    if (Terminated()) return 0;
     if (!action->Enabled()) continue;
     // A stop during the delay ends the run: the action would be cut short by
     // the ending process anyway.
-    if (action->DelayBefore() > 0 && WaitOrStop(action->DelayBefore())) return;
+    if (action->DelayBefore() > 0 && WaitOrStop(action->DelayBefore())) return 0;
+    ctx.ClearFilesDone();
     try {
       action->Run(ReportedFiles, ctx);
     } catch (...) {
       // An action that fails does less; the next one still runs.
     }
+    // An action that a stop may have cut short counts only the files it
+    // says it finished with.
+    if (Terminated()) finished = std::min(finished, std::min(all, ctx.FilesDone().value_or(0)));
   }
   // A stop during the last action ends the run as one before any other
   // action does: the list files stay.
-  if (Terminated()) return;
+  if (Terminated()) return finished;
   for (const auto& action : actions_) {
     if (!action->Enabled()) continue;
     try {
@@ -341,6 +398,7 @@ void BaseMonitoring::RunActions() {
     } catch (...) {
     }
   }
+  return finished;
 }
 
 }  // namespace sentrel

@@ -18,6 +18,7 @@
 
 namespace sentrel {
 
+class StateJournal;
 class StateReader;
 class StateWriter;
 
@@ -101,7 +102,10 @@ class BaseMonitoring {
   virtual uint8_t Check() = 0;
   // Builds the derived data once the block is parsed.
   virtual void Configure();
-  void RunActions();
+  // Runs the actions over ReportedFiles. Returns how many of them, from the
+  // first, every action finished with: all of them unless a stop cut the
+  // run short.
+  size_t RunActions();
   bool InScheduleWindow();
 
   // Values every item has.
@@ -242,8 +246,22 @@ class BaseMonitoring {
   void SaveStateNow();
   // Says one line about the item's saved state on the console.
   void SayAboutState(const std::string& text);
+  // Hands the reports that a stop kept from their actions in the last run
+  // to this check's actions, once, after the check that took the state.
+  bool TakeCutShortReports();
+  // False when the state folder is not the user's own (said once a run).
+  bool StateFolderTrusted();
   int state_slot_ = 0;
+  // Reports whose actions a stop cut short: saved with the state, and
+  // handed to the actions again at the next start.
+  FileList cut_short_;
+  // What the saves of this run wrote, so that the next one writes only
+  // what changed.
+  std::unique_ptr<StateJournal> state_journal_;
+  bool cut_short_loaded_ = false;
   bool state_load_tried_ = false;
+  // Something that is not a state file has the state's name: left alone.
+  bool state_unusable_ = false;
   bool state_changed_ = false;
   bool state_save_failed_ = false;
   // When the state was last written (TickMs); long ago at first.

@@ -142,7 +142,7 @@ void CheckFileThread::WriteState(StateWriter& out) const {
   out.PutValue<uint64_t>(saved_missing_ ? 1 : 0);
 }
 
-bool CheckFileThread::ReadState(StateReader& in, std::string& why) {
+bool ReadFileItemState(StateReader& in, FileItemState& state, std::string& why) {
   int64_t time = 0;
   uint64_t missing = 0;
   if (!in.GetValue(time) || !in.GetValue(missing) || missing > 1) {
@@ -150,9 +150,17 @@ bool CheckFileThread::ReadState(StateReader& in, std::string& why) {
     return false;
   }
   if (!in.Finish(why)) return false;
+  state.time = time;
+  state.missing = missing == 1;
+  return true;
+}
+
+bool CheckFileThread::ReadState(StateReader& in, std::string& why) {
+  FileItemState state;
+  if (!ReadFileItemState(in, state, why)) return false;
   saved_ = true;
-  saved_time_ = time;
-  saved_missing_ = missing == 1;
+  saved_time_ = state.time;
+  saved_missing_ = state.missing;
   return true;
 }
 

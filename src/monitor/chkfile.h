@@ -17,6 +17,15 @@ enum FileItemStatus : uint8_t {
   kFileMissing = 3,
 };
 
+// What a single-file item keeps in its saved state.
+struct FileItemState {
+  Instant time = 0;  // the last-write time the next check compares with
+  bool missing = false;
+};
+// Reads the item's own part of a state file, checksum included; false (and
+// why) when it does not hold together.
+bool ReadFileItemState(StateReader& in, FileItemState& state, std::string& why);
+
 // Watches one file. By default it fires when the file was not written since
 // the previous check (a heartbeat or a log that went quiet) or is missing;
 // with "IfChanged" it fires when the file was written. It can hold back while

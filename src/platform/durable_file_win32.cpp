@@ -1,8 +1,12 @@
 #include <fcntl.h>
 #include <io.h>
+// After windows.h (through wide_win32.h): the security calls.
+#include "platform/wide_win32.h"
+#include <aclapi.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <vector>
 #include <cerrno>
 #include <cstring>
 
@@ -103,12 +107,41 @@ bool DurableFileWriter::Commit(std::string& error) {
   return true;
 }
 
+bool WriteDurablyAt(const std::string& path, uint64_t offset, const void* data, size_t size,
+                    std::string& error) {
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = SystemErrorText(GetLastError());
+    return false;
+  }
+  bool ok = GetFileType(h) == FILE_TYPE_DISK;
+  DWORD e = ok ? 0 : ERROR_INVALID_FUNCTION;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  ok = ok && SetFilePointerEx(h, at, nullptr, FILE_BEGIN);
+  const char* p = static_cast<const char*>(data);
+  while (ok && size > 0) {
+    const DWORD piece = size < (size_t{1} << 30) ? static_cast<DWORD>(size) : DWORD{1} << 30;
+    DWORD n = 0;
+    ok = WriteFile(h, p, piece, &n, nullptr) && n > 0;
+    p += n;
+    size -= n;
+  }
+  ok = ok && SetEndOfFile(h) && FlushFileBuffers(h);
+  if (!ok && e == 0) e = GetLastError();
+  CloseHandle(h);
+  if (!ok) error = e == ERROR_INVALID_FUNCTION ? "not a regular file" : SystemErrorText(e);
+  return ok;
+}
+
 SequentialFileReader::~SequentialFileReader() {
   if (fd_ >= 0) _close(fd_);
 }
 
 bool SequentialFileReader::Open(const std::string& path, bool& missing, std::string& error) {
   missing = false;
+  not_a_file_ = false;
   // A link is not followed: state is never read from where a link leads.
   const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -117,7 +150,9 @@ bool SequentialFileReader::Open(const std::string& path, bool& missing, std::str
     error = SystemErrorText(e);
     return false;
   }
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                    FILE_ATTRIBUTE_DEVICE)) {
+    not_a_file_ = true;
     error = "not a regular file";
     return false;
   }
@@ -152,23 +187,107 @@ bool SequentialFileReader::Read(void* data, size_t size) {
 void RemoveLeftoverTemporaries(const std::string& path) {
   const std::string folder = FolderOf(path);
   const size_t cut = LastSeparator(path);
-  const std::string prefix = (cut == std::string::npos ? path : path.substr(cut + 1)) + ".";
+  const std::string file_name = cut == std::string::npos ? path : path.substr(cut + 1);
   WIN32_FIND_DATAW found;
-  HANDLE h = FindFirstFileExW(WidePath(folder + prefix + "*" + kTempSuffix).c_str(),
+  HANDLE h = FindFirstFileExW(WidePath(folder + file_name + ".*" + kTempSuffix).c_str(),
                               FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (h == INVALID_HANDLE_VALUE) return;
-  const size_t suffix = sizeof kTempSuffix - 1;
   do {
     // The pattern also takes short (8.3) names: the long name decides.
     const std::string name = Narrow(found.cFileName);
-    if (name.size() > prefix.size() + suffix && name.compare(0, prefix.size(), prefix) == 0 &&
-        name.compare(name.size() - suffix, suffix, kTempSuffix) == 0) {
+    if (IsTemporaryNameOf(name, file_name) &&
+        !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
       // A save still running in another process loses its temporary file
       // and fails; its next one succeeds.
       DeleteFileW(WidePath(folder + name).c_str());
     }
   } while (FindNextFileW(h, &found));
   FindClose(h);
+}
+
+namespace {
+
+// The user this process runs as; empty when the system does not say.
+std::vector<BYTE> ProcessUser() {
+  std::vector<BYTE> user;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return user;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  user.resize(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) user.clear();
+  CloseHandle(token);
+  return user;
+}
+
+}  // namespace
+
+bool IsPrivateFolder(const std::string& folder, std::string& problem, std::string& fix) {
+  const std::wstring wide = WidePath(folder);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  fix = "remove it; Sentrel then makes it anew, for you only";
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD e = GetLastError();
+    if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return true;
+    problem = "cannot be examined (" + SystemErrorText(e) + ")";
+    return false;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    problem = "is a link";
+    return false;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    problem = "is not a folder";
+    return false;
+  }
+  // The owner must be this user (or the system or the administrators, who
+  // can do anything anyway), and nobody else may be allowed to write.
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  const DWORD got = GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT,
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                          &owner, nullptr, &dacl, nullptr, &sd);
+  if (got != ERROR_SUCCESS) {
+    problem = "cannot be examined (" + SystemErrorText(got) + ")";
+    return false;
+  }
+  const std::vector<BYTE> user = ProcessUser();
+  const PSID me = user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(
+                                               const_cast<BYTE*>(user.data()))->User.Sid;
+  auto trusted = [me](PSID sid) {
+    return (me != nullptr && EqualSid(sid, me)) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+           IsWellKnownSid(sid, WinCreatorOwnerSid);
+  };
+  constexpr ACCESS_MASK kWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE |
+                                  WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  bool ok = true;
+  if (owner == nullptr || !trusted(owner)) {
+    problem = "belongs to another user";
+    ok = false;
+  } else if (dacl == nullptr) {
+    problem = "can be written by everybody (it has no access list)";
+    ok = false;
+  } else {
+    for (DWORD i = 0; ok && i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!GetAce(dacl, i, &ace)) continue;
+      const auto* header = static_cast<ACE_HEADER*>(ace);
+      if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
+        continue;
+      }
+      const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+      if ((allowed->Mask & kWrites) != 0 && !trusted(sid)) {
+        problem = "can be written by other users";
+        fix = "take the other users' write access away in its Security properties, or remove it";
+        ok = false;
+      }
+    }
+  }
+  LocalFree(sd);
+  return ok;
 }
 
 }  // namespace sentrel
