@@ -44,6 +44,10 @@ int PopupAction::OpenBoxes() { return open_boxes.load(); }
 void PopupAction::Run(const FileList& files, const RunContext& ctx) {
   std::string text;
   ExpandForBatch(files, text, message_->Value(), 0, 0, ctx.services());
+  if (ctx.DryRun()) {
+    ctx.Would("show a popup: " + text);
+    return;
+  }
   std::string display = display_ ? *display_ : SessionDisplay();
   MessageSink* console = ctx.services().messages;
   // Signalled by the box thread once its box is gone.

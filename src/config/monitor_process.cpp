@@ -205,6 +205,12 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   return true;
 }
 
+void MonitorProcess::StartAll() {
+  for (const auto& item : monitors_) {
+    if (item->Status() != kStatusPaused) BaseMonitoring::Start(item, tracker_);
+  }
+}
+
 void MonitorProcess::StopAll() {
   for (auto it = monitors_.rbegin(); it != monitors_.rend(); ++it) (*it)->RequestTerminate();
   monitors_.clear();

@@ -35,6 +35,9 @@ class MonitorProcess {
   // With autostart off, Load builds the items but starts none of them (for
   // tools that only read configurations).
   void set_autostart(bool on) { autostart_ = on; }
+  // Starts the items that a Load with autostart off left waiting (all but
+  // the paused ones).
+  void StartAll();
   // Waits up to `ms` for every started item thread to end.
   bool WaitStopped(int ms) { return tracker_->WaitIdle(ms); }
 

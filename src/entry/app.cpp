@@ -59,23 +59,36 @@ Services* SetUpProgram(const SearchPlaces& places) {
   return services;
 }
 
-int Monitor(const SearchPlaces& places, const std::string& config) {
+int Monitor(const SearchPlaces& places, const std::string& config, const CommandLine& cl) {
   MessageSink& out = ConsoleSink();
   out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
   Services* services = SetUpProgram(places);
+  services->dry_run = cl.dry_run;
+  if (cl.dry_run) out.Write("Dry run: actions say what they would do, and do nothing.\n");
 
   // Keys are read from before the load so that the terminal is in key mode
   // (no echo) from the start, and a stop signal during the load is not lost.
   std::unique_ptr<ConsoleInput> input = OpenConsoleInput();
   auto monitors = std::make_unique<MonitorProcess>(*services);
+  // Strict: nothing may run before the whole file is known to be sound.
+  monitors->set_autostart(!cl.strict);
   Diagnostics notes;
   const bool loaded = monitors->Load(config, &notes);
   // Said before the messages below, so that the invitation to press X is
   // the last line a user sees.
-  WriteRemarks(config, notes, ErrorSink(), kRemarksAtStart);
+  WriteRemarks(config, notes, ErrorSink(), cl.strict ? notes.size() : kRemarksAtStart);
   if (!loaded) {
     out.Write(Strings().OemTextAt(kLngCantLoad) + " \"" + config + "\".\n");
     return 1;
+  }
+  if (cl.strict) {
+    if (!notes.empty()) {
+      ErrorSink().Write("sentrel: " + config + ": " + std::to_string(notes.size()) +
+                        (notes.size() == 1 ? " problem" : " problems") +
+                        ", and --strict starts nothing then\n");
+      return 1;
+    }
+    monitors->StartAll();
   }
   out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n" +
             Strings().OemTextAt(kLngStarted) + "\n");
@@ -117,7 +130,7 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   if (cl.mode == CommandLine::Mode::kCheck) {
     return RunCheck(config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
   }
-  return Monitor(places, config);
+  return Monitor(places, config, cl);
 }
 
 }  // namespace sentrel

@@ -24,6 +24,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         check = true;
       } else if (arg == "--timestamps") {
         cl.timestamps = true;
+      } else if (arg == "--dry-run") {
+        cl.dry_run = true;
+      } else if (arg == "--strict") {
+        cl.strict = true;
       } else {
         wrong("unknown option \"" + arg + "\"");
       }
@@ -59,6 +63,9 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "      --version     show the version and exit\n"
       "      --check       read CONFIG, list its items and every problem in it, start nothing\n"
       "      --timestamps  begin every line Sentrel writes with the local date and time\n"
+      "      --dry-run     check and report as usual; actions say what they would do\n"
+      "                    and change, start, show or play nothing\n"
+      "      --strict      start nothing when --check would report a problem (exit 1)\n"
       "      --            end of options: what follows is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";

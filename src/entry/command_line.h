@@ -13,6 +13,10 @@ struct CommandLine {
   Mode mode = Mode::kStart;
   // Every line the program writes begins with the local date and time.
   bool timestamps = false;
+  // Actions say what they would do, and do nothing.
+  bool dry_run = false;
+  // A configuration with any problem the check would report starts nothing.
+  bool strict = false;
   // The configuration named; none means the default places.
   std::optional<std::string> config;
   // For kUsageError: what was wrong, as one line.

@@ -262,7 +262,9 @@ bool BaseMonitoring::LoadState() {
 void BaseMonitoring::SaveStateNow() {
   state_changed_ = false;
   state_saved_at_ = services_.clock->TickMs();
-  if (!save_state_->Value()) return;
+  // A dry run leaves the saved state as it was: the run that follows it
+  // must report what the dry run showed.
+  if (!save_state_->Value() || services_.dry_run) return;
   StateSaveBegins();
   struct Ends {
     ~Ends() { StateSaveEnds(); }

@@ -16,6 +16,9 @@ struct Services {
   // Where actions say that they could not do their work.
   MessageSink* errors = &ErrorSink();
   RegionalSettings regional;
+  // A dry run: items check and report as always, and every action says on
+  // `messages` what it would do instead of doing it.
+  bool dry_run = false;
 };
 
 }  // namespace sentrel
