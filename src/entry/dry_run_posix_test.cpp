@@ -1,5 +1,6 @@
 // A dry run of the real executable: every kind of action says what it would
-// do, and the tree, the programs and the trash stay as they were.
+// do, and the tree, the programs, the trash and the saved state stay as they
+// were.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -26,7 +27,7 @@ TEST_F(ConsoleProgramTest, DryRunOfEveryActionKindChangesNothingAndStartsNothing
   ChildProcess target({"/bin/sh", "-c", "exec sleep 2999"});
   ASSERT_TRUE(WaitUntil([&] { return target.Running(); }));
   const std::string config = Config(
-      "IsDirectory=0\nFileName=" + tree + "/keep.txt\nInterval=1\n"
+      "IsDirectory=0\nFileName=" + tree + "/keep.txt\nInterval=1\nSaveState=1\n"
       "Action=0\nListName=" + tree + "/list.txt\nListAppend=1\n"
       "Action=0\nListName=" + tree + "/second.txt\nListDelete=1\n"
       "Action=1\nCommand=" + RecordArgsProgram() + "\nParams=-C %File\n"
