@@ -1,7 +1,6 @@
 #include "actions/file_op_steps.h"
 
 #include "platform/paths.h"
-#include "shell/text_util.h"
 
 namespace sentrel {
 namespace {
@@ -19,7 +18,8 @@ class OnDisk final : public FileOpSteps {
   TreeOutcome Remove(const std::string& path, TreeListener& listener) override {
     return RemoveTree(path, listener);
   }
-  TreeOutcome Trash(const std::string&, const std::function<TreeOutcome()>& put) override {
+  TreeOutcome Trash(const std::string&, TreeListener&,
+                    const std::function<TreeOutcome()>& put) override {
     return put();
   }
   RenameOutcome Rename(const std::string& from, const std::string& to, bool replace,
@@ -120,9 +120,13 @@ TreeOutcome PreviewSteps::Remove(const std::string& path, TreeListener& listener
   return TreeOutcome::kDone;
 }
 
-TreeOutcome PreviewSteps::Trash(const std::string& path, const std::function<TreeOutcome()>&) {
+TreeOutcome PreviewSteps::Trash(const std::string& path, TreeListener& listener,
+                                const std::function<TreeOutcome()>&) {
   const std::string abs = AbsolutePath(path);
-  if (gone_.count(abs) != 0) return TreeOutcome::kFailed;
+  if (gone_.count(abs) != 0) {
+    listener.Failed(TreeStep::kDelete, path, "", kMissing);
+    return TreeOutcome::kFailed;
+  }
   Would("move " + path + " to the trash");
   gone_.insert(abs);
   return TreeOutcome::kDone;

@@ -26,7 +26,8 @@ class FileOpSteps {
                                TreeListener& listener) = 0;
   virtual TreeOutcome Remove(const std::string& path, TreeListener& listener) = 0;
   // `put` puts `path` in the trash the way this system keeps one.
-  virtual TreeOutcome Trash(const std::string& path, const std::function<TreeOutcome()>& put) = 0;
+  virtual TreeOutcome Trash(const std::string& path, TreeListener& listener,
+                            const std::function<TreeOutcome()>& put) = 0;
   virtual RenameOutcome Rename(const std::string& from, const std::string& to, bool replace,
                                std::string& error) = 0;
 };
@@ -45,7 +46,8 @@ class PreviewSteps final : public FileOpSteps {
   TreeOutcome Transfer(const std::string& from, const std::string& to, bool move,
                        TreeListener& listener) override;
   TreeOutcome Remove(const std::string& path, TreeListener& listener) override;
-  TreeOutcome Trash(const std::string& path, const std::function<TreeOutcome()>& put) override;
+  TreeOutcome Trash(const std::string& path, TreeListener& listener,
+                    const std::function<TreeOutcome()>& put) override;
   RenameOutcome Rename(const std::string& from, const std::string& to, bool replace,
                        std::string& error) override;
 

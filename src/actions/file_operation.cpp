@@ -400,7 +400,7 @@ class Runner final : public TreeListener {
   }
 
   Outcome Trash(const std::string& path) {
-    return From(steps_.Trash(path, [&] {
+    return From(steps_.Trash(path, *this, [&] {
       switch (PutInTrash(path)) {
         case Outcome::kDone: return TreeOutcome::kDone;
         case Outcome::kSkipped: return TreeOutcome::kSkipped;
