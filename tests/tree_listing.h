@@ -11,35 +11,27 @@
 
 namespace sentrel {
 
-// One line per entry below `root` (in name order): its path, its kind, and
-// for a file its size, last-write time and content.
+// One line per entry below `root`, sorted: its path and kind, and for a file
+// its last-write time and content.
 inline std::string TreeListing(const std::filesystem::path& root) {
   namespace fs = std::filesystem;
-  std::ostringstream out;
+  std::set<std::string> lines;
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(root, ec);
        it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const fs::path& p = it->path();
-    out << fs::relative(p, root).string();
-    if (it->is_symlink()) {
-      out << " link";
-    } else if (it->is_directory()) {
-      out << " dir";
+    std::string line = fs::relative(it->path(), root).string();
+    if (it->is_symlink() || it->is_directory()) {
+      line += it->is_symlink() ? " link" : " dir";
     } else {
-      std::ifstream in(p, std::ios::binary);
       std::ostringstream content;
-      content << in.rdbuf();
-      out << " " << it->file_size() << " "
-          << it->last_write_time().time_since_epoch().count() << " " << content.str();
+      content << std::ifstream(it->path(), std::ios::binary).rdbuf();
+      line += " " + std::to_string(it->last_write_time().time_since_epoch().count()) + " " +
+              content.str();
     }
-    out << "\n";
+    lines.insert(line);
   }
-  // Directory order is the system's: sorted, the listing compares.
-  std::istringstream lines(out.str());
-  std::set<std::string> sorted;
-  for (std::string line; std::getline(lines, line);) sorted.insert(line);
   std::string text;
-  for (const std::string& line : sorted) text += line + "\n";
+  for (const std::string& line : lines) text += line + "\n";
   return text;
 }
 

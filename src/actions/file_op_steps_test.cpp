@@ -55,22 +55,17 @@ TEST_F(FileOpActionTest, DryRunChangesNothingAndSaysWhatTheRunThenDoes) {
   EXPECT_EQ(LinesAfter(preview, "Cannot "), LinesAfter(run, "Cannot "));
   EXPECT_EQ(LinesAfter(preview, "Cannot ").size(), 3u) << preview;
   // Every change the preview named is one the run made, and no other.
-  std::multiset<std::string> would;
-  for (const std::string& line : LinesAfter(preview, "would ")) {
-    if (line.rfind("create folder ", 0) != 0 && line.rfind("ask: ", 0) != 0) would.insert(line);
+  std::multiset<std::string> would, done;
+  for (std::string line : LinesAfter(preview, "would ")) {
+    if (line.rfind("create folder ", 0) == 0 || line.rfind("ask: ", 0) == 0) continue;
+    would.insert(line.substr(0, line.find(" (")));
   }
-  std::multiset<std::string> done;
-  for (const char* label : {"Move: ", "Copy: ", "Rename: ", "Delete: "}) {
-    std::string verb = label;
-    verb = std::string(1, static_cast<char>(verb[0] + 'a' - 'A')) + verb.substr(1, verb.size() - 3);
-    for (const std::string& line : LinesAfter(run, label)) done.insert(verb + " " + line);
+  const std::pair<const char*, const char*> verbs[] = {
+      {"Move: ", "move "}, {"Copy: ", "copy "}, {"Rename: ", "rename "}, {"Delete: ", "delete "}};
+  for (const auto& [label, verb] : verbs) {
+    for (const std::string& line : LinesAfter(run, label)) done.insert(verb + line);
   }
-  std::multiset<std::string> would_plain;
-  for (std::string line : would) {
-    const size_t note = line.find(" (");
-    would_plain.insert(note == std::string::npos ? line : line.substr(0, note));
-  }
-  EXPECT_EQ(would_plain, done) << preview << "---\n" << run;
+  EXPECT_EQ(would, done) << preview << "---\n" << run;
   EXPECT_EQ(LinesAfter(preview, "would ask: ").size(), 1u);
   EXPECT_EQ(LinesAfter(preview, "would create folder ").count(dir.Sub("out")), 1u);
 }
