@@ -134,7 +134,7 @@ check_installed_sample "$P/bin/sentrel" "$P/share/sentrel/default.mon"
 # configurations' order; the completion and the manual page must agree.
 run_to_end "$P/bin/sentrel" --help
 [[ $code == 0 ]] || fail "--help ended with $code"
-help_options=$(sed -n '/^Options:/,/^$/p' "$WORK/out" | cut -c1-18 | grep -oE -- '--?[a-z]*' | sort)
+help_options=$(sed -n '/^Options:/,/^$/p' "$WORK/out" | cut -c1-18 | grep -oE -- '--?[a-z][a-z-]*|--' | sort)
 completed=$(bash -c 'source "$1"; COMP_WORDS=(sentrel -); COMP_CWORD=1; _sentrel
   printf "%s\n" "${COMPREPLY[@]}"' _ "$P/share/bash-completion/completions/sentrel" | sort)
 [[ -n $help_options && $completed == "$help_options" ]] ||

@@ -67,6 +67,10 @@ class RunContext {
     if (services_.failed_actions != nullptr) services_.failed_actions->fetch_add(1);
   }
   bool StopRequested() const { return stop_.load(std::memory_order_acquire); }
+  // Whether actions only say what they would do (see Services::dry_run).
+  bool DryRun() const { return services_.dry_run; }
+  // One line of a dry run: "would " and `what`.
+  void Would(const std::string& what) const { services_.messages->Write("would " + what + "\n"); }
   // Sleeps up to `ms`, returning early (true) when the item is asked to stop.
   bool WaitOrStop(int ms) const {
     if (StopRequested()) return true;

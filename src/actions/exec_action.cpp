@@ -23,6 +23,38 @@ bool ExistsRelativeTo(const std::string& name, const std::string& dir) {
   return StatTarget(path + name).exists();
 }
 
+// An argument as a shell would take it back: quoted when it holds a blank,
+// a quote or nothing at all.
+std::string Shown(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n'\"\\$`;&|<>*?") == std::string::npos) return arg;
+  std::string out = "'";
+  for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The number both systems give a start whose program is not there (ENOENT,
+// ERROR_FILE_NOT_FOUND).
+constexpr int kNotFound = 2;
+
+// What a dry run says instead of a start; an error number as the start
+// would have failed with, or 0.
+int DescribeStart(const RunContext& ctx, const std::vector<std::string>& argv, bool document,
+                  const ProcessOptions& options) {
+  if (!FolderExists(options.directory)) return kNotFound;
+  std::string line;
+  if (document) {
+    line = "open " + Shown(argv.front());
+  } else {
+    const std::string program = FindProgram(argv.front(), options.directory);
+    if (program.empty()) return kNotFound;
+    line = "start " + Shown(program);
+    for (size_t i = 1; i < argv.size(); ++i) line += " " + Shown(argv[i]);
+  }
+  if (!options.directory.empty()) line += " (in " + options.directory + ")";
+  ctx.Would(line);
+  return 0;
+}
+
 }  // namespace
 
 ExecAction::ExecAction() : Action(kLngExecute) {
@@ -74,11 +106,14 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
     start += ExpandForBatch(files, params, params_->Value(), start, batch, ctx.services());
     int error = 0;
     SpawnedProcess child;
-    if (document) {
+    std::vector<std::string> argv;
+    if (!document) argv = SplitArguments(params.text, params.literal);
+    argv.insert(argv.begin(), command);
+    if (ctx.DryRun()) {
+      error = DescribeStart(ctx, argv, document, options);
+    } else if (document) {
       child = OpenWithDesktop(command, options, &error);
     } else {
-      std::vector<std::string> argv = SplitArguments(params.text, params.literal);
-      argv.insert(argv.begin(), command);
       child = StartProcess(argv, options, &error);
     }
     ++starts;

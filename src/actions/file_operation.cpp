@@ -130,7 +130,7 @@ std::string CutName(const std::string& name, size_t max) {
 class Runner final : public TreeListener {
  public:
   Runner(const FileOpRequest& request, const FileOpEnvironment& env)
-      : request_(request), env_(env) {}
+      : request_(request), env_(env), steps_(env.steps != nullptr ? *env.steps : DiskSteps()) {}
 
   FileOpSummary Run() {
     switch (request_.op) {
@@ -208,7 +208,7 @@ class Runner final : public TreeListener {
   bool Flag(uint16_t f) const { return (request_.flags & f) != 0; }
 
   void Progress(int label, const std::string& from, const std::string& to = std::string()) {
-    if (Flag(kFofSilent) || env_.messages == nullptr) return;
+    if (Flag(kFofSilent) || env_.messages == nullptr || steps_.Describes()) return;
     // A language file drops the blank that ends the built-in label.
     std::string line = Strings().TextAt(label);
     if (!line.empty() && line.back() != ' ') line += ' ';
@@ -335,7 +335,7 @@ class Runner final : public TreeListener {
       std::string error;
       std::string dst;
       if (into_dir) {
-        if (!target_ready && !MakeDirectories(target, error)) {
+        if (!target_ready && !steps_.MakeFolders(target, error)) {
           Fail("create " + Quoted(target), error);
           return;
         }
@@ -343,7 +343,7 @@ class Runner final : public TreeListener {
         dst = Join(target, FileNameOf(src));
       } else {
         std::string parent = DirectoryOf(target);
-        if (!parent.empty() && !MakeDirectories(WithoutTrailingSlash(parent), error)) {
+        if (!parent.empty() && !steps_.MakeFolders(WithoutTrailingSlash(parent), error)) {
           Fail("create " + Quoted(parent), error);
           continue;
         }
@@ -364,7 +364,7 @@ class Runner final : public TreeListener {
       return Fail((move ? "move " : "copy ") + Quoted(src) + " to " + Quoted(dst),
                   "the destination is inside the source directory");
     }
-    return From(TransferTree(src, dst, move, *this));
+    return From(steps_.Transfer(src, dst, move, *this));
   }
 
   void DeleteAll() {
@@ -394,14 +394,25 @@ class Runner final : public TreeListener {
   }
 
   Outcome Remove(const std::string& path) {
-    Outcome o = From(RemoveTree(path, *this));
+    Outcome o = From(steps_.Remove(path, *this));
     if (o == Outcome::kDone) Progress(kLngDelete, path);
     return o;
   }
 
+  Outcome Trash(const std::string& path) {
+    return From(steps_.Trash(path, *this, [&] {
+      switch (PutInTrash(path)) {
+        case Outcome::kDone: return TreeOutcome::kDone;
+        case Outcome::kSkipped: return TreeOutcome::kSkipped;
+        case Outcome::kFailed: break;
+      }
+      return TreeOutcome::kFailed;
+    }));
+  }
+
   // Moves an entry into the trash with the .trashinfo that lets a file
   // manager put it back. Nothing is ever removed for good on this path.
-  Outcome Trash(const std::string& path) {
+  Outcome PutInTrash(const std::string& path) {
     const std::string what = "move " + Quoted(path) + " to the trash";
     std::string abs = AbsolutePath(path);
     std::string error;
@@ -534,7 +545,7 @@ class Runner final : public TreeListener {
       replace = true;
     }
     std::string error;
-    if (RenameEntry(src, dst, replace, error) != RenameOutcome::kDone) {
+    if (steps_.Rename(src, dst, replace, error) != RenameOutcome::kDone) {
       Fail(what, error.empty() ? "the destination exists" : error);
       return;
     }
@@ -545,6 +556,7 @@ class Runner final : public TreeListener {
 
   const FileOpRequest& request_;
   const FileOpEnvironment& env_;
+  FileOpSteps& steps_;
   FileOpSummary summary_;
   int hidden_failures_ = 0;
   std::string first_hidden_;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "actions/file_op_steps.h"
 #include "actions/macros.h"
 #include "platform/clock.h"
 #include "platform/file_ops.h"
@@ -98,6 +99,8 @@ struct FileOpEnvironment {
   Clock* clock = nullptr;
   // The run this operation is part of; none: the operation stands alone.
   RunLedger* ledger = nullptr;
+  // What carries the changes out; none: the disk.
+  FileOpSteps* steps = nullptr;
 };
 
 // What became of the entries of one operation.

@@ -43,6 +43,24 @@ std::vector<std::string> Destinations(const MarkedText& text) {
   return out;
 }
 
+// A dry run asks nobody: it says what would be asked, and goes on as if
+// the answer were yes, to show what would follow. Where the run could ask
+// nobody, its answer is no, and so is the preview's.
+class PreviewConfirmer final : public Confirmer {
+ public:
+  PreviewConfirmer(const RunContext& ctx, std::string display)
+      : ctx_(ctx), display_(std::move(display)) {}
+  bool Confirm(const std::string& question) override {
+    ctx_.Would("ask: " + question +
+               (display_.empty() ? " (no display to ask on: the answer is no)" : ""));
+    return !display_.empty();
+  }
+
+ private:
+  const RunContext& ctx_;
+  std::string display_;
+};
+
 }  // namespace
 
 FileOpAction::FileOpAction() : Action(kLngFileOp) {
@@ -68,11 +86,17 @@ uint16_t FileOpAction::Flags() const {
 
 void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
   Services& services = ctx.services();
-  DialogConfirmer confirmer(ctx, display_ ? *display_ : SessionDisplay());
+  const std::string display = display_ ? *display_ : SessionDisplay();
+  DialogConfirmer confirmer(ctx, display);
+  PreviewConfirmer preview_confirmer(ctx, display);
+  // One preview for the whole run, so that it knows what earlier
+  // operations of the run would have put in place.
+  PreviewSteps preview(*services.messages);
   RunLedger ledger;
   FileOpEnvironment env;
   env.messages = services.messages;
-  env.confirmer = &confirmer;
+  env.confirmer = ctx.DryRun() ? static_cast<Confirmer*>(&preview_confirmer) : &confirmer;
+  if (ctx.DryRun()) env.steps = &preview;
   env.trash_dir = trash_dir_.empty() ? UserTrashDir() : trash_dir_;
   env.clock = services.clock;
   env.ledger = &ledger;

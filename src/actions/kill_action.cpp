@@ -32,7 +32,10 @@ void KillAction::Run(const FileList& files, const RunContext& ctx) {
   // disturb the walk.
   for (const TopWindow& window : windows->List()) {
     if (!mask->Matches(window.title)) continue;
-    if (forced_kill_->Value()) {
+    if (ctx.DryRun()) {
+      const char* what = forced_kill_->Value() ? "end the program of window" : "close window";
+      ctx.Would(std::string(what) + " \"" + window.title + "\"");
+    } else if (forced_kill_->Value()) {
       windows->ForceEnd(window);
     } else {
       windows->RequestClose(window);

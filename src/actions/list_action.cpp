@@ -26,6 +26,10 @@ void ListAction::Run(const FileList& files, const RunContext& ctx) {
   // Binary mode with explicit line ends: the list's lines end in carriage
   // return and line feed on every platform, as readers of it expect.
   const std::string& name = list_name_->Value();
+  if (ctx.DryRun()) {
+    DescribeList(files, ctx);
+    return;
+  }
   std::FILE* out = OpenFile(name, list_append_->Value() ? "ab" : "wb");
   if (out == nullptr) {
     ctx.ReportFor(*this).Failed("cannot write the list file \"" + name + "\": " +
@@ -51,6 +55,22 @@ void ListAction::Run(const FileList& files, const RunContext& ctx) {
   }
 }
 
+void ListAction::DescribeList(const FileList& files, const RunContext& ctx) const {
+  const std::string& name = list_name_->Value();
+  const std::string folder = DirectoryOf(name);
+  if (name.empty() || !FolderExists(folder)) {
+    ctx.ReportFor(*this).Failed("cannot write the list file \"" + name + "\": " +
+                                (name.empty() ? "no name" : "the folder does not exist"));
+    return;
+  }
+  // Expanded as the run would, so that a macro that fails shows here too.
+  for (const FileData& record : files) ExpandForFile(record, list_params_->Value(), ctx.services());
+  const std::string lines =
+      files.size() == 1 ? "1 line" : std::to_string(files.size()) + " lines";
+  ctx.Would((list_append_->Value() ? "append " + lines + " to " : "write " + lines + " to ") +
+            name + (list_append_->Value() ? "" : " (replacing its content)"));
+}
+
 void ListAction::Review(Diagnostics& notes) const {
   const std::string& name = list_name_->Value();
   if (StartsWithTilde(name)) {
@@ -62,12 +82,16 @@ void ListAction::Review(Diagnostics& notes) const {
   }
 }
 
-void ListAction::AfterRun(const RunContext&) {
+void ListAction::AfterRun(const RunContext& ctx) {
   if (!list_delete_->Value()) return;
   // Only a file goes: a directory that happens to bear the name stays, as
   // a file deletion would leave it.
   const std::string& path = list_name_->Value();
   if (path.empty() || StatEntry(path).type == EntryType::kDirectory) return;
+  if (ctx.DryRun()) {
+    ctx.Would("delete " + path);
+    return;
+  }
   std::string error;
   RemoveFile(path, error);
 }

@@ -22,6 +22,9 @@ class ListAction final : public Action {
   const BoolParam& ListDelete() const { return *list_delete_; }
 
  private:
+  // A dry run's line for a run over `files`.
+  void DescribeList(const FileList& files, const RunContext& ctx) const;
+
   StringParam* list_name_;
   StringParam* list_params_;
   BoolParam* list_append_;

@@ -62,6 +62,10 @@ int PopupAction::OpenBoxes() { return open_boxes.load(); }
 void PopupAction::Run(const FileList& files, const RunContext& ctx) {
   std::string text;
   ExpandForBatch(files, text, message_->Value(), 0, 0, ctx.services());
+  if (ctx.DryRun()) {
+    ctx.Would("show a popup: " + text);
+    return;
+  }
   std::string display = display_ ? *display_ : SessionDisplay();
   MessageSink* console = ctx.services().messages;
   // Without a graphical session the block goes to the console; while the one

@@ -37,6 +37,19 @@ struct LoopSettings {
   ActionReport report;
 };
 
+// What a dry run says instead of playing: the sound and how it repeats.
+void DescribeSound(const LoopSettings& s, const RunContext& ctx) {
+  std::string what;
+  if (!s.name.empty()) what = "play " + s.name;
+  if (s.beep) what += what.empty() ? "beep" : " and beep";
+  if (what.empty()) return;
+  if (s.interval_s > 0) {
+    what += " every " + std::to_string(s.period_ms) + " ms for " + std::to_string(s.interval_s) +
+            " s";
+  }
+  ctx.Would(what);
+}
+
 }  // namespace
 
 SoundAction::SoundAction() : Action(kLngSound), shared_(std::make_shared<Shared>()) {
@@ -75,6 +88,10 @@ void SoundAction::Run(const FileList& files, const RunContext& ctx) {
   s.item_stop = &ctx.stop_flag();
   s.console = ctx.services().messages;
   s.report = ctx.ReportFor(*this);
+  if (ctx.DryRun()) {
+    DescribeSound(s, ctx);
+    return;
+  }
 
   // A new run takes over from a repetition that still goes on: its next
   // play replaces the sound, and only the new run's timing counts.

@@ -122,14 +122,17 @@ int RunSinglePass(MonitorProcess& monitors, std::unique_ptr<ConsoleInput> input,
   return failures.load() == 0 ? 0 : 1;
 }
 
-int Monitor(const SearchPlaces& places, const std::string& config, bool single_pass,
-            bool watch_config) {
+int Monitor(const SearchPlaces& places, const std::string& config, const CommandLine& cl) {
+  const bool single_pass = cl.once;
+  const bool watch_config = !cl.no_reload;
   // First of all, before any thread starts: a stop must end the program at
   // any moment from here on, the opening of the configuration included.
   ListenForProcessRequests();
   MessageSink& out = ConsoleSink();
   out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
   Services* services = SetUpProgram(places);
+  services->dry_run = cl.dry_run;
+  if (cl.dry_run) out.Write("Dry run: actions say what they would do, and do nothing.\n");
 
   // Keys are read from before the load so that the terminal is in key mode
   // (no echo) from the start, and a stop signal during the load is not lost.
@@ -139,15 +142,26 @@ int Monitor(const SearchPlaces& places, const std::string& config, bool single_p
   // Never destroyed, like the services that point to it.
   auto* failures = new std::atomic<int>(0);
   services->failed_actions = failures;
+  // Strict: nothing may run before the whole file is known to be sound.
+  monitors->set_autostart(!cl.strict);
   Diagnostics notes;
   const auto load_start = std::chrono::steady_clock::now();
   const bool loaded = monitors->Load(config, &notes);
   // Said before the messages below, so that the invitation to press X is
   // the last line a user sees.
-  WriteRemarks(config, notes, ErrorSink(), kRemarksAtStart);
+  WriteRemarks(config, notes, ErrorSink(), cl.strict ? notes.size() : kRemarksAtStart);
   if (!loaded) {
     out.Write(Strings().OemTextAt(kLngCantLoad) + " \"" + config + "\".\n");
     return 1;
+  }
+  if (cl.strict) {
+    if (!notes.empty()) {
+      ErrorSink().Write("sentrel: " + config + ": " + std::to_string(notes.size()) +
+                        (notes.size() == 1 ? " problem" : " problems") +
+                        ", and --strict starts nothing then\n");
+      return 1;
+    }
+    monitors->StartAll();
   }
   if (single_pass) {
     out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n");
@@ -212,7 +226,7 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   if (cl.mode == CommandLine::Mode::kCheck) {
     return RunCheck(config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
   }
-  return Monitor(places, config, cl.once, !cl.no_reload);
+  return Monitor(places, config, cl);
 }
 
 }  // namespace sentrel

@@ -11,6 +11,7 @@
 #include "platform/file_ops.h"
 #include "shell/text_util.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
@@ -102,6 +103,34 @@ TEST_F(ConsoleProgramTest, TimestampsBeginEveryLineOnBothStreams) {
   }
   EXPECT_NE(p.output().find(" Sentrel 1.4.0 [console version]\n"), std::string::npos);
   EXPECT_NE(p.errors().find(" my.mon:1: warning: unknown key \"Intervall\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+TEST_F(ConsoleProgramTest, StrictStartsNothingWhenTheCheckFindsAProblem) {
+  const std::string watched = dir_.Write("watched.txt");
+  const std::string list = dir_.Sub("list.txt");
+  const std::string item =
+      "FileName=" + watched + "\nInterval=1\nAction=0\nListName=" + list + "\n";
+
+  // "TimeIntervall" is a typo: without --strict the item would run all day.
+  const std::string typo = Config(item + "TimeIntervall=22:00-06:00\nEOF\n");
+  ChildProcess refused({SENTREL_BINARY, "--strict", typo}, "", env_, ChildProcess::Errors::kApart);
+  EXPECT_EQ(refused.WaitExit(), 1);
+  EXPECT_NE(refused.errors().find(typo + ":5: "), std::string::npos) << refused.errors();
+  EXPECT_NE(refused.errors().find("--strict starts nothing"), std::string::npos);
+  EXPECT_EQ(refused.output().find("Monitoring started"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(list));
+
+  ChildProcess started({SENTREL_BINARY, "--strict", Config(item + "EOF\n")}, "", env_);
+  ASSERT_TRUE(started.WaitForOutput("exit.\n"));
+  EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(list); }, 30000));
+  started.Send("x");
+  EXPECT_EQ(started.WaitExit(), 0);
 }
 
 }  // namespace

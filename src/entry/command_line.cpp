@@ -28,6 +28,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         cl.once = true;
       } else if (arg == "--no-reload") {
         cl.no_reload = true;
+      } else if (arg == "--dry-run") {
+        cl.dry_run = true;
+      } else if (arg == "--strict") {
+        cl.strict = true;
       } else {
         wrong("unknown option \"" + arg + "\"");
       }
@@ -66,6 +70,9 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "      --timestamps  begin every line Sentrel writes with the local date and time\n"
       "      --once        check each item once, run its actions, wait for them, exit\n"
       "      --no-reload   do not read CONFIG again when it is saved\n"
+      "      --dry-run     check and report as usual; actions say what they would do\n"
+      "                    and change, start, show or play nothing\n"
+      "      --strict      start nothing when --check would report a problem (exit 1)\n"
       "      --            end of options: the rest is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";

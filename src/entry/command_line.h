@@ -17,6 +17,10 @@ struct CommandLine {
   bool once = false;
   // The configuration file is not watched for saves.
   bool no_reload = false;
+  // Actions say what they would do, and do nothing.
+  bool dry_run = false;
+  // A configuration with any problem the check would report starts nothing.
+  bool strict = false;
   // The configuration named; none means the default places.
   std::optional<std::string> config;
   // For kUsageError: what was wrong, as one line.

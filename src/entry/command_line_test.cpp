@@ -22,7 +22,8 @@ TEST(CommandLineTest, HelpAndVersionGoToStdoutAndEndAtOnce) {
     EXPECT_EQ(run.out.rfind("Usage: sentrel [OPTIONS] [CONFIG]\n", 0), 0u) << run.out;
     for (const std::string& line :
          std::vector<std::string>{"  -h, --help ", "      --version ", "      --check ",
-                                  "      --timestamps ", "      -- ", "\n  " + beside + "\n"}) {
+                                  "      --timestamps ", "      --dry-run ", "      --strict ",
+                                  "      -- ", "\n  " + beside + "\n"}) {
       EXPECT_NE(run.out.find(line), std::string::npos) << line;
     }
   }

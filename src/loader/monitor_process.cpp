@@ -211,6 +211,12 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   return true;
 }
 
+void MonitorProcess::StartAll() {
+  for (const auto& item : monitors_) {
+    if (item->Status() != kStatusPaused) BaseMonitoring::Start(item, tracker_);
+  }
+}
+
 void MonitorProcess::StopAll() {
   std::lock_guard<std::mutex> lock(monitors_mu_);
   for (auto it = monitors_.rbegin(); it != monitors_.rend(); ++it) (*it)->RequestTerminate();

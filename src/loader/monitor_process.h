@@ -55,6 +55,9 @@ class MonitorProcess {
   // An item left out for an error in its block is said only in the notes,
   // not on the console.
   void set_quiet(bool on) { quiet_ = on; }
+  // Starts the items that a Load with autostart off left waiting (all but
+  // the paused ones).
+  void StartAll();
   // Waits up to `ms` for every started item thread to end.
   bool WaitStopped(int ms) { return tracker_->WaitIdle(ms); }
 

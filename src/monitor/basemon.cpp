@@ -300,7 +300,11 @@ bool BaseMonitoring::LoadState() {
 void BaseMonitoring::SaveStateNow() {
   state_changed_ = false;
   state_saved_at_ = services_.clock->TickMs();
-  if (!save_state_->Value() || state_unusable_ || !StateFolderTrusted()) return;
+  // A dry run leaves the saved state as it was: the run that follows it
+  // must report what the dry run showed.
+  if (!save_state_->Value() || services_.dry_run || state_unusable_ || !StateFolderTrusted()) {
+    return;
+  }
   StateSaveBegins();
   struct Ends {
     ~Ends() { StateSaveEnds(); }

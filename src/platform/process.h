@@ -108,6 +108,8 @@ std::string ErrorText(int error);
 // found as such a file in PATH. On Windows a program is an ".exe" or ".com"
 // file; anything else (a batch file too) is a document.
 bool IsExecutableProgram(const std::string& name, const std::string& directory = "");
+// The program file IsExecutableProgram finds for `name`; empty for none.
+std::string FindProgram(const std::string& name, const std::string& directory = "");
 
 // Splits a parameter text into arguments with this platform's quoting rules
 // and nothing else. Linux: the rules of the POSIX shell: blanks (space, tab,

@@ -304,11 +304,12 @@ std::string ErrorText(int error) {
   return std::strerror(error);
 }
 
-bool IsExecutableProgram(const std::string& name, const std::string& directory) {
-  if (name.empty()) return false;
+std::string FindProgram(const std::string& name, const std::string& directory) {
+  if (name.empty()) return std::string();
   if (name.find('/') != std::string::npos) {
-    if (name[0] != '/' && !directory.empty()) return IsExecutableFile(directory + "/" + name);
-    return IsExecutableFile(name);
+    const std::string file =
+        name[0] != '/' && !directory.empty() ? directory + "/" + name : name;
+    return IsExecutableFile(file) ? file : std::string();
   }
   const char* env_path = std::getenv("PATH");
   const std::string path = env_path != nullptr ? env_path : "/bin:/usr/bin";
@@ -317,10 +318,14 @@ bool IsExecutableProgram(const std::string& name, const std::string& directory) 
     size_t end = path.find(':', begin);
     std::string dir = path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
     if (dir.empty()) dir = directory.empty() ? "." : directory;
-    if (IsExecutableFile(dir + "/" + name)) return true;
-    if (end == std::string::npos) return false;
+    if (IsExecutableFile(dir + "/" + name)) return dir + "/" + name;
+    if (end == std::string::npos) return std::string();
     begin = end + 1;
   }
+}
+
+bool IsExecutableProgram(const std::string& name, const std::string& directory) {
+  return !FindProgram(name, directory).empty();
 }
 
 std::vector<std::string> SplitArguments(std::string_view text, const std::vector<bool>& literal) {

@@ -333,6 +333,10 @@ bool IsExecutableProgram(const std::string& name, const std::string& directory) 
   return !ResolveProgram(name, directory).empty();
 }
 
+std::string FindProgram(const std::string& name, const std::string& directory) {
+  return Narrow(ResolveProgram(name, directory));
+}
+
 std::vector<std::string> SplitArguments(std::string_view text, const std::vector<bool>& literal) {
   auto is_literal = [&](size_t i) { return i < literal.size() && literal[i]; };
   std::vector<std::string> out;

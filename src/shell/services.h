@@ -22,6 +22,9 @@ struct Services {
   // none.
   std::atomic<int>* failed_actions = nullptr;
   RegionalSettings regional;
+  // A dry run: items check and report as always, and every action says on
+  // `messages` what it would do instead of doing it.
+  bool dry_run = false;
 };
 
 }  // namespace sentrel
