@@ -156,16 +156,17 @@ void CheckDirThread::Configure() {
   if (notes() != nullptr) NoteRoot();
   NoteFlags(*conditions_, 4);
 
-  masks_.clear();
-  exclude_masks_.clear();
-  dir_masks_.clear();
-  exclude_dir_masks_.clear();
+  rules_ = EntryRules();
+  rules_.subdir = subdir_->Value();
+  rules_.dir_monitoring = dir_monitoring_->Value();
+  rules_.count_hidden = count_hidden_->Value();
   const std::pair<const StringParam*, MaskList*> lists[] = {
-      {mask_, &masks_},
-      {exclude_mask_, &exclude_masks_},
-      {dir_mask_, &dir_masks_},
-      {excl_dir_mask_, &exclude_dir_masks_}};
+      {mask_, &rules_.masks},
+      {exclude_mask_, &rules_.exclude_masks},
+      {dir_mask_, &rules_.dir_masks},
+      {excl_dir_mask_, &rules_.exclude_dir_masks}};
   for (const auto& [param, list] : lists) {
+    NoteBlanks(*param);
     try {
       SplitMasks(param->Value(), *list);
     } catch (const InvalidMask& e) {
@@ -184,9 +185,23 @@ void CheckDirThread::NoteRoot() {
                          "\": \"~\" is not expanded here; write the full path of the folder");
     return;
   }
-  if (FolderExists(root)) return;
-  Note(FileName(), "FileName: folder \"" + root + "\" does not exist" + EnvironmentHint(root) +
-                       "; the item finds nothing there until it does");
+  const std::string trouble = FolderTrouble(root);
+  if (trouble.empty()) return;
+  Note(FileName(), "FileName: folder \"" + root + "\" " + trouble + EnvironmentHint(root) +
+                       "; the item finds nothing there until it " +
+                       (trouble == "does not exist" ? "does" : "can read it"));
+}
+
+void CheckDirThread::NoteBlanks(const StringParam& p) {
+  if (notes() == nullptr) return;
+  for (std::string_view piece : MaskPieces(p.Value())) {
+    const bool begins = piece.front() == ' ' || piece.front() == '\t';
+    if (!begins && piece.back() != ' ' && piece.back() != '\t') continue;
+    Note(p, p.Name() + ": the mask \"" + std::string(piece) + "\" " +
+                (begins ? "begins" : "ends") +
+                " with a blank, so it matches only names that do too; masks are separated by "
+                "\";\" alone");
+  }
 }
 
 void CheckDirThread::RunLoop() {
@@ -531,9 +546,6 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
     return;
   }
   const size_t base = path.size();
-  const bool count_hidden = count_hidden_->Value();
-  const bool subdir = subdir_->Value();
-  const bool dir_monitoring = dir_monitoring_->Value();
   FolderMatch match(walk.previous, &walk.taken, previous);
   // The walk normally meets subfolders in the order it recorded them.
   uint32_t hint = previous == kNoFolder ? kNoFolder : walk.previous->folder(previous).first_child;
@@ -541,12 +553,10 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
   DirEntryInfo e;
   while (dir.Next(e)) {
     if (WalkStopped()) break;
-    if (!count_hidden && e.hidden) continue;
-    const bool dots = e.name == "." || e.name == "..";
+    if (rules_.Seen(e) != Selection::kTaken) continue;
     bool walked = false;
     // A subdirectory's content comes before its own entry.
-    if (subdir && e.is_directory && !dots && MatchesAnyMask(dir_masks_, e.name) &&
-        !MatchesAnyMask(exclude_dir_masks_, e.name) && walk.folders.size() <= kMaxFolderDepth &&
+    if (e.is_directory && rules_.Descends(e, walk.folders.size()) == Selection::kTaken &&
         !walk.Walking(e.device, e.inode)) {
       const uint32_t before = walk.PreviousChild(previous, e.name, hint);
       if (before != kNoFolder) hint = walk.previous->folder(before).next_sibling;
@@ -596,10 +606,7 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
       path.resize(base);
       if (WalkStopped()) break;
     }
-    const bool record = e.is_directory ? dir_monitoring && !dots
-                                       : MatchesAnyMask(masks_, e.name) &&
-                                             !MatchesAnyMask(exclude_masks_, e.name);
-    if (!record) continue;
+    if (rules_.Records(e) != Selection::kTaken) continue;
     // A folder entry whose folder is not walked: its time changes with the
     // names inside, which nobody watches.
     if (e.is_directory && !walked) out.flags |= Snapshot::kFolderRelist;

@@ -28,6 +28,10 @@ class ConsoleInput {
 // presses. Installs the stop-signal handlers.
 std::unique_ptr<ConsoleInput> OpenConsoleInput();
 
+// How a user stops the program besides the exit key, as the end of the
+// sentence "Monitors ... until you press x": the system's own ways.
+std::string StopWaysText();
+
 // The program's arguments in UTF-8 (on Windows taken from the wide command
 // line, whatever the system's code page).
 std::vector<std::string> ProgramArguments(int argc, char** argv);

@@ -220,6 +220,8 @@ std::unique_ptr<ConsoleInput> OpenConsoleInput() {
   return std::make_unique<PosixConsoleInput>();
 }
 
+std::string StopWaysText() { return "or it receives SIGINT, SIGTERM, SIGHUP or SIGQUIT"; }
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
