@@ -1,6 +1,6 @@
 #include "entry/explain_mode.h"
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 #include "entry/check_mode.h"
 #include "lang/lang.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "monitor/masks.h"
+#include "core/masks.h"
 #include "platform/dir_list.h"
 
 namespace sentrel {
