@@ -100,6 +100,8 @@ class CheckDirThread : public BaseMonitoring {
   // What the conditions report, in words, and whether they report files.
   std::string ConditionsText() const;
   bool ConditionsReport() const;
+  // The value behind a mask rule, for an explanation that names it.
+  std::string RuleValue(Selection s) const;
 
   Snapshot snapshot_;
   // Keys the path identities of the snapshot; comes with a saved state.

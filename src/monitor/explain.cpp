@@ -112,22 +112,34 @@ bool CheckDirThread::ConditionsReport() const {
 
 std::string CheckDirThread::DescribeSelection() const {
   std::string text = "  files: " + MaskListText(*mask_) + "; " + MaskListText(*exclude_mask_) + "\n";
-  text += "  folders: ";
-  if (subdir_->Value()) {
-    text += "walked to any depth (Subdir=1, at most " + std::to_string(kMaxFolderDepth) +
-            " levels); " + MaskListText(*dir_mask_) + "; " + MaskListText(*excl_dir_mask_);
-  } else {
-    text += "only the item's own folder (Subdir=0)";
-  }
-  text += dir_monitoring_->Value() ? "; folders are reported too (DirMonitoring=1)\n"
-                                   : "; folders themselves are not reported\n";
+  text += subdir_->Value() ? "  subfolders: walked to any depth (Subdir=1); " +
+                                 MaskListText(*dir_mask_) + "; " + MaskListText(*excl_dir_mask_) +
+                                 "\n"
+                           : std::string("  subfolders: not walked (Subdir=0)\n");
+  text += dir_monitoring_->Value() ? "  folders themselves: reported (DirMonitoring=1)\n"
+                                   : "  folders themselves: not reported (DirMonitoring=0)\n";
   text += count_hidden_->Value() ? "  hidden entries: counted (CountHidden=1)\n"
                                  : "  hidden entries: passed over (CountHidden=0)\n";
   text += real_time_->Value() ? "  real time: on (a change wakes a check at once)\n"
                               : "  real time: off (changes are found at the interval)\n";
-  if (ignore_opened_->Value()) text += "  files open in a program are held back (IgnoreOpened=1)\n";
+  if (ignore_opened_->Value()) text += "  files open in a program: held back (IgnoreOpened=1)\n";
   text += "  reports: " + ConditionsText() + "\n";
   return text + BaseMonitoring::DescribeSelection();
+}
+
+std::string CheckDirThread::RuleValue(Selection s) const {
+  switch (s) {
+    case Selection::kNotInMask:
+      return " (" + MaskListText(*mask_) + ")";
+    case Selection::kExcludeMask:
+      return " (" + MaskListText(*exclude_mask_) + ")";
+    case Selection::kNotInDirMask:
+      return " (" + MaskListText(*dir_mask_) + ")";
+    case Selection::kExclDirMask:
+      return " (" + MaskListText(*excl_dir_mask_) + ")";
+    default:
+      return std::string();
+  }
 }
 
 BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked) const {
@@ -176,7 +188,7 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
     }
     if (s == Selection::kTaken && last) s = rules_.Records(e);
     if (s != Selection::kTaken) {
-      v.text += "  excluded at " + Quoted(here) + ": " + SelectionText(s) + "\n";
+      v.text += "  excluded at " + Quoted(here) + ": " + SelectionText(s) + RuleValue(s) + "\n";
       return v;
     }
     if (last) {
@@ -196,7 +208,7 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
     dir = std::move(child);
     where = here + kPathSeparator;
   }
-  v.text += "  included: its name passes every mask and rule of the walk\n";
+  v.text += "  included: it passes every mask and rule of the walk\n";
   if (!ConditionsReport()) {
     v.text += "  but the item reports " + ConditionsText() + "\n";
     return v;
@@ -207,8 +219,8 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
     return v;
   }
   v.reported = true;
-  v.text += "  at the next check (window " + WindowOpening() + ") it is reported if it is one of the " +
-            ConditionsText() + "\n";
+  v.text += "  next check: reported if it is among the " + ConditionsText() + "\n";
+  v.text += "  window: " + WindowOpening() + "\n";
   return v;
 }
 
