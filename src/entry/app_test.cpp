@@ -16,7 +16,7 @@ namespace sentrel {
 namespace {
 
 TEST_F(ConsoleProgramTest, PrintsBannerAndMessagesAndEndsOnX) {
-  std::string config = Config("Interval=1\nFileName=/nonexistent\nEOF\n");
+  std::string config = Config("Interval=1\nFileName=/nonexistent\nAction=0\nEnabled=0\nEOF\n");
   ChildProcess p({SENTREL_BINARY, config}, "", env_);
   ASSERT_TRUE(p.WaitForOutput("Press 'X' to exit.\n"));
   p.Send("a\n\x1bq");
