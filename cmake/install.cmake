@@ -1,11 +1,12 @@
 # Where an installed Sentrel keeps its files, below the installation prefix:
 #   bin/sentrel                                the program
 #   share/sentrel/default.mon, Lang/*.lng       the sample configuration, the language files
-#   share/man/man1/sentrel.1, man5/sentrel.mon.5
-#   share/doc/sentrel/                          README.md, copyright, and the user's documents
-#                                               in docs/ (where README's links lead)
+#   share/man/man1/sentrel.1.gz, man5/sentrel.mon.5.gz
+#   share/doc/sentrel/                          README.md, copyright, changelog.gz, and the
+#                                               user's documents in docs/ (where README's links lead)
 #   share/bash-completion/completions/sentrel
-#   lib/systemd/user/sentrel.service
+#   lib/systemd/user/sentrel.service            the user's service
+#   lib/systemd/system/sentrel@.service         the machine's: sentrel@NAME runs /etc/sentrel/NAME.mon
 # and `cpack -G DEB` in the build folder makes the Debian package of it.
 
 # The program finds the shared folder from its own place, so that an
@@ -22,16 +23,17 @@ endif()
 
 set(SENTREL_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/sentrel)
 set(SENTREL_UNIT_DIR lib/systemd/user)
+set(SENTREL_SYSTEM_UNIT_DIR lib/systemd/system)
 
 install(FILES ${CMAKE_SOURCE_DIR}/conf/default.mon DESTINATION ${SENTREL_SHARE_DIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/conf/Lang/ DESTINATION ${SENTREL_SHARE_DIR}/Lang
         FILES_MATCHING PATTERN "*.lng")
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/configuration.md ${CMAKE_SOURCE_DIR}/docs/linux.md
               ${CMAKE_SOURCE_DIR}/docs/windows.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel/docs)
-# Debian's name for the licence, where its tools look for it.
+# The licence under Debian's name, where its tools look for it (once: a
+# second copy under its own name is a duplicate to Debian's checks).
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel
         RENAME copyright)
 install(FILES ${CMAKE_SOURCE_DIR}/conf/sentrel.bash
@@ -48,23 +50,41 @@ add_custom_command(OUTPUT ${SENTREL_MAN5}
   DEPENDS ${CMAKE_SOURCE_DIR}/docs/markdown_to_man.awk ${CMAKE_SOURCE_DIR}/docs/configuration.md
   VERBATIM)
 add_custom_target(sentrel_man ALL DEPENDS ${SENTREL_MAN5})
-install(FILES ${SENTREL_MAN5} DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 
-# The command's manual and the service unit name installed paths: they are
+# The command's manual and the service units name installed paths: they are
 # written when installing, for the prefix the tree goes to (the package's
-# /usr, or `cmake --install --prefix P`).
+# /usr, or `cmake --install --prefix P`). Manual pages and the changelog are
+# installed compressed, without a time stamp, as Debian wants them.
+find_program(SENTREL_GZIP NAMES gzip REQUIRED)
 set(SENTREL_INSTALL_TIME ${CMAKE_BINARY_DIR}/install-time)
 install(CODE "
   set(SENTREL_VERSION \"${PROJECT_VERSION}\")
   set(SENTREL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
   set(SENTREL_SHAREDIR \"\${CMAKE_INSTALL_PREFIX}/${SENTREL_SHARE_DIR}\")
   set(SENTREL_UNITDIR \"\${CMAKE_INSTALL_PREFIX}/${SENTREL_UNIT_DIR}\")
+  set(SENTREL_SYSTEM_UNITDIR \"\${CMAKE_INSTALL_PREFIX}/${SENTREL_SYSTEM_UNIT_DIR}\")
   configure_file(\"${CMAKE_SOURCE_DIR}/docs/sentrel.1.in\" \"${SENTREL_INSTALL_TIME}/sentrel.1\" @ONLY)
   configure_file(\"${CMAKE_SOURCE_DIR}/conf/sentrel.service.in\"
                  \"${SENTREL_INSTALL_TIME}/sentrel.service\" @ONLY)
+  configure_file(\"${CMAKE_SOURCE_DIR}/conf/sentrel@.service.in\"
+                 \"${SENTREL_INSTALL_TIME}/sentrel@.service\" @ONLY)
+  foreach(page sentrel.1 sentrel.mon.5 changelog)
+    set(from \"${SENTREL_INSTALL_TIME}/\${page}\")
+    if(page STREQUAL sentrel.mon.5)
+      set(from \"${SENTREL_MAN5}\")
+    elseif(page STREQUAL changelog)
+      set(from \"${CMAKE_SOURCE_DIR}/conf/changelog\")
+    endif()
+    execute_process(COMMAND \"${SENTREL_GZIP}\" -9nc \"\${from}\"
+                    OUTPUT_FILE \"${SENTREL_INSTALL_TIME}/\${page}.gz\" COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
 ")
-install(FILES ${SENTREL_INSTALL_TIME}/sentrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${SENTREL_INSTALL_TIME}/sentrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${SENTREL_INSTALL_TIME}/sentrel.mon.5.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+install(FILES ${SENTREL_INSTALL_TIME}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel)
 install(FILES ${SENTREL_INSTALL_TIME}/sentrel.service DESTINATION ${SENTREL_UNIT_DIR})
+install(FILES ${SENTREL_INSTALL_TIME}/sentrel@.service DESTINATION ${SENTREL_SYSTEM_UNIT_DIR})
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
@@ -72,11 +92,14 @@ set(CPACK_PACKAGE_NAME sentrel)
 set(CPACK_PACKAGE_VENDOR "The Sentrel authors")
 set(CPACK_PACKAGE_CONTACT "The Sentrel authors <authors@sentrel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console file and directory change monitor")
+# Debian shows the description in 80 columns: its lines stay within them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Sentrel watches directory trees and single files, each at its own interval and inside its\n\
-schedule window, and when a check fires runs the item's actions over the reported files:\n\
-write a list, start a program, show a popup, play a sound, copy, move, rename or delete\n\
-files, or close programs. It runs from a console or as a systemd user service.")
+    "Sentrel watches directory trees and single files, each at its own\n\
+interval and inside its schedule window, and when a check fires runs the\n\
+item's actions over the reported files: write a list, start a program, show\n\
+a popup, play a sound, copy, move, rename or delete files, or close\n\
+programs. It runs from a console, as a systemd user service, or as a\n\
+service of the machine (sentrel@NAME runs /etc/sentrel/NAME.mon).")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_INSTALL_PREFIX /usr)

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Checks Sentrel as a packager and a user installing it meet it:
-#   1. `cmake --install` into a fresh prefix: every file in place, the manual
-#      pages render without a warning, the command's page names the default
-#      configurations in the order `--help` gives, the completion offers the
-#      options `--help` lists, and the installed program, started from another
-#      folder without an argument, checks and loads the installed default.mon;
+#   1. `cmake --install` into a fresh prefix: every file in place, both
+#      service units pass `systemd-analyze verify`, the manual pages render
+#      without a warning, the command's page names the default configurations
+#      in the order `--help` gives and every environment variable the program
+#      reads, the completion offers the options `--help` lists, and the
+#      installed program, started from another folder without an argument,
+#      checks and loads the installed default.mon;
 #   2. the program alone builds without GoogleTest, Google Benchmark and the
 #      X11 headers, and needs no libX11;
-#   3. the Debian package: made by cpack, installed with dpkg -i, run (its
+#   3. the Debian package: made by cpack, checked by lintian (no error, no
+#      warning), its size as README gives it, installed with dpkg -i, run (its
 #      version, a short monitoring run), and purged again. This step installs
 #      into the machine (it is CI's), so it needs root; it replaces an
 #      installed sentrel package.
@@ -92,18 +95,29 @@ echo "== installed tree"
 P=$WORK/prefix
 cmake --install "$BUILD" --prefix "$P" >/dev/null
 for f in bin/sentrel share/sentrel/default.mon share/sentrel/Lang/English.lng \
-  share/man/man1/sentrel.1 share/man/man5/sentrel.mon.5 share/doc/sentrel/README.md \
+  share/man/man1/sentrel.1.gz share/man/man5/sentrel.mon.5.gz share/doc/sentrel/README.md \
   share/doc/sentrel/docs/configuration.md share/doc/sentrel/docs/linux.md \
-  share/doc/sentrel/docs/windows.md share/doc/sentrel/LICENSE \
-  share/bash-completion/completions/sentrel lib/systemd/user/sentrel.service; do
+  share/doc/sentrel/docs/windows.md share/doc/sentrel/copyright share/doc/sentrel/changelog.gz \
+  share/bash-completion/completions/sentrel lib/systemd/user/sentrel.service \
+  lib/systemd/system/sentrel@.service; do
   [[ -f $P/$f ]] || fail "not installed: $f"
 done
-grep -qx "ExecStart=$P/bin/sentrel" "$P/lib/systemd/user/sentrel.service" ||
-  fail "the unit does not start the installed program"
-if command -v systemd-analyze >/dev/null; then
-  systemd-analyze verify --man=no "$P/lib/systemd/user/sentrel.service"
-fi
-for page in "$P/share/man/man1/sentrel.1" "$P/share/man/man5/sentrel.mon.5"; do
+grep -qx "ExecStart=$P/bin/sentrel %E/sentrel/default.mon" "$P/lib/systemd/user/sentrel.service" ||
+  fail "the user unit does not start the installed program"
+grep -qx "ExecStart=$P/bin/sentrel /etc/sentrel/%i.mon" "$P/lib/systemd/system/sentrel@.service" ||
+  fail "the system unit does not start the installed program"
+zcat "$P/share/doc/sentrel/changelog.gz" | head -1 | grep -qF "sentrel ($VERSION)" ||
+  fail "conf/changelog has no entry for $VERSION"
+# Both units as systemd reads them: the user's by a user manager (which
+# needs a runtime folder), the template through an instance of its own.
+command -v systemd-analyze >/dev/null || fail "systemd-analyze is missing (package systemd)"
+mkdir -m 700 "$WORK/run"
+verified=$( (XDG_RUNTIME_DIR="$WORK/run" systemd-analyze verify --man=no --user \
+  "$P/lib/systemd/user/sentrel.service" &&
+  systemd-analyze verify --man=no "$P/lib/systemd/system/sentrel@.service") 2>&1) ||
+  fail "systemd-analyze verify: $verified"
+[[ -z $verified ]] || fail "systemd-analyze verify: $verified"
+for page in "$P/share/man/man1/sentrel.1.gz" "$P/share/man/man5/sentrel.mon.5.gz"; do
   warnings=$(MANWIDTH=80 man -l "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "$page: $warnings"
   MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "Sentrel $VERSION" || fail "$page: no version"
@@ -126,10 +140,19 @@ completed=$(bash -c 'source "$1"; COMP_WORDS=(sentrel -); COMP_CWORD=1; _sentrel
 [[ -n $help_options && $completed == "$help_options" ]] ||
   fail "the completion offers $(echo $completed), --help lists $(echo $help_options)"
 help_places=$(sed -n '/^Without CONFIG/,/^$/s/^  //p' "$WORK/out" | sed "s|^$WORK/home/|~/|")
-man_places=$(MANWIDTH=80 man -l "$P/share/man/man1/sentrel.1" 2>/dev/null |
+man_places=$(MANWIDTH=80 man -l "$P/share/man/man1/sentrel.1.gz" 2>/dev/null |
   sed -n '/^FILES/,/^EXIT STATUS/s/^ *\([^ ]*default\.mon\)$/\1/p')
 [[ $(echo $help_places | wc -w) == 4 && $man_places == "$help_places" ]] ||
   fail "the manual names $(echo $man_places), --help $(echo $help_places)"
+
+# Every environment variable the program reads is in the manual.
+man_environment=$(MANWIDTH=80 man -l "$P/share/man/man1/sentrel.1.gz" 2>/dev/null |
+  sed -n '/^ENVIRONMENT/,/^[A-Z]/p')
+read_variables=$(grep -rhoE '(getenv|XdgDir)\("[A-Z_]+"' "$SRC/src" --include='*.cpp' \
+  --exclude='*_test.cpp' --exclude='*_win32.cpp' | cut -d'"' -f2 | sort -u)
+for variable in $read_variables DISPLAY WAYLAND_DISPLAY TZ; do
+  grep -qw "$variable" <<<"$man_environment" || fail "man sentrel: ENVIRONMENT lacks $variable"
+done
 
 run_until_started "$WORK/elsewhere" "$P/bin/sentrel"
 grep -q "^Sentrel $VERSION " "$WORK/out" || fail "banner: $(cat "$WORK/out")"
@@ -157,14 +180,25 @@ rm -f "$BUILD"/sentrel_*.deb
 deb=$(echo "$BUILD"/sentrel_"$VERSION"_*.deb)
 [[ -f $deb ]] || fail "no package made"
 echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
+# Debian's own checks: an error or a warning fails (notes and hints do not).
+command -v lintian >/dev/null || fail "lintian is missing (package lintian)"
+lintian --fail-on error,warning "$deb" >"$WORK/lintian" 2>&1 ||
+  fail "lintian: $(cat "$WORK/lintian")"
+# README gives the size of the package ("about 450 kB"): within a third of it.
+said=$(grep -oE 'about [0-9]+ kB' "$SRC/README.md" | head -1 | grep -oE '[0-9]+')
+size=$(($(stat -c %s "$deb") / 1000))
+[[ -n $said ]] && ((size * 3 >= said * 2 && size * 3 <= said * 4)) ||
+  fail "README says the package is about ${said:-?} kB; it is $size kB"
 echo "Depends: $(dpkg-deb -f "$deb" Depends)"
 echo "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 if dpkg-deb -f "$deb" Depends | grep -qi x11; then fail "the package depends on libX11"; fi
 dpkg -i "$deb" >/dev/null
 PACKAGE_INSTALLED=1
 [[ $(command -v sentrel) == /usr/bin/sentrel ]] || fail "sentrel is not /usr/bin/sentrel"
-grep -qx "ExecStart=/usr/bin/sentrel" /usr/lib/systemd/user/sentrel.service ||
-  fail "the packaged unit does not start /usr/bin/sentrel"
+grep -qx "ExecStart=/usr/bin/sentrel %E/sentrel/default.mon" /usr/lib/systemd/user/sentrel.service ||
+  fail "the packaged user unit does not start /usr/bin/sentrel"
+grep -qx "ExecStart=/usr/bin/sentrel /etc/sentrel/%i.mon" /usr/lib/systemd/system/sentrel@.service ||
+  fail "the packaged system unit does not start /usr/bin/sentrel"
 check_version sentrel
 check_installed_sample sentrel /usr/share/sentrel/default.mon
 run_until_started "$WORK/elsewhere" sentrel

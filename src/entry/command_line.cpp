@@ -69,11 +69,11 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "Options:\n"
       "  -h, --help        show this help and exit\n"
       "      --version     show the version and exit\n"
-      "      --check       read CONFIG, list its items and every problem in it, start nothing\n"
+      "      --check       read CONFIG, list its items and every problem; start nothing\n"
       "      --explain PATH\n"
       "                    say for each item whether it would report PATH, and why\n"
       "      --timestamps  begin every line Sentrel writes with the local date and time\n"
-      "      --            end of options: what follows is CONFIG, even if it begins with -\n"
+      "      --            end of options: the rest is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";
   for (const std::string& place : default_places) text += "  " + place + "\n";
