@@ -144,7 +144,9 @@ std::string CheckDirThread::RuleValue(Selection s) const {
 
 BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked) const {
   PathVerdict v;
-  const std::string& root = FileName().Value();
+  // The item may name its folder relative to the current one.
+  std::string root = ItemStylePath(FileName().Value());
+  if (!IsPathSeparator(root.back())) root.push_back(kPathSeparator);
   const std::string path = ItemStylePath(asked);
   if (path + kPathSeparator == root || path == root) {
     v.text = "  it is the item's own folder: what is in it is reported, not the folder\n";
