@@ -117,7 +117,9 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   }
   if (!cl.ignored.empty()) {
     std::string names;
-    for (const std::string& name : cl.ignored) names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    for (const std::string& name : cl.ignored) {
+      names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    }
     ErrorSink().Write("sentrel: warning: one configuration is read, \"" + *cl.config +
                       "\"; ignored: " + names + "\n");
   }

@@ -87,7 +87,9 @@ std::string CheckDirThread::ConditionsText() const {
     std::string text = "files last written more than " +
                        std::to_string(older_interval_->Value()) +
                        " seconds ago (ConditionType=1), at every check while they stay so";
-    if (ignore_added_->Value()) text += "; a file new since the first check counts from when it was seen";
+    if (ignore_added_->Value()) {
+      text += "; a file new since the first check counts from when it was seen";
+    }
     return text;
   }
   std::vector<std::string> kinds;
@@ -111,7 +113,8 @@ bool CheckDirThread::ConditionsReport() const {
 }
 
 std::string CheckDirThread::DescribeSelection() const {
-  std::string text = "  files: " + MaskListText(*mask_) + "; " + MaskListText(*exclude_mask_) + "\n";
+  std::string text =
+      "  files: " + MaskListText(*mask_) + "; " + MaskListText(*exclude_mask_) + "\n";
   text += subdir_->Value() ? "  subfolders: walked to any depth (Subdir=1); " +
                                  MaskListText(*dir_mask_) + "; " + MaskListText(*excl_dir_mask_) +
                                  "\n"
@@ -183,7 +186,8 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
     Selection s = rules_.Seen(e);
     if (s == Selection::kTaken && !last) {
       if (!e.is_directory) {
-        v.text += "  " + Quoted(here) + " is not a folder (a link or a file): the walk does not go into it\n";
+        v.text += "  " + Quoted(here) +
+                  " is not a folder (a link or a file): the walk does not go into it\n";
         return v;
       }
       s = rules_.Descends(e, i + 1);
@@ -197,7 +201,8 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
       if (ignore_opened_->Value()) {
         // As the walk asks it: nobody has a folder open the way this means.
         if (e.is_directory || OpenFileTable::Read().InUse(where, e.name, e.device, e.inode)) {
-          v.text += "  it is open in a program now (IgnoreOpened=1): held back until it is closed\n";
+          v.text +=
+              "  it is open in a program now (IgnoreOpened=1): held back until it is closed\n";
         }
       }
       break;
@@ -227,9 +232,10 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
 }
 
 std::string CheckFileThread::DescribeSelection() const {
-  std::string text = if_changed_->Value() == 1
-                         ? "  reports: the file when it was written since the previous check (IfChanged=1)\n"
-                         : "  reports: the file when it was not written since the previous check\n";
+  std::string text =
+      if_changed_->Value() == 1
+          ? "  reports: the file when it was written since the previous check (IfChanged=1)\n"
+          : "  reports: the file when it was not written since the previous check\n";
   if (must_exist_->Value()) text += "  a missing file fires the item too (MustExist=1)\n";
   return text + BaseMonitoring::DescribeSelection();
 }
