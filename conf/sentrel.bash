@@ -6,7 +6,7 @@ _sentrel() {
     [[ ${COMP_WORDS[i]} == -- ]] && options_ended=1
   done
   if ((!options_ended)) && [[ $cur == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W '-h --help --version --check --timestamps --once --no-reload --dry-run --strict --' -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W '-h --help --version --check --explain --timestamps --once --no-reload --dry-run --strict --' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

@@ -125,8 +125,9 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
     if (!child.valid() && error != 0 && failures++ == 0) {
       first_failure = document ? "cannot open \"" + command + "\": "
                                : "cannot start \"" + command + "\": ";
-      first_failure += !FolderExists(options.directory)
-                           ? "the folder \"" + options.directory + "\" (Dir) does not exist"
+      const std::string trouble = FolderTrouble(options.directory);
+      first_failure += !trouble.empty()
+                           ? "the folder \"" + options.directory + "\" (Dir) " + trouble
                            : ErrorText(error);
     }
     if (wait_->Value() && child.valid()) {
@@ -149,13 +150,18 @@ void ExecAction::Review(Diagnostics& notes) const {
   if (written.empty()) return;
   const std::string command = ExpandEnvironmentReferences(written);
   const std::string dir = ExpandEnvironmentReferences(dir_->Value());
-  if (!FolderExists(dir)) {
-    Note(notes, *dir_, "Dir: folder \"" + dir + "\" does not exist" + EnvironmentHint(dir) +
+  if (const std::string trouble = FolderTrouble(dir); !trouble.empty()) {
+    Note(notes, *dir_, "Dir: folder \"" + dir + "\" " + trouble + EnvironmentHint(dir) +
                           "; no program can be started there");
     return;
   }
-  if (IsExecutableProgram(command, dir) || LooksLikeAddress(command) ||
-      ExistsRelativeTo(command, dir)) {
+  if (IsExecutableProgram(command, dir)) return;
+  if (LooksLikeAddress(command) || ExistsRelativeTo(command, dir)) {
+    if (!params_->Value().empty()) {
+      Note(notes, *params_, "Params: \"" + command +
+                                "\" is a document or an address, not a program: it is opened "
+                                "without parameters, so these are dropped");
+    }
     return;
   }
   std::string message = "Command: \"" + command + "\" is neither a program found in PATH nor a file";

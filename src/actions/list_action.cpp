@@ -76,8 +76,8 @@ void ListAction::Review(Diagnostics& notes) const {
   if (StartsWithTilde(name)) {
     Note(notes, *list_name_, "ListName: \"" + name +
                                  "\": \"~\" is not expanded here; write the full path");
-  } else if (!FolderExists(DirectoryOf(name))) {
-    Note(notes, *list_name_, "ListName: folder \"" + DirectoryOf(name) + "\" does not exist" +
+  } else if (const std::string trouble = FolderTrouble(DirectoryOf(name)); !trouble.empty()) {
+    Note(notes, *list_name_, "ListName: folder \"" + DirectoryOf(name) + "\" " + trouble +
                                  EnvironmentHint(name) + "; the list cannot be written");
   }
 }

@@ -19,8 +19,13 @@ std::string EnvironmentHint(std::string_view path) {
   return " (environment references such as $HOME are not expanded here)";
 }
 
-bool FolderExists(const std::string& folder) {
-  return folder.empty() || StatTarget(folder).type == EntryType::kDirectory;
+bool FolderExists(const std::string& folder) { return FolderTrouble(folder).empty(); }
+
+std::string FolderTrouble(const std::string& folder) {
+  if (folder.empty()) return std::string();
+  const EntryInfo info = StatTarget(folder);
+  if (info.type == EntryType::kDirectory) return std::string();
+  return info.denied ? "cannot be read: permission denied" : "does not exist";
 }
 
 }  // namespace sentrel

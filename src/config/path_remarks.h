@@ -19,6 +19,11 @@ std::string EnvironmentHint(std::string_view path);
 // Whether `folder` is an existing folder; the empty text is the current one.
 bool FolderExists(const std::string& folder);
 
+// Empty for an existing folder; else what keeps it from being used, to
+// follow its name: "does not exist", or "cannot be read: permission denied"
+// when a folder on its way may not be searched (it may well exist).
+std::string FolderTrouble(const std::string& folder);
+
 }  // namespace sentrel
 
 #endif  // SENTREL_CONFIG_PATH_REMARKS_H_

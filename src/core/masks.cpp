@@ -206,15 +206,21 @@ bool TMask::Matches(std::string_view name) const {
   }
 }
 
-void SplitMasks(std::string_view value, MaskList& list, std::string_view separators) {
+std::vector<std::string_view> MaskPieces(std::string_view value, std::string_view separators) {
   if (value.size() > kMaxMaskValue) value = value.substr(0, kMaxMaskValue);
+  std::vector<std::string_view> pieces;
   size_t start = 0;
   while (start <= value.size()) {
     size_t stop = value.find_first_of(separators, start);
     if (stop == std::string_view::npos) stop = value.size();
-    if (stop > start) list.emplace_back(value.substr(start, stop - start));
+    if (stop > start) pieces.push_back(value.substr(start, stop - start));
     start = stop + 1;
   }
+  return pieces;
+}
+
+void SplitMasks(std::string_view value, MaskList& list, std::string_view separators) {
+  for (std::string_view piece : MaskPieces(value, separators)) list.emplace_back(piece);
 }
 
 bool MatchesAnyMask(const MaskList& list, std::string_view name) {

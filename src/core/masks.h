@@ -63,6 +63,9 @@ class TMask {
 // An ordered list of compiled masks.
 using MaskList = std::vector<TMask>;
 
+// The pieces of a mask value as SplitMasks compiles them, in order.
+std::vector<std::string_view> MaskPieces(std::string_view value, std::string_view separators = ";");
+
 // Compiles every piece of `value` cut at any character of `separators`
 // (empty pieces skipped, blanks kept) and appends the masks in order. Only
 // the first 4096 characters of `value` are used. On an invalid piece the

@@ -15,6 +15,7 @@
 #include "entry/command_line.h"
 #include "entry/first_checks.h"
 #include "entry/reloader.h"
+#include "entry/explain_mode.h"
 #include "lang/lang.h"
 #include "lang/options.h"
 #include "monitor/state_file.h"
@@ -219,12 +220,31 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
       ConsoleSink().Write(VersionText() + "\n");
       return 0;
     case CommandLine::Mode::kCheck:
+    case CommandLine::Mode::kExplain:
     case CommandLine::Mode::kStart:
       break;
+  }
+  if (!cl.ignored.empty()) {
+    std::string names;
+    for (const std::string& name : cl.ignored) {
+      names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    }
+    ErrorSink().Write("sentrel: warning: one configuration is read, \"" + *cl.config +
+                      "\"; ignored: " + names + "\n");
+  }
+  if (!cl.config && !DefaultConfigFound(places)) {
+    // Which file the message below names says little to someone who did
+    // not know there was a search.
+    std::string text = "sentrel: no configuration named, and none found in:\n";
+    for (const std::string& place : DefaultConfigCandidates(places)) text += "  " + place + "\n";
+    ErrorSink().Write(text + "Name one (sentrel CONFIG); \"sentrel --help\" says more.\n");
   }
   const std::string config = cl.config ? *cl.config : ChooseDefaultConfig(places);
   if (cl.mode == CommandLine::Mode::kCheck) {
     return RunCheck(config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
+  }
+  if (cl.mode == CommandLine::Mode::kExplain) {
+    return RunExplain(cl.explain, config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
   }
   return Monitor(places, config, cl);
 }

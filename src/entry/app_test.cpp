@@ -17,7 +17,7 @@ namespace sentrel {
 namespace {
 
 TEST_F(ConsoleProgramTest, PrintsBannerAndMessagesAndEndsOnX) {
-  std::string config = Config("Interval=1\nFileName=/nonexistent\nEOF\n");
+  std::string config = Config("Interval=1\nFileName=/nonexistent\nAction=0\nEnabled=0\nEOF\n");
   ChildProcess p({SENTREL_BINARY, config}, "", env_);
   ASSERT_TRUE(p.WaitForOutput("Press 'X' to exit.\n"));
   p.Send("a\n\x1bq");
@@ -59,6 +59,25 @@ TEST_F(ConsoleProgramTest, WithoutArgumentReadsDefaultMonBesideTheProgram) {
   EXPECT_EQ(p.WaitExit(), 0);
   EXPECT_NE(p.output().find("\"" + install.Sub("default.mon") + "\" is loaded."),
             std::string::npos);
+}
+
+// Nobody named a configuration and none is in the places looked at: the
+// user learns where it was looked for and how to learn more.
+TEST_F(ConsoleProgramTest, WithoutAnyConfigurationNamesEveryPlaceLookedAt) {
+  namespace fs = std::filesystem;
+  TempDir install;
+  const std::string program = fs::path(SENTREL_BINARY).filename().string();
+  fs::copy_file(SENTREL_BINARY, install.path() / program);
+  ChildProcess p({install.Sub(program)}, dir_.str(), env_, ChildProcess::Errors::kApart);
+  EXPECT_EQ(p.WaitExit(), 1);
+  EXPECT_EQ(p.output(), kBanner + "Can not load configuration file \"" +
+                            install.Sub("default.mon") + "\".\n");
+  EXPECT_EQ(p.errors().rfind("sentrel: no configuration named, and none found in:\n  " +
+                                 install.Sub("default.mon") + "\n",
+                             0),
+            0u)
+      << p.errors();
+  EXPECT_NE(p.errors().find("\"sentrel --help\" says more.\n"), std::string::npos) << p.errors();
 }
 
 TEST_F(ConsoleProgramTest, ShippedDefaultConfigurationLoadsCleanly) {

@@ -35,6 +35,7 @@ std::string DescribeItem(const BaseMonitoring& item) {
   text += "\n  every " + Plural(static_cast<size_t>(item.Interval().Value()), "second", "seconds") +
           ": " + item.Schedule().Describe() + "\n";
   if (item.SaveState().Value()) text += "  keeps its state in " + item.StatePath() + "\n";
+  text += item.DescribeSelection();
   if (item.Actions().empty()) text += "  no actions\n";
   for (const auto& action : item.Actions()) {
     text += "  " + (action->line() > 0 ? "line " + std::to_string(action->line()) : "older form") +

@@ -12,6 +12,27 @@
 namespace sentrel {
 namespace {
 
+// The listing without its window lines, which depend on the day it runs.
+std::string WithoutWindow(const std::string& out) {
+  std::string kept;
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    end = end == std::string::npos ? out.size() : end + 1;
+    if (out.compare(start, 10, "  window: ") != 0) kept += out.substr(start, end - start);
+    start = end;
+  }
+  return kept;
+}
+
+const char kDirectoryDefaults[] =
+    "  files: Mask \"*\"; ExcludeMask none\n"
+    "  subfolders: not walked (Subdir=0)\n"
+    "  folders themselves: not reported (DirMonitoring=0)\n"
+    "  hidden entries: counted (CountHidden=1)\n"
+    "  real time: off (changes are found at the interval)\n"
+    "  reports: files changed or added since the previous check (Conditions=1100)\n";
+
 // One mistake of each kind a user makes, and the line that names it.
 struct Mistakes {
   explicit Mistakes(const TempDir& dir) {
@@ -68,6 +89,7 @@ struct Mistakes {
             dir.Root() + "\" (line 18) is left out",
         "my.mon:22: warning: FileName: folder \"" + missing + kPathSeparator +
             "\" does not exist; the file is missing until it does",
+        "my.mon:22: warning: the item has no action: nothing is done when it fires",
         "my.mon:23: warning: \"OlderInterval\" is a key of directory items (IsDirectory=1), and "
         "this is a single-file item; the line is ignored",
         "my.mon:24: warning: IfChanged: 3 is outside 0 to 1; taken as 0",
@@ -91,15 +113,17 @@ TEST(CheckModeTest, ListsItemsAndNamesEveryMistakeWithItsLine) {
   SentrelRun run = RunSentrel({"--check", "my.mon"}, dir.str(), home.str());
   EXPECT_EQ(run.code, 1);
   EXPECT_EQ(run.err, mistakes.Lines(0, mistakes.remarks.size()));
-  EXPECT_EQ(run.out,
+  EXPECT_EQ(WithoutWindow(run.out),
             "line 2: directory item \"" + NativeSeparators("~/inbox/") + "\"\n"
-            "  every 1 second: Monday to Thursday, at any time\n"
+            "  every 1 second: Monday to Thursday, at any time\n" + kDirectoryDefaults +
             "  line 13: Create filelist (Action=0)\n"
             "  line 15: Execute program (Action=1)\n"
             "line 22: single-file item \"" + dir.Sub("missing/x.log") + "\"\n"
             "  every 60 seconds: every day, at any time\n"
+            "  reports: the file when it was not written since the previous check\n"
+            "  a missing file fires the item too (MustExist=1)\n"
             "  no actions\n"
-            "my.mon: 2 items, 18 problems.\n");
+            "my.mon: 2 items, 19 problems.\n");
 }
 
 TEST(CheckModeTest, ACleanFileExitsZeroAndWhatIsNoConfigurationOne) {
@@ -113,10 +137,11 @@ TEST(CheckModeTest, ACleanFileExitsZeroAndWhatIsNoConfigurationOne) {
   SentrelRun run = RunSentrel({"--check", "clean.mon"}, dir.str(), home.str());
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, "line 3: directory item \"" + dir.Root() + "\", paused (never checks)\n"
-                     "  every 5 seconds: Monday to Friday, on days 1-3, 15 of the month, "
-                     "09:00:00 to 17:00:00, 22:00:00 to 06:00:00 (over midnight)\n"
-                     "  line 12: Execute program (Action=1), disabled\n"
+  EXPECT_EQ(WithoutWindow(run.out),
+            "line 3: directory item \"" + dir.Root() + "\", paused (never checks)\n"
+            "  every 5 seconds: Monday to Friday, on days 1-3, 15 of the month, "
+            "09:00:00 to 17:00:00, 22:00:00 to 06:00:00 (over midnight)\n" + kDirectoryDefaults +
+            "  line 12: Execute program (Action=1), disabled\n"
                      "clean.mon: 1 item, no problems.\n");
 
   dir.Write("empty.mon", "; nothing\n");
@@ -152,7 +177,34 @@ TEST(CheckModeTest, AStartSaysTheFirstTenOnStderrAndKeepsStdout) {
                                                 "Monitoring started. Press 'X' to exit.\n"
                                                 "Monitoring stopped.\n");
   EXPECT_EQ(p.errors(), mistakes.Lines(0, 10) +
-                            "my.mon: 8 more problems; run \"sentrel --check my.mon\" to see them\n");
+                            "my.mon: 9 more problems; run \"sentrel --check my.mon\" to see them\n");
+}
+
+// Settings that are read as written but cannot be what the user meant.
+TEST(CheckModeTest, WarnsOfWhatWouldNeverHappen) {
+  TempDir dir, home;
+  dir.Write("notes.txt", "a document, not a program");
+  dir.Write("my.mon", "IsDirectory=1\nFileName=" + dir.str() + "\n"  // 1-2
+                      "Mask=*.c; *.h\n"                              // 3
+                      "Days=0000000\n"                                // 4
+                      "Action=1\nCommand=" + dir.Sub("notes.txt") +  // 5-6
+                      "\nParams=--verbose\nEOF\n"                   // 7-8
+                      "FileName=" + dir.Sub("notes.txt") + "\nEOF\n");  // 9-10
+  SentrelRun run = RunSentrel({"--check", "my.mon"}, dir.str(), home.str());
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.err,
+            "my.mon:3: warning: Mask: the mask \" *.h\" begins with a blank, so it matches only "
+            "names that do too; masks are separated by \";\" alone\n"
+            "my.mon:4: warning: Days: \"0000000\" allows no day of the week; the item never "
+            "checks\n"
+            "my.mon:7: warning: Params: \"" + dir.Sub("notes.txt") +
+                "\" is a document or an address, not a program: it is opened without "
+                "parameters, so these are dropped\n"
+            "my.mon:9: warning: the item has no action: nothing is done when it fires\n");
+  EXPECT_NE(run.out.find("  window: never opens: no day and time it allows (the item never "
+                         "checks)\n"),
+            std::string::npos)
+      << run.out;
 }
 
 }  // namespace

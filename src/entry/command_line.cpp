@@ -1,12 +1,14 @@
 #include "entry/command_line.h"
 
 #include "entry/app.h"
+#include "platform/console_input.h"
 
 namespace sentrel {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   bool help = false, version = false, check = false, options_ended = false;
+  bool explain = false;
   auto wrong = [&cl](std::string error) {
     if (cl.error.empty()) cl.error = std::move(error);
   };
@@ -32,13 +34,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         cl.dry_run = true;
       } else if (arg == "--strict") {
         cl.strict = true;
+      } else if (arg == "--explain") {
+        if (i + 1 < args.size()) {
+          explain = true;
+          cl.explain = args[++i];
+        } else {
+          wrong("--explain needs the path of a file or folder");
+        }
       } else {
         wrong("unknown option \"" + arg + "\"");
       }
       continue;
     }
+    // A second name has always been ignored, and scripts rely on that.
     if (cl.config) {
-      wrong("one configuration file only: \"" + arg + "\" would be a second one");
+      cl.ignored.push_back(arg);
       continue;
     }
     cl.config = arg;
@@ -49,6 +59,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     cl.mode = CommandLine::Mode::kHelp;
   } else if (version) {
     cl.mode = CommandLine::Mode::kVersion;
+  } else if (explain) {
+    cl.mode = CommandLine::Mode::kExplain;
   } else if (check) {
     cl.mode = CommandLine::Mode::kCheck;
   }
@@ -60,13 +72,15 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "Usage: sentrel [OPTIONS] [CONFIG]\n"
       "\n"
       "Monitors the files and folders that the configuration file CONFIG lists,\n"
-      "until you press x or it receives SIGINT, SIGTERM, SIGHUP or SIGQUIT.\n"
-      "CONFIG is read again when it is saved, and on SIGHUP without a terminal.\n"
+      "until you press x " + StopWaysText() + ".\n"
+      "CONFIG is read again " + ReloadWaysText() + ".\n"
       "\n"
       "Options:\n"
       "  -h, --help        show this help and exit\n"
       "      --version     show the version and exit\n"
       "      --check       read CONFIG, list its items and every problem; start nothing\n"
+      "      --explain PATH\n"
+      "                    say for each item whether it would report PATH, and why\n"
       "      --timestamps  begin every line Sentrel writes with the local date and time\n"
       "      --once        check each item once, run its actions, wait for them, exit\n"
       "      --no-reload   do not read CONFIG again when it is saved\n"
@@ -79,9 +93,10 @@ std::string UsageText(const std::vector<std::string>& default_places) {
   for (const std::string& place : default_places) text += "  " + place + "\n";
   text +=
       "\n"
-      "Exit status: 0 when stopped (--check: nothing to report), 1 when CONFIG\n"
-      "cannot be loaded (--check: problems found; --once: an action could not do\n"
-      "its work), 2 for a wrong command line.\n";
+      "Exit status: 0 when stopped (--check: nothing to report; --explain: some\n"
+      "item would report PATH), 1 when CONFIG cannot be loaded (--check: problems\n"
+      "found; --explain: no item would report PATH; --once: an action could not\n"
+      "do its work), 2 for a wrong command line.\n";
   return text;
 }
 

@@ -9,7 +9,7 @@ namespace sentrel {
 
 // What the user asked for on the command line: sentrel [OPTIONS] [CONFIG].
 struct CommandLine {
-  enum class Mode { kStart, kCheck, kHelp, kVersion, kUsageError };
+  enum class Mode { kStart, kCheck, kExplain, kHelp, kVersion, kUsageError };
   Mode mode = Mode::kStart;
   // Every line the program writes begins with the local date and time.
   bool timestamps = false;
@@ -23,6 +23,10 @@ struct CommandLine {
   bool strict = false;
   // The configuration named; none means the default places.
   std::optional<std::string> config;
+  // Further names after the configuration: not used, and the user is told.
+  std::vector<std::string> ignored;
+  // For kExplain: the path whose fate each item explains.
+  std::string explain;
   // For kUsageError: what was wrong, as one line.
   std::string error;
 };

@@ -42,9 +42,7 @@ TEST(CommandLineTest, AWrongCommandLineStartsNothingAndEndsWithTwo) {
       {{"--bogus"}, "sentrel: unknown option \"--bogus\""},
       {{"a.mon", "-x", "--help"}, "sentrel: unknown option \"-x\""},
       {{"--check=a.mon"}, "sentrel: unknown option \"--check=a.mon\""},
-      {{"a.mon", "b.mon"}, "sentrel: one configuration file only: \"b.mon\" would be a second one"},
-      {{"--check", "a.mon", "--", "b.mon"},
-       "sentrel: one configuration file only: \"b.mon\" would be a second one"},
+      {{"a.mon", "--explain"}, "sentrel: --explain needs the path of a file or folder"},
   };
   for (const Case& c : cases) {
     SentrelRun run = RunSentrel(c.args, dir.str(), home.str());
@@ -57,10 +55,21 @@ TEST(CommandLineTest, AWrongCommandLineStartsNothingAndEndsWithTwo) {
 
 TEST(CommandLineTest, DoubleDashLetsAConfigurationBeginWithADash) {
   TempDir dir, home;
-  dir.Write("-x.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nEOF\n");
+  dir.Write("-x.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nAction=0\nEOF\n");
   SentrelRun run = RunSentrel({"--check", "--", "-x.mon"}, dir.str(), home.str());
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("-x.mon: 1 item, no problems.\n"), std::string::npos) << run.out;
+}
+
+// Scripts may name more than one file; the first is the configuration.
+TEST(CommandLineTest, ASecondConfigurationIsIgnoredWithOneWarning) {
+  TempDir dir, home;
+  dir.Write("a.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nAction=0\nEOF\n");
+  SentrelRun run = RunSentrel({"--check", "a.mon", "b.mon", "--", "-c.mon"}, dir.str(), home.str());
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.err, "sentrel: warning: one configuration is read, \"a.mon\"; ignored: \"b.mon\", "
+                     "\"-c.mon\"\n");
+  EXPECT_NE(run.out.find("a.mon: 1 item, no problems.\n"), std::string::npos) << run.out;
 }
 
 }  // namespace

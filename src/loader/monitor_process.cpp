@@ -17,6 +17,12 @@ namespace sentrel {
 namespace {
 
 constexpr size_t kChunk = 4096;
+// Far beyond any real configuration (a few thousand items fit in a
+// megabyte), and small enough that a file that never ends (a device, a
+// runaway generator) is refused at once in little memory.
+constexpr size_t kMaxConfigBytes = 16 << 20;
+constexpr size_t kMaxLineBytes = 1 << 20;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 // One read of at most 4096 characters, up to and including a line feed; a
 // carriage return before the line feed is dropped, as a text-mode read does.
@@ -80,6 +86,13 @@ std::shared_ptr<BaseMonitoring> MonitorProcess::CreateItem(int kind, bool paused
 }
 
 bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
+  const std::string too_large =
+      "is larger than 16 MiB, the most a configuration file may hold; it is not used";
+  if (const EntryInfo info = StatTarget(path);
+      info.type == EntryType::kFile && static_cast<uint64_t>(info.size) > kMaxConfigBytes) {
+    if (notes != nullptr) notes->Error(0, too_large);
+    return false;
+  }
   std::FILE* f = OpenFile(path, "rb");
   if (f == nullptr) {
     const int error = errno;
@@ -120,10 +133,37 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   int number = 1;  // the file's line that the next read starts in
   int blocks_ended = 0;
   bool binary = false;
+  size_t total = 0, line_length = 0;
   while (ReadChunk(f, line)) {
     const int at = number;
     const bool whole = line.back() == '\n';
-    if (whole) ++number;
+    total += line.size();
+    line_length += line.size();
+    if (total > kMaxConfigBytes || line_length > kMaxLineBytes) {
+      std::fclose(f);
+      // What was started of it must not go on as if it had been loaded.
+      StopAll();
+      if (notes != nullptr) {
+        notes->Clear();
+        if (total > kMaxConfigBytes) {
+          notes->Error(0, too_large);
+        } else {
+          notes->Error(at, "the line is longer than 1 MiB, the most a configuration line may "
+                           "hold; the file is not used");
+        }
+      }
+      return false;
+    }
+    if (whole) {
+      ++number;
+      line_length = 0;
+    }
+    // Editors on Windows may begin a UTF-8 file with a byte-order mark; it
+    // is no part of the first key.
+    if (at == 1 && total == line.size() && line.rfind(kByteOrderMark, 0) == 0) {
+      line.erase(0, 3);
+      if (line.empty()) continue;
+    }
     if (notes != nullptr) {
       binary = binary || line.find('\0') != std::string::npos;
       if (!whole && line.size() == kChunk) {

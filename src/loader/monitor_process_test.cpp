@@ -31,6 +31,42 @@ TEST_F(LoadTest, MissingFileOrAFolderFailsAndCreatesNothing) {
   EXPECT_TRUE(items().empty());
 }
 
+// As editors on Windows save "UTF-8 with BOM".
+TEST_F(LoadTest, AByteOrderMarkIsNoPartOfTheFirstKey) {
+  Diagnostics notes;
+  ASSERT_TRUE(process_.Load(dir_.Write("bom.mon", "\xEF\xBB\xBFIsDirectory=1\nFileName=" +
+                                                      dir_.str() + "\nAction=0\nEOF\n"),
+                            &notes));
+  ASSERT_EQ(items().size(), 1u);
+  EXPECT_NE(dynamic_cast<CheckDirThread*>(items()[0].get()), nullptr);
+  EXPECT_TRUE(notes.empty()) << FormatDiagnostic("bom.mon", notes.Sorted()[0]);
+}
+
+TEST_F(LoadTest, AFileOrALineBeyondItsLimitIsRefusedWithTheLimitNamed) {
+  const std::string block = "FileName=" + dir_.Sub("x") + "\nAction=0\nEOF\n";
+  const struct {
+    std::string text, remark;
+  } cases[] = {
+      {block + std::string((16 << 20) - block.size(), ';') + "\n",
+       "big.mon: error: is larger than 16 MiB, the most a configuration file may hold; it is not "
+       "used"},
+      {block + std::string((1 << 20) + 1, 'x') + "\n" + block,
+       "big.mon:4: error: the line is longer than 1 MiB, the most a configuration line may hold; "
+       "the file is not used"},
+  };
+  for (const auto& c : cases) {
+    Diagnostics notes;
+    EXPECT_FALSE(process_.Load(dir_.Write("big.mon", c.text), &notes));
+    EXPECT_TRUE(items().empty());
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(FormatDiagnostic("big.mon", notes.Sorted()[0]), c.remark);
+  }
+  // Just within both limits.
+  EXPECT_TRUE(process_.Load(
+      dir_.Write("big.mon", block + std::string((1 << 20) - 1, ';') + "\n" + block)));
+  EXPECT_EQ(items().size(), 2u);
+}
+
 TEST_F(LoadTest, EmptyOrCommentOnlyFileLoadsWithoutItems) {
   EXPECT_TRUE(Load(""));
   EXPECT_TRUE(Load("; just a comment\n\n;EOF\n"));

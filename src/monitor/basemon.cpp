@@ -60,6 +60,9 @@ void BaseMonitoring::ParseBlock(const std::vector<std::string>& lines, BlockRead
   Configure();
   if (notes_ != nullptr) {
     for (const auto& action : actions_) action->Review(*notes_);
+    if (actions_.empty()) {
+      notes_->Warn(origin_line_, "the item has no action: nothing is done when it fires");
+    }
   }
 }
 
@@ -105,6 +108,10 @@ void BaseMonitoring::Configure() {
     work_hours_->Set(false);
   }
   NoteFlags(*days_, 7);
+  if (days_->Value().substr(0, 7).find('1') == std::string::npos) {
+    Note(*days_, "Days: \"" + days_->Value() +
+                     "\" allows no day of the week; the item never checks");
+  }
   if (notes_ != nullptr && !month_days_->Value().empty()) {
     std::vector<int64_t> ignored;
     ParseMonthDays(month_days_->Value(), &ignored);

@@ -102,6 +102,23 @@ class BaseMonitoring {
   virtual uint8_t Check() = 0;
   // Builds the derived data once the block is parsed.
   virtual void Configure();
+
+  // What the item would do with one path, for a user who asks why a file
+  // was or was not reported.
+  struct PathVerdict {
+    bool inside = false;    // the path is where the item looks
+    bool reported = false;  // the item would report it
+    std::string text;       // the reasons, as lines indented by two blanks
+  };
+  virtual PathVerdict ExplainPath(const std::string& path) const;
+  // What decides which files the item reports, as lines indented by two
+  // blanks; the base says when its schedule window next opens.
+  virtual std::string DescribeSelection() const;
+  // The window in words: "open now", "next opens Monday 2026-12-14 at
+  // 09:00:00", or that it never opens.
+  std::string WindowOpening() const;
+  // Paused, or a window that never opens.
+  bool NeverChecks() const;
   // Runs the actions over ReportedFiles. Returns how many of them, from the
   // first, every action finished with: all of them unless a stop cut the
   // run short.

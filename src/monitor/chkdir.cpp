@@ -46,16 +46,17 @@ void CheckDirThread::Configure() {
   if (notes() != nullptr) NoteRoot();
   NoteFlags(*conditions_, 4);
 
-  masks_.clear();
-  exclude_masks_.clear();
-  dir_masks_.clear();
-  exclude_dir_masks_.clear();
+  rules_ = EntryRules();
+  rules_.subdir = subdir_->Value();
+  rules_.dir_monitoring = dir_monitoring_->Value();
+  rules_.count_hidden = count_hidden_->Value();
   const std::pair<const StringParam*, MaskList*> lists[] = {
-      {mask_, &masks_},
-      {exclude_mask_, &exclude_masks_},
-      {dir_mask_, &dir_masks_},
-      {excl_dir_mask_, &exclude_dir_masks_}};
+      {mask_, &rules_.masks},
+      {exclude_mask_, &rules_.exclude_masks},
+      {dir_mask_, &rules_.dir_masks},
+      {excl_dir_mask_, &rules_.exclude_dir_masks}};
   for (const auto& [param, list] : lists) {
+    NoteBlanks(*param);
     try {
       SplitMasks(param->Value(), *list);
     } catch (const InvalidMask& e) {
@@ -74,9 +75,23 @@ void CheckDirThread::NoteRoot() {
                          "\": \"~\" is not expanded here; write the full path of the folder");
     return;
   }
-  if (FolderExists(root)) return;
-  Note(FileName(), "FileName: folder \"" + root + "\" does not exist" + EnvironmentHint(root) +
-                       "; the item finds nothing there until it does");
+  const std::string trouble = FolderTrouble(root);
+  if (trouble.empty()) return;
+  Note(FileName(), "FileName: folder \"" + root + "\" " + trouble + EnvironmentHint(root) +
+                       "; the item finds nothing there until it " +
+                       (trouble == "does not exist" ? "does" : "can read it"));
+}
+
+void CheckDirThread::NoteBlanks(const StringParam& p) {
+  if (notes() == nullptr) return;
+  for (std::string_view piece : MaskPieces(p.Value())) {
+    const bool begins = piece.front() == ' ' || piece.front() == '\t';
+    if (!begins && piece.back() != ' ' && piece.back() != '\t') continue;
+    Note(p, p.Name() + ": the mask \"" + std::string(piece) + "\" " +
+                (begins ? "begins" : "ends") +
+                " with a blank, so it matches only names that do too; masks are separated by "
+                "\";\" alone");
+  }
 }
 
 void CheckDirThread::RunLoop() {

@@ -7,7 +7,7 @@
 
 #include "monitor/basemon.h"
 #include "monitor/chnotify.h"
-#include "core/masks.h"
+#include "monitor/entry_rules.h"
 #include "monitor/snapshot.h"
 
 namespace sentrel {
@@ -29,6 +29,8 @@ class CheckDirThread : public BaseMonitoring {
   uint8_t Check() override;
   void Configure() override;
   void Restart() override;
+  PathVerdict ExplainPath(const std::string& path) const override;
+  std::string DescribeSelection() const override;
 
  protected:
   std::string StateSettings() const override;
@@ -63,6 +65,9 @@ class CheckDirThread : public BaseMonitoring {
 
   // Notes a root that will not lead where the user probably meant.
   void NoteRoot();
+  // Notes a mask of a list that begins or ends with a blank: most likely
+  // written after a ";" as in prose, and then it matches almost nothing.
+  void NoteBlanks(const StringParam& p);
   void StartNotify();
   void StopNotify();
   // Tells the watcher where the root leads now; the changes since the last
@@ -92,6 +97,11 @@ class CheckDirThread : public BaseMonitoring {
   void ForEachGone(const Walk& walk, uint32_t folder, bool all, F&& gone);
   void CommitPartial(Walk& walk);
   bool Condition(int position) const;
+  // What the conditions report, in words, and whether they report files.
+  std::string ConditionsText() const;
+  bool ConditionsReport() const;
+  // The value behind a mask rule, for an explanation that names it.
+  std::string RuleValue(Selection s) const;
 
   Snapshot snapshot_;
   // Keys the path identities of the snapshot; comes with a saved state.
@@ -105,10 +115,7 @@ class CheckDirThread : public BaseMonitoring {
   std::mutex watcher_mu_;
   std::unique_ptr<ChangeNotifyThread> watcher_;
 
-  MaskList masks_;
-  MaskList exclude_masks_;
-  MaskList dir_masks_;
-  MaskList exclude_dir_masks_;
+  EntryRules rules_;
 
   StringParam* mask_;
   StringParam* exclude_mask_;

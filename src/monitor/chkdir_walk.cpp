@@ -21,9 +21,6 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
     return;
   }
   const size_t base = path.size();
-  const bool count_hidden = count_hidden_->Value();
-  const bool subdir = subdir_->Value();
-  const bool dir_monitoring = dir_monitoring_->Value();
   FolderMatch match(walk.previous, &walk.taken, previous);
   // The walk normally meets subfolders in the order it recorded them.
   uint32_t hint = previous == kNoFolder ? kNoFolder : walk.previous->folder(previous).first_child;
@@ -45,12 +42,10 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
   while (dir.Next(e)) {
     if (WalkStopped()) break;
     if (!e.is_directory) ++files_seen;
-    if (!count_hidden && e.hidden) continue;
-    const bool dots = e.name == "." || e.name == "..";
+    if (rules_.Seen(e) != Selection::kTaken) continue;
     bool walked = false;
     // A subdirectory's content comes before its own entry.
-    if (subdir && e.is_directory && !dots && MatchesAnyMask(dir_masks_, e.name) &&
-        !MatchesAnyMask(exclude_dir_masks_, e.name) && walk.folders.size() <= kMaxFolderDepth &&
+    if (e.is_directory && rules_.Descends(e, walk.folders.size()) == Selection::kTaken &&
         !walk.Walking(e.device, e.inode)) {
       const uint32_t before = walk.PreviousChild(previous, e.name, hint);
       if (before != kNoFolder) hint = walk.previous->folder(before).next_sibling;
@@ -104,10 +99,7 @@ void CheckDirThread::ScanDirectory(Walk& walk, DirectoryListing& dir, std::strin
       path.resize(base);
       if (WalkStopped()) break;
     }
-    const bool record = e.is_directory ? dir_monitoring && !dots
-                                       : MatchesAnyMask(masks_, e.name) &&
-                                             !MatchesAnyMask(exclude_masks_, e.name);
-    if (!record) continue;
+    if (rules_.Records(e) != Selection::kTaken) continue;
     // A folder entry whose folder is not walked: its time changes with the
     // names inside, which nobody watches.
     if (e.is_directory && !walked) out.flags |= Snapshot::kFolderRelist;

@@ -35,9 +35,10 @@ void CheckFileThread::Configure() {
   } else if (StartsWithTilde(path)) {
     Note(FileName(), "FileName: \"" + path +
                          "\": \"~\" is not expanded here; write the full path of the file");
-  } else if (!FolderExists(DirectoryOf(path))) {
-    Note(FileName(), "FileName: folder \"" + DirectoryOf(path) + "\" does not exist" +
-                         EnvironmentHint(path) + "; the file is missing until it does");
+  } else if (const std::string trouble = FolderTrouble(DirectoryOf(path)); !trouble.empty()) {
+    Note(FileName(), "FileName: folder \"" + DirectoryOf(path) + "\" " + trouble +
+                         EnvironmentHint(path) + "; the file is missing until it " +
+                         (trouble == "does not exist" ? "does" : "can be read"));
   }
 }
 

@@ -36,6 +36,8 @@ class CheckFileThread final : public BaseMonitoring {
 
   uint8_t Check() override;
   void Configure() override;
+  PathVerdict ExplainPath(const std::string& path) const override;
+  std::string DescribeSelection() const override;
 
   const IntParam& IfChanged() const { return *if_changed_; }
   const BoolParam& IgnoreFirst() const { return *ignore_first_; }

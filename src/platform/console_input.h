@@ -31,6 +31,13 @@ class ConsoleInput {
 // presses. Requests reach it once ListenForProcessRequests has run.
 std::unique_ptr<ConsoleInput> OpenConsoleInput();
 
+// How a user stops the program besides the exit key, as the end of the
+// sentence "Monitors ... until you press x": the system's own ways.
+std::string StopWaysText();
+// When the configuration is read again, in the words of this system:
+// "when it is saved, ...".
+std::string ReloadWaysText();
+
 // The program's arguments in UTF-8 (on Windows taken from the wide command
 // line, whatever the system's code page).
 std::vector<std::string> ProgramArguments(int argc, char** argv);

@@ -163,6 +163,10 @@ std::unique_ptr<ConsoleInput> OpenConsoleInput() {
   return std::make_unique<PosixConsoleInput>();
 }
 
+std::string StopWaysText() { return "or it receives SIGINT, SIGTERM, SIGHUP or SIGQUIT"; }
+
+std::string ReloadWaysText() { return "when it is saved, and on SIGHUP without a terminal"; }
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }

@@ -133,6 +133,10 @@ std::unique_ptr<ConsoleInput> OpenConsoleInput() {
   return std::make_unique<WindowsConsoleInput>();
 }
 
+std::string StopWaysText() { return "or Ctrl-C or Ctrl-Break, or close its console window"; }
+
+std::string ReloadWaysText() { return "when it is saved"; }
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   int n = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);

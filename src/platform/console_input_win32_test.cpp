@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "platform/process_requests.h"
+#include "sentrel_run.h"
+#include "temp_dir.h"
 
 namespace sentrel {
 namespace {
@@ -34,6 +36,16 @@ TEST(ConsoleStopTest, CtrlCInTheConsoleEndsTheWaitForAKey) {
   });
   EXPECT_EQ(input->WaitKey(), ConsoleInput::kStop);
   sender.join();
+}
+
+TEST(ConsoleStopTest, TheHelpNamesTheWaysToStopOnWindows) {
+  TempDir dir, home;
+  SentrelRun run = RunSentrel({"--help"}, dir.str(), home.str());
+  EXPECT_NE(run.out.find("until you press x or Ctrl-C or Ctrl-Break, or close its console "
+                         "window.\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("SIG"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -19,6 +19,9 @@ struct EntryInfo {
   uint64_t device = 0;
   uint64_t inode = 0;
   int64_t size = 0;
+  // Missing as far as the asker can tell: a folder on its way may not be
+  // searched by this user.
+  bool denied = false;
   bool exists() const { return type != EntryType::kMissing; }
   // Whether both are the very same entry. An identity the system did not
   // tell (0) is never the same as another.

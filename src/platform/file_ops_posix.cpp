@@ -38,7 +38,11 @@ EntryInfo StatEntry(const std::string& path) {
 
 EntryInfo StatTarget(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return EntryInfo();
+  if (::stat(path.c_str(), &st) != 0) {
+    EntryInfo info;
+    info.denied = errno == EACCES;
+    return info;
+  }
   return InfoOf(st);
 }
 

@@ -20,7 +20,11 @@ EntryType TypeOf(DWORD attributes) {
 EntryInfo Stat(const std::string& path, bool follow) {
   const std::wstring wide = WidePath(path);
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return EntryInfo();
+  if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+    EntryInfo info;
+    info.denied = GetLastError() == ERROR_ACCESS_DENIED;
+    return info;
+  }
   EntryInfo info;
   info.type = TypeOf(data.dwFileAttributes);
   info.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |

@@ -47,6 +47,13 @@ std::string ChooseDefaultConfig(const SearchPlaces& places) {
   return candidates.front();
 }
 
+bool DefaultConfigFound(const SearchPlaces& places) {
+  for (const std::string& path : DefaultConfigCandidates(places)) {
+    if (IsFile(path)) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> LangFolderCandidates(const SearchPlaces& places) {
   std::vector<std::string> out{Inside(places.program, kLangFolder) + kPathSeparator};
   if (!places.shared.empty()) out.push_back(Inside(places.shared, kLangFolder) + kPathSeparator);

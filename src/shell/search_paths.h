@@ -29,6 +29,9 @@ std::vector<std::string> DefaultConfigCandidates(const SearchPlaces& places);
 // the message about it names the place an unpacked build would use.
 std::string ChooseDefaultConfig(const SearchPlaces& places);
 
+// Whether any of those is a file.
+bool DefaultConfigFound(const SearchPlaces& places);
+
 // The folders that may hold language files, in the order looked at: "Lang"
 // beside the executable, then the installed one. Each ends in a separator.
 std::vector<std::string> LangFolderCandidates(const SearchPlaces& places);

@@ -1,0 +1,260 @@
+// What decides which files an item reports, in words: for the configuration
+// check and for a user asking about one path. Every verdict on an entry
+// comes from the rules the walk itself applies.
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "monitor/basemon.h"
+#include "monitor/chkdir.h"
+#include "monitor/chkfile.h"
+#include "platform/dir_list.h"
+#include "platform/file_ops.h"
+#include "platform/open_files.h"
+#include "platform/paths.h"
+
+namespace sentrel {
+namespace {
+
+constexpr double kMsPerDay = 86400000.0;
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Each mask of a list between quotes, so that a blank shows.
+std::string MaskListText(const StringParam& p) {
+  std::string out;
+  for (std::string_view piece : MaskPieces(p.Value())) {
+    out += (out.empty() ? "" : " ") + Quoted(std::string(piece));
+  }
+  return p.Name() + " " + (out.empty() ? "none" : out);
+}
+
+std::string When(const LocalTime& t) {
+  static const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                      "Thursday", "Friday", "Saturday"};
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s %04d-%02d-%02d at %02d:%02d:%02d",
+                kDays[(t.weekday + 6) % 7], t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return buf;
+}
+
+// The path as the items hold theirs: absolute, with the system's
+// separators, without a separator at its end.
+std::string ItemStylePath(const std::string& path) {
+  std::string out = NativeSeparators(AbsolutePath(path));
+  while (out.size() > PathRootLength(out) && IsPathSeparator(out.back())) out.pop_back();
+  return out;
+}
+
+// The first moment from `t` on that the window holds, if any.
+std::optional<LocalTime> NextOpening(const ScheduleWindow& window, LocalTime t) {
+  // Each step crosses one bound of a range or one midnight: a year of days
+  // with a few ranges each is far within this.
+  for (int step = 0; step < 2000; ++step) {
+    if (window.Contains(t)) return t;
+    const int64_t ms = window.MsUntilChange(t);
+    if (ms < 0) return t;
+    t = LocalTimeFromValue(t.value + static_cast<double>(ms) / kMsPerDay);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+BaseMonitoring::PathVerdict BaseMonitoring::ExplainPath(const std::string&) const {
+  return PathVerdict();
+}
+
+std::string BaseMonitoring::WindowOpening() const {
+  const LocalTime now = services_.clock->Now();
+  if (schedule_.Contains(now)) return "open now";
+  const std::optional<LocalTime> next = NextOpening(schedule_, now);
+  if (!next) return "never opens: no day and time it allows (the item never checks)";
+  return "next opens " + When(*next);
+}
+
+bool BaseMonitoring::NeverChecks() const {
+  return Status() == kStatusPaused || !NextOpening(schedule_, services_.clock->Now());
+}
+
+std::string BaseMonitoring::DescribeSelection() const {
+  return "  window: " + WindowOpening() + "\n";
+}
+
+std::string CheckDirThread::ConditionsText() const {
+  if (condition_type_->Value() == 1) {
+    std::string text = "files last written more than " +
+                       std::to_string(older_interval_->Value()) +
+                       " seconds ago (ConditionType=1), at every check while they stay so";
+    if (ignore_added_->Value()) {
+      text += "; a file new since the first check counts from when it was seen";
+    }
+    return text;
+  }
+  std::vector<std::string> kinds;
+  if (Condition(1) || Condition(4)) kinds.push_back("changed");
+  if (Condition(2) || Condition(4)) kinds.push_back("added");
+  if (Condition(3) || Condition(4)) kinds.push_back("deleted");
+  std::string text;
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == kinds.size() ? " or " : ", ") + kinds[i];
+  }
+  text = kinds.empty() ? "no change (Conditions=" + conditions_->Value() + ")"
+                       : "files " + text + " since the previous check (Conditions=" +
+                             conditions_->Value() + ")";
+  if (inverse_->Value()) text += "; Inverse=1: the item fires when none of that happened";
+  return text;
+}
+
+bool CheckDirThread::ConditionsReport() const {
+  return condition_type_->Value() == 1 || Condition(1) || Condition(2) || Condition(3) ||
+         Condition(4);
+}
+
+std::string CheckDirThread::DescribeSelection() const {
+  std::string text =
+      "  files: " + MaskListText(*mask_) + "; " + MaskListText(*exclude_mask_) + "\n";
+  text += subdir_->Value() ? "  subfolders: walked to any depth (Subdir=1); " +
+                                 MaskListText(*dir_mask_) + "; " + MaskListText(*excl_dir_mask_) +
+                                 "\n"
+                           : std::string("  subfolders: not walked (Subdir=0)\n");
+  text += dir_monitoring_->Value() ? "  folders themselves: reported (DirMonitoring=1)\n"
+                                   : "  folders themselves: not reported (DirMonitoring=0)\n";
+  text += count_hidden_->Value() ? "  hidden entries: counted (CountHidden=1)\n"
+                                 : "  hidden entries: passed over (CountHidden=0)\n";
+  text += real_time_->Value() ? "  real time: on (a change wakes a check at once)\n"
+                              : "  real time: off (changes are found at the interval)\n";
+  if (ignore_opened_->Value()) text += "  files open in a program: held back (IgnoreOpened=1)\n";
+  text += "  reports: " + ConditionsText() + "\n";
+  return text + BaseMonitoring::DescribeSelection();
+}
+
+std::string CheckDirThread::RuleValue(Selection s) const {
+  switch (s) {
+    case Selection::kNotInMask:
+      return " (" + MaskListText(*mask_) + ")";
+    case Selection::kExcludeMask:
+      return " (" + MaskListText(*exclude_mask_) + ")";
+    case Selection::kNotInDirMask:
+      return " (" + MaskListText(*dir_mask_) + ")";
+    case Selection::kExclDirMask:
+      return " (" + MaskListText(*excl_dir_mask_) + ")";
+    default:
+      return std::string();
+  }
+}
+
+BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked) const {
+  PathVerdict v;
+  // The item may name its folder relative to the current one.
+  std::string root = ItemStylePath(FileName().Value());
+  if (!IsPathSeparator(root.back())) root.push_back(kPathSeparator);
+  const std::string path = ItemStylePath(asked);
+  if (path + kPathSeparator == root || path == root) {
+    v.text = "  it is the item's own folder: what is in it is reported, not the folder\n";
+    return v;
+  }
+  if (path.compare(0, root.size(), root) != 0) {
+    v.text = "  it is outside the item's tree\n";
+    return v;
+  }
+  v.inside = true;
+  std::vector<std::string> parts;
+  for (size_t start = root.size(); start <= path.size();) {
+    size_t stop = path.find(kPathSeparator, start);
+    if (stop == std::string::npos) stop = path.size();
+    if (stop > start) parts.push_back(path.substr(start, stop - start));
+    start = stop + 1;
+  }
+  auto dir = std::make_unique<DirectoryListing>();
+  if (!dir->Open(root)) {
+    v.text = "  the item's folder cannot be read now\n";
+    return v;
+  }
+  std::string where = root;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const bool last = i + 1 == parts.size();
+    DirEntryInfo e;
+    bool found = false;
+    while (!found && dir->Next(e)) found = e.name == parts[i];
+    const std::string here = where + parts[i];
+    if (!found) {
+      v.text += "  " + Quoted(here) + " does not exist now\n";
+      return v;
+    }
+    Selection s = rules_.Seen(e);
+    if (s == Selection::kTaken && !last) {
+      if (!e.is_directory) {
+        v.text += "  " + Quoted(here) +
+                  " is not a folder (a link or a file): the walk does not go into it\n";
+        return v;
+      }
+      s = rules_.Descends(e, i + 1);
+    }
+    if (s == Selection::kTaken && last) s = rules_.Records(e);
+    if (s != Selection::kTaken) {
+      v.text += "  excluded at " + Quoted(here) + ": " + SelectionText(s) + RuleValue(s) + "\n";
+      return v;
+    }
+    if (last) {
+      if (ignore_opened_->Value()) {
+        // As the walk asks it: nobody has a folder open the way this means.
+        if (e.is_directory || OpenFileTable::Read().InUse(where, e.name, e.device, e.inode)) {
+          v.text +=
+              "  it is open in a program now (IgnoreOpened=1): held back until it is closed\n";
+        }
+      }
+      break;
+    }
+    auto child = std::make_unique<DirectoryListing>();
+    if (!child->OpenChild(*dir, parts[i])) {
+      v.text += "  " + Quoted(here) + " cannot be read now\n";
+      return v;
+    }
+    dir = std::move(child);
+    where = here + kPathSeparator;
+  }
+  v.text += "  included: it passes every mask and rule of the walk\n";
+  if (!ConditionsReport()) {
+    v.text += "  but the item reports " + ConditionsText() + "\n";
+    return v;
+  }
+  if (NeverChecks()) {
+    v.text += Status() == kStatusPaused ? "  but the item is paused: it never checks\n"
+                                        : "  but its window never opens: it never checks\n";
+    return v;
+  }
+  v.reported = true;
+  v.text += "  next check: reported if it is among the " + ConditionsText() + "\n";
+  v.text += "  window: " + WindowOpening() + "\n";
+  return v;
+}
+
+std::string CheckFileThread::DescribeSelection() const {
+  std::string text =
+      if_changed_->Value() == 1
+          ? "  reports: the file when it was written since the previous check (IfChanged=1)\n"
+          : "  reports: the file when it was not written since the previous check\n";
+  if (must_exist_->Value()) text += "  a missing file fires the item too (MustExist=1)\n";
+  return text + BaseMonitoring::DescribeSelection();
+}
+
+BaseMonitoring::PathVerdict CheckFileThread::ExplainPath(const std::string& asked) const {
+  PathVerdict v;
+  if (ItemStylePath(asked) != ItemStylePath(FileName().Value())) {
+    v.text = "  it is not the item's file\n";
+    return v;
+  }
+  v.inside = true;
+  if (NeverChecks()) {
+    v.text = Status() == kStatusPaused ? "  it is the item's file, but the item is paused\n"
+                                       : "  it is the item's file, but its window never opens\n";
+    return v;
+  }
+  v.reported = true;
+  v.text = "  it is the item's file\n" + DescribeSelection();
+  return v;
+}
+
+}  // namespace sentrel
