@@ -9,10 +9,18 @@ namespace sentrel {
 
 // What the user asked for on the command line: sentrel [OPTIONS] [CONFIG].
 struct CommandLine {
-  enum class Mode { kStart, kCheck, kHelp, kVersion, kUsageError };
+  enum class Mode {
+    kStart, kCheck, kHelp, kVersion, kUsageError,
+    kService, kInstallService, kRemoveService  // Windows only
+  };
   Mode mode = Mode::kStart;
   // Every line the program writes begins with the local date and time.
   bool timestamps = false;
+  // --service: run under the Windows service manager (with --check: warn of
+  // what a service cannot do).
+  bool service = false;
+  // --log FILE: every line written also goes to FILE.
+  std::optional<std::string> log;
   // The configuration named; none means the default places.
   std::optional<std::string> config;
   // For kUsageError: what was wrong, as one line.

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "shell/log_file.h"
+
 namespace sentrel {
 namespace {
 
@@ -15,6 +17,8 @@ class StreamSink final : public MessageSink {
   explicit StreamSink(std::FILE* stream) : stream_(stream) {}
 
   void Write(std::string_view text) override {
+    // Queued for the log's own writer, so a blocked stream holds no log line.
+    LogText(stream_ == stderr ? LogLevel::kError : LogLevel::kInfo, text);
     std::lock_guard<std::mutex> lock(mu_);
     if (line_stamp == nullptr) {
       std::fwrite(text.data(), 1, text.size(), stream_);

@@ -16,6 +16,9 @@ struct Services {
   // Where actions say that they could not do their work.
   MessageSink* errors = &ErrorSink();
   RegionalSettings regional;
+  // Run as a Windows service: there is no desktop to show a popup on, play
+  // a sound to, or close windows of.
+  bool no_desktop = false;
 };
 
 }  // namespace sentrel
