@@ -78,7 +78,7 @@ reg_value "$SERVICE_KEY" Start | grep -q '0x2' || fail "the service does not sta
 
 EXE_W='C:\Program Files\Sentrel\sentrel.exe'
 wine "$EXE_W" --check </dev/null >"$WORK/check.txt" 2>&1 || fail "the installed sentrel.exe --check failed: $(cat "$WORK/check.txt")"
-printf '%s\r\n' "IsDirectory=1" "FileName=C:\\" "Action=2" "Caption=hello" "EOF" >"$WORK/popup.mon"
+printf '%s\r\n' "IsDirectory=1" "FileName=C:\\" "Action=2" "Message=hello" "EOF" >"$WORK/popup.mon"
 code=0
 wine "$EXE_W" --check --service "$(windows_path "$WORK/popup.mon")" </dev/null >"$WORK/check.txt" 2>&1 || code=$?
 ((code == 1)) && grep -q 'service has no desktop' "$WORK/check.txt" ||

@@ -85,7 +85,7 @@ TEST(CommandLineTest, TheLogKeepsBothStreamsWithTimeAndLevel) {
 // each action that would be left out there.
 TEST(CommandLineTest, CheckForAServiceWarnsOfActionsThatNeedADesktop) {
   TempDir dir, home;
-  dir.Write("a.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nAction=2\nCaption=hi\nAction=0\n" +
+  dir.Write("a.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nAction=2\nMessage=hi\nAction=0\n" +
                          "ListName=" + dir.Sub("list.txt") + "\nAction=5\nkillTitleMask=Never*\nEOF\n");
   SentrelRun run = RunSentrel({"--check", "a.mon"}, dir.str(), home.str());
   EXPECT_EQ(run.code, 0) << run.err;
