@@ -2,7 +2,8 @@
 #   bin/sentrel                                the program
 #   share/sentrel/default.mon, Lang/*.lng       the sample configuration, the language files
 #   share/man/man1/sentrel.1, man5/sentrel.mon.5
-#   share/doc/sentrel/                          README.md, configuration.md, LICENSE
+#   share/doc/sentrel/                          README.md, copyright, and the user's documents
+#                                               in docs/ (where README's links lead)
 #   share/bash-completion/completions/sentrel
 #   lib/systemd/user/sentrel.service
 # and `cpack -G DEB` in the build folder makes the Debian package of it.
@@ -25,9 +26,11 @@ set(SENTREL_UNIT_DIR lib/systemd/user)
 install(FILES ${CMAKE_SOURCE_DIR}/conf/default.mon DESTINATION ${SENTREL_SHARE_DIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/conf/Lang/ DESTINATION ${SENTREL_SHARE_DIR}/Lang
         FILES_MATCHING PATTERN "*.lng")
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/configuration.md
-              ${CMAKE_SOURCE_DIR}/LICENSE
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/configuration.md ${CMAKE_SOURCE_DIR}/docs/linux.md
+              ${CMAKE_SOURCE_DIR}/docs/windows.md
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel/docs)
 # Debian's name for the licence, where its tools look for it.
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sentrel
         RENAME copyright)

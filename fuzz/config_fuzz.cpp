@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 #include "entry/check_mode.h"
 #include "shell/message_sink.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/masks.h"
+#include "core/masks.h"
 
 namespace {
 

@@ -93,7 +93,8 @@ P=$WORK/prefix
 cmake --install "$BUILD" --prefix "$P" >/dev/null
 for f in bin/sentrel share/sentrel/default.mon share/sentrel/Lang/English.lng \
   share/man/man1/sentrel.1 share/man/man5/sentrel.mon.5 share/doc/sentrel/README.md \
-  share/doc/sentrel/configuration.md share/doc/sentrel/LICENSE \
+  share/doc/sentrel/docs/configuration.md share/doc/sentrel/docs/linux.md \
+  share/doc/sentrel/docs/windows.md share/doc/sentrel/LICENSE \
   share/bash-completion/completions/sentrel lib/systemd/user/sentrel.service; do
   [[ -f $P/$f ]] || fail "not installed: $f"
 done

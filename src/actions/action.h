@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "config/param.h"
-#include "monitor/file_data.h"
+#include "core/file_data.h"
 #include "platform/wakeup.h"
 #include "shell/services.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "lang/lang.h"
-#include "monitor/masks.h"
+#include "core/masks.h"
 #include "platform/file_ops.h"
 #include "platform/file_tree.h"
 #include "platform/paths.h"

@@ -2,7 +2,7 @@
 
 #include "actions/macros.h"
 #include "lang/lang.h"
-#include "monitor/masks.h"
+#include "core/masks.h"
 
 namespace sentrel {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "monitor/file_data.h"
+#include "core/file_data.h"
 #include "shell/services.h"
 
 namespace sentrel {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 #include "entry/check_mode.h"
 #include "entry/command_line.h"
 #include "lang/lang.h"

@@ -1,6 +1,6 @@
 #include "entry/check_mode.h"
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 
 namespace sentrel {
 namespace {

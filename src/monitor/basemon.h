@@ -11,7 +11,7 @@
 
 #include "actions/action.h"
 #include "config/param.h"
-#include "monitor/file_data.h"
+#include "core/file_data.h"
 #include "monitor/schedule.h"
 #include "platform/wakeup.h"
 #include "shell/services.h"

@@ -7,7 +7,7 @@
 
 #include "monitor/basemon.h"
 #include "monitor/chnotify.h"
-#include "monitor/masks.h"
+#include "core/masks.h"
 #include "monitor/snapshot.h"
 
 namespace sentrel {

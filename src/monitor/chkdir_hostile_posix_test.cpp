@@ -14,7 +14,7 @@
 #include <set>
 #include <thread>
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 #include "hostile_files.h"
 #include "fake_clock.h"
 #include "monitor/chkdir.h"

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "check_dir_fixture.h"
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 #include "fake_clock.h"
 #include "file_holder.h"
 #include "platform/file_ops.h"

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "monitor/masks.h"
+#include "core/masks.h"
 #include "shell/text_util.h"
 
 namespace sentrel {

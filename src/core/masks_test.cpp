@@ -1,4 +1,4 @@
-#include "monitor/masks.h"
+#include "core/masks.h"
 
 #include <gtest/gtest.h>
 

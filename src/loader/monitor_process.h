@@ -1,5 +1,5 @@
-#ifndef SENTREL_CONFIG_MONITOR_PROCESS_H_
-#define SENTREL_CONFIG_MONITOR_PROCESS_H_
+#ifndef SENTREL_LOADER_MONITOR_PROCESS_H_
+#define SENTREL_LOADER_MONITOR_PROCESS_H_
 
 #include <memory>
 #include <string>
@@ -50,4 +50,4 @@ class MonitorProcess {
 
 }  // namespace sentrel
 
-#endif  // SENTREL_CONFIG_MONITOR_PROCESS_H_
+#endif  // SENTREL_LOADER_MONITOR_PROCESS_H_

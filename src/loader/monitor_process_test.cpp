@@ -1,4 +1,4 @@
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 
 #include <gtest/gtest.h>
 

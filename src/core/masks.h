@@ -1,5 +1,5 @@
-#ifndef SENTREL_MONITOR_MASKS_H_
-#define SENTREL_MONITOR_MASKS_H_
+#ifndef SENTREL_CORE_MASKS_H_
+#define SENTREL_CORE_MASKS_H_
 
 #include <array>
 #include <cstddef>
@@ -79,4 +79,4 @@ size_t Utf8CharLength(const char* s, size_t avail);
 
 }  // namespace sentrel
 
-#endif  // SENTREL_MONITOR_MASKS_H_
+#endif  // SENTREL_CORE_MASKS_H_

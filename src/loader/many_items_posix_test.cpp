@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "config/monitor_process.h"
+#include "loader/monitor_process.h"
 #include "monitor/chkdir.h"
 #include "monitor/chnotify.h"
 #include "temp_dir.h"

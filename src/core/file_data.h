@@ -1,5 +1,5 @@
-#ifndef SENTREL_MONITOR_FILE_DATA_H_
-#define SENTREL_MONITOR_FILE_DATA_H_
+#ifndef SENTREL_CORE_FILE_DATA_H_
+#define SENTREL_CORE_FILE_DATA_H_
 
 #include <cstdint>
 #include <string>
@@ -33,4 +33,4 @@ using FileList = std::vector<FileData>;
 
 }  // namespace sentrel
 
-#endif  // SENTREL_MONITOR_FILE_DATA_H_
+#endif  // SENTREL_CORE_FILE_DATA_H_
