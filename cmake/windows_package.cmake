@@ -17,6 +17,8 @@ set(SENTREL_PACKAGE_NAME sentrel-${PROJECT_VERSION}-x64)
 set(SENTREL_STAGE ${CMAKE_BINARY_DIR}/package/${SENTREL_PACKAGE_NAME})
 set(SENTREL_MSI ${CMAKE_BINARY_DIR}/${SENTREL_PACKAGE_NAME}.msi)
 set(SENTREL_ZIPFILE ${CMAKE_BINARY_DIR}/${SENTREL_PACKAGE_NAME}.zip)
+# Where the files are staged, and where wixl and zip run.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(SENTREL_PACKAGE_INPUTS
     ${CMAKE_SOURCE_DIR}/conf/default_win32.mon ${CMAKE_SOURCE_DIR}/conf/Lang/English.lng
     ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/configuration.md
