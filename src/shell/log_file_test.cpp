@@ -66,7 +66,12 @@ TEST(LogFileTest, AMovedLogIsFollowedByANewOneAfterReopen) {
   ASSERT_TRUE(OpenLogFile(path, error)) << error;
   LogText(LogLevel::kInfo, "before\n");
   ASSERT_TRUE(WaitUntil([&] { return Lines(path).size() == 1; }));
-  std::filesystem::rename(path, dir.Sub("sentrel.log.1"));
+  std::error_code moved;
+  std::filesystem::rename(path, dir.Sub("sentrel.log.1"), moved);
+  if (moved) {
+    CloseLogFile(10000);
+    GTEST_SKIP() << "this system moves no open file (Windows): nothing to follow";
+  }
   ReopenLogFile();
   LogText(LogLevel::kError, "after\n");
   CloseLogFile(10000);
