@@ -28,7 +28,10 @@ trap wine_cleanup EXIT
 # pipe it holds never closes: the prefix is made, then a server is started
 # apart with its streams on /dev/null and kept for every program (one then
 # starts in tens of milliseconds instead of half a second).
-wineboot -i </dev/null >/dev/null 2>&1
+# "wineboot -u" rather than "-i": a prefix made with -i sometimes runs two
+# service managers, and then every service start and MSI install waits and
+# fails.
+wineboot -u </dev/null >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1 || true
 wineserver -p </dev/null >/dev/null 2>&1

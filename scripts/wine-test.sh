@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Sentrel for Windows (mingw-w64), runs the test suite under Wine,
-# then sentrel.exe itself end to end (scripts/wine-e2e.sh).
+# Builds Sentrel for Windows (mingw-w64) and its MSI and ZIP, runs the test
+# suite under Wine, then sentrel.exe itself end to end (scripts/wine-e2e.sh)
+# and installed from the MSI as a service (scripts/wine-msi-e2e.sh).
 #   bash scripts/wine-test.sh [CTEST ARGUMENTS...]
 # BUILD names the build folder (default build-win). Everything Wine keeps
 # (its prefix, its registry, the recycle bin) lives in a temporary folder
@@ -19,6 +20,7 @@ fi
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-run.sh" "${LAUNCHER[@]}"
 cmake --build "$BUILD" -j "$JOBS"
+cmake --build "$BUILD" --target windows_packages
 
 source scripts/wine-env.sh
 
@@ -34,3 +36,4 @@ fi
 (cd "$BUILD" && ctest --output-on-failure -j "$JOBS" "${FILTER[@]}" "$@")
 
 bash scripts/wine-e2e.sh "$BUILD"
+bash scripts/wine-msi-e2e.sh "$BUILD"

@@ -27,6 +27,15 @@ ActionReport RunContext::ReportFor(const Action& action) const {
   return ActionReport(services_.errors, std::move(prefix), services_.failed_actions);
 }
 
+bool Action::LeftOutWithoutDesktop(const RunContext& ctx) {
+  if (!ctx.services().no_desktop) return false;
+  if (!said_no_desktop_.exchange(true)) {
+    ctx.ReportFor(*this).Failed(
+        "a service has no desktop: left out every time it would run (said once)");
+  }
+  return true;
+}
+
 Action::Action(int caption_index) : caption_(Strings().TextAt(caption_index)) {
   action_ = AddParam<IntParam>("Action", 0, 0, 5);
   enabled_ = AddParam<BoolParam>("Enabled", true);

@@ -140,6 +140,9 @@ class Action {
   void Note(Diagnostics& notes, const Param& p, std::string message) const {
     notes.Warn(p.line() > 0 ? p.line() : line_, std::move(message));
   }
+  // For an action that needs the user's desktop: true where there is none
+  // (a service), having said so the first time instead of trying.
+  bool LeftOutWithoutDesktop(const RunContext& ctx);
 
  private:
   std::vector<std::unique_ptr<Param>> owned_;
@@ -149,6 +152,7 @@ class Action {
   BoolParam* enabled_;
   IntParam* delay_before_;
   int line_ = 0;
+  std::atomic<bool> said_no_desktop_{false};
 };
 
 using ActionList = std::vector<std::unique_ptr<Action>>;

@@ -55,6 +55,41 @@ int DescribeStart(const RunContext& ctx, const std::vector<std::string>& argv, b
   return 0;
 }
 
+// The program's arguments for the files from `start` on: `batch` files (0:
+// all), or as many of them as the system takes on one command line. `used`
+// gets the number of records taken; 0 when not even the first one fits.
+std::vector<std::string> ArgumentsFor(const std::string& command, const std::string& format,
+                                      const FileList& files, int start, int batch,
+                                      const Services& services, int& used) {
+  auto build = [&](int count, int& took) {
+    MarkedText params;
+    took = ExpandForBatch(files, params, format, start, count, services);
+    std::vector<std::string> argv = SplitArguments(params.text, params.literal);
+    argv.insert(argv.begin(), command);
+    return argv;
+  };
+  std::vector<std::string> argv = build(batch, used);
+  if (ArgumentsFit(argv)) return argv;
+  // The most files that fit, found by halving: fewer files, shorter line.
+  std::vector<std::string> best;
+  int best_used = 0;
+  int low = 1, high = used - 1;
+  while (low <= high) {
+    const int mid = low + (high - low) / 2;
+    int took = 0;
+    std::vector<std::string> tried = build(mid, took);
+    if (ArgumentsFit(tried)) {
+      best = std::move(tried);
+      best_used = took;
+      low = mid + 1;
+    } else {
+      high = mid - 1;
+    }
+  }
+  used = best_used;
+  return best;
+}
+
 }  // namespace
 
 ExecAction::ExecAction() : Action(kLngExecute) {
@@ -102,13 +137,33 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
   int failures = 0, starts = 0;
   int start = 0;
   do {
-    MarkedText params;
-    start += ExpandForBatch(files, params, params_->Value(), start, batch, ctx.services());
     int error = 0;
     SpawnedProcess child;
     std::vector<std::string> argv;
-    if (!document) argv = SplitArguments(params.text, params.literal);
-    argv.insert(argv.begin(), command);
+    if (document) {
+      MarkedText params;
+      start += ExpandForBatch(files, params, params_->Value(), start, batch, ctx.services());
+      argv.push_back(command);
+    } else {
+      int used = 0;
+      argv = ArgumentsFor(command, params_->Value(), files, start, batch, ctx.services(), used);
+      if (used == 0) {
+        // One file whose arguments alone are too long: it is passed over,
+        // and said, rather than handed on cut.
+        std::string name = start < total ? files[start].Name : std::string();
+        if (name.size() > 120) {
+          name = name.substr(0, 100) + "... (" + std::to_string(name.size()) + " bytes)";
+        }
+        ctx.ReportFor(*this).Failed("the arguments for \"" + name +
+                                    "\" are longer than one command line can hold;"
+                                    " that file was left out");
+        ++start;
+        // No later start can take it either.
+        ctx.SetFilesDone(static_cast<size_t>(start));
+        continue;
+      }
+      start += used;
+    }
     if (ctx.DryRun()) {
       error = DescribeStart(ctx, argv, document, options);
     } else if (document) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -14,6 +15,32 @@
 
 namespace sentrel {
 namespace {
+
+// Linux takes one argument of 128 KiB at most, and all of them within its
+// ARG_MAX: a batch beyond that is started in parts, every name whole, and a
+// name that alone cannot fit is said and left out.
+TEST_F(ExecActionTest, ABatchTooLongForOneStartIsSplitNeverCut) {
+  CapturingSink errors;
+  services_.errors = &errors;
+  Configure({"Command=" + kRecordArgs, "Params=%(%File %)", "Wait=1"});
+  std::vector<std::string> names;
+  long arg_max = sysconf(_SC_ARG_MAX);
+  const int count = static_cast<int>(std::min<long>(arg_max, 6L << 20) / 100000) + 2;
+  for (int i = 0; i < count; ++i) names.push_back("/data/" + std::to_string(i) + std::string(100000, 'n'));
+  const std::string huge = "/data/" + std::string(200000, 'h');
+  names.insert(names.begin() + 1, huge);
+  FileList files;
+  for (const std::string& n : names) files.emplace_back(n, 0.0, 1, kStateAdded);
+  action_.Run(files, ctx_);
+
+  const std::vector<Start> starts = Starts();
+  EXPECT_GE(starts.size(), 2u);
+  std::vector<std::string> got;
+  for (const Start& s : starts) got.insert(got.end(), s.begin(), s.end());
+  names.erase(names.begin() + 1);
+  EXPECT_TRUE(got == names) << got.size() << " arguments arrived of " << names.size();
+  EXPECT_NE(errors.Text().find(huge.substr(0, 40)), std::string::npos) << errors.Text();
+}
 
 TEST_F(ExecActionTest, AShellNamedAsTheCommandGetsEachNameAsData) {
   const std::string pwned = dir_.Sub("pwned");

@@ -13,6 +13,7 @@ KillAction::KillAction() : Action(kLngKillApp) {
 }
 
 void KillAction::Run(const FileList& files, const RunContext& ctx) {
+  if (LeftOutWithoutDesktop(ctx)) return;
   std::string text;
   ExpandForBatch(files, text, title_mask_->Value(), 0, 0, ctx.services());
   // The whole expanded text is one mask, compiled anew for every run since

@@ -60,6 +60,7 @@ PopupAction::PopupAction() : Action(kLngPopup) {
 int PopupAction::OpenBoxes() { return open_boxes.load(); }
 
 void PopupAction::Run(const FileList& files, const RunContext& ctx) {
+  if (LeftOutWithoutDesktop(ctx)) return;
   std::string text;
   ExpandForBatch(files, text, message_->Value(), 0, 0, ctx.services());
   if (ctx.DryRun()) {

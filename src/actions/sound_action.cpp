@@ -80,6 +80,7 @@ void SoundAction::EndRepetition() {
 }
 
 void SoundAction::Run(const FileList& files, const RunContext& ctx) {
+  if (LeftOutWithoutDesktop(ctx)) return;
   LoopSettings s;
   ExpandForBatch(files, s.name, wave_file_->Value(), 0, 0, ctx.services());
   s.beep = beep_->Value();

@@ -21,10 +21,14 @@
 #include "monitor/state_file.h"
 #include "platform/clock.h"
 #include "platform/console_input.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "platform/process_requests.h"
 #include "platform/regional.h"
-#include "platform/std_streams.h"
+#include "platform/service.h"
 #include "platform/settings_store.h"
+#include "platform/std_streams.h"
+#include "shell/log_file.h"
 #include "shell/search_paths.h"
 #include "shell/services.h"
 #include "shell/text_util.h"
@@ -123,7 +127,10 @@ int RunSinglePass(MonitorProcess& monitors, std::unique_ptr<ConsoleInput> input,
   return failures.load() == 0 ? 0 : 1;
 }
 
-int Monitor(const SearchPlaces& places, const std::string& config, const CommandLine& cl) {
+// `service_stop`, when given: run as a service, stopped by the manager, and
+// without a desktop.
+int Monitor(const SearchPlaces& places, const std::string& config, const CommandLine& cl,
+            std::unique_ptr<ConsoleInput> service_stop = nullptr) {
   const bool single_pass = cl.once;
   const bool watch_config = !cl.no_reload;
   // First of all, before any thread starts: a stop must end the program at
@@ -133,11 +140,12 @@ int Monitor(const SearchPlaces& places, const std::string& config, const Command
   out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
   Services* services = SetUpProgram(places);
   services->dry_run = cl.dry_run;
+  services->no_desktop = service_stop != nullptr;
   if (cl.dry_run) out.Write("Dry run: actions say what they would do, and do nothing.\n");
 
   // Keys are read from before the load so that the terminal is in key mode
   // (no echo) from the start, and a stop signal during the load is not lost.
-  std::unique_ptr<ConsoleInput> input = OpenConsoleInput();
+  std::unique_ptr<ConsoleInput> input = service_stop ? std::move(service_stop) : OpenConsoleInput();
   auto monitors = std::make_unique<MonitorProcess>(*services);
   monitors->set_single_pass(single_pass);
   // Never destroyed, like the services that point to it.
@@ -200,6 +208,83 @@ int Monitor(const SearchPlaces& places, const std::string& config, const Command
   return 0;
 }
 
+// Registers the service for `config` (the machine's own configuration when
+// none is named), with the log the command line names.
+int InstallTheService(const CommandLine& cl) {
+  std::vector<std::string> arguments = {"--service"};
+  if (cl.log) arguments.insert(arguments.end(), {"--log", AbsolutePath(*cl.log)});
+  const std::string config =
+      cl.config ? AbsolutePath(*cl.config) : SystemConfigFolder() + kPathSeparator + "default.mon";
+  arguments.insert(arguments.end(), {"--", config});
+  std::string error;
+  if (InstallService(arguments, error) != ServiceOutcome::kDone) {
+    ErrorSink().Write("sentrel: " + error + "\n");
+    return 1;
+  }
+  ConsoleSink().Write("The Sentrel service is registered: it starts with Windows and reads \"" +
+                      config + "\".\nStart it now with: net start Sentrel\n");
+  return 0;
+}
+
+int RemoveTheService() {
+  std::string error;
+  if (RemoveService(error) != ServiceOutcome::kDone) {
+    ErrorSink().Write("sentrel: " + error + "\n");
+    return 1;
+  }
+  ConsoleSink().Write("The Sentrel service is stopped and unregistered.\n");
+  return 0;
+}
+
+// Opens the log of --log (a service's by default); false when it cannot be.
+bool StartLog(const CommandLine& cl) {
+  std::string path = cl.log ? *cl.log : std::string();
+  if (path.empty() && cl.mode == CommandLine::Mode::kService) {
+    path = ServiceLogPath();
+    std::string ignored;
+    MakeDirectories(path.substr(0, FindLastSeparator(path)), ignored);
+  }
+  if (path.empty()) return true;
+  std::string error;
+  if (OpenLogFile(path, error)) return true;
+  ErrorSink().Write("sentrel: " + error + "\n");
+  return false;
+}
+
+// Says in the log how the program ended, and closes it: the disk gets a
+// moment, and a log that does not take it holds no stop.
+void EndLog(int code) {
+  if (!LogFileOpen()) return;
+  LogText(LogLevel::kInfo,
+          std::string(kProgramName) + " ended with exit code " + std::to_string(code) + "\n");
+  CloseLogFile(1000);
+}
+
+int RunMonitoring(const CommandLine& cl, const SearchPlaces& places, const std::string& config) {
+  if (cl.mode == CommandLine::Mode::kCheck) {
+    Services* services = SetUpProgram(places);
+    services->no_desktop = cl.service;
+    return RunCheck(config, *services, ConsoleSink(), ErrorSink());
+  }
+  if (cl.mode == CommandLine::Mode::kExplain) {
+    return RunExplain(cl.explain, config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
+  }
+  if (cl.mode == CommandLine::Mode::kStart) return Monitor(places, config, cl);
+  int code = 1;
+  std::string error;
+  // The log is closed before the manager hears that the service stopped.
+  const auto body = [&](std::unique_ptr<ConsoleInput> stop) {
+    const int ended = Monitor(places, config, cl, std::move(stop));
+    EndLog(ended);
+    return ended;
+  };
+  if (RunAsService(body, code, error) != ServiceOutcome::kDone) {
+    ErrorSink().Write("sentrel: " + error + "\n");
+    return 1;
+  }
+  return code;
+}
+
 }  // namespace
 
 int RunConsoleProgram(const std::vector<std::string>& args) {
@@ -219,6 +304,19 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
     case CommandLine::Mode::kVersion:
       ConsoleSink().Write(VersionText() + "\n");
       return 0;
+    case CommandLine::Mode::kService:
+    case CommandLine::Mode::kInstallService:
+    case CommandLine::Mode::kRemoveService:
+      if (!ServiceManagerHere()) {
+        ErrorSink().Write(
+            "sentrel: --service, --install-service and --remove-service are for Windows;\n"
+            "on Linux, run Sentrel as a systemd user service: systemctl --user enable --now "
+            "sentrel\n");
+        return 2;
+      }
+      if (cl.mode == CommandLine::Mode::kInstallService) return InstallTheService(cl);
+      if (cl.mode == CommandLine::Mode::kRemoveService) return RemoveTheService();
+      break;
     case CommandLine::Mode::kCheck:
     case CommandLine::Mode::kExplain:
     case CommandLine::Mode::kStart:
@@ -239,14 +337,11 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
     for (const std::string& place : DefaultConfigCandidates(places)) text += "  " + place + "\n";
     ErrorSink().Write(text + "Name one (sentrel CONFIG); \"sentrel --help\" says more.\n");
   }
+  if (!StartLog(cl)) return 1;
   const std::string config = cl.config ? *cl.config : ChooseDefaultConfig(places);
-  if (cl.mode == CommandLine::Mode::kCheck) {
-    return RunCheck(config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
-  }
-  if (cl.mode == CommandLine::Mode::kExplain) {
-    return RunExplain(cl.explain, config, *SetUpProgram(places), ConsoleSink(), ErrorSink());
-  }
-  return Monitor(places, config, cl);
+  const int code = RunMonitoring(cl, places, config);
+  EndLog(code);
+  return code;
 }
 
 }  // namespace sentrel

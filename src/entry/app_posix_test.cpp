@@ -11,6 +11,8 @@
 
 #include "child_process.h"
 #include "console_program_fixture.h"
+#include "sentrel_run.h"
+#include "temp_dir.h"
 
 namespace sentrel {
 namespace {
@@ -195,6 +197,17 @@ TEST_F(ConsoleProgramTest, LegacySettingsAreMigratedAtStart) {
   EXPECT_EQ(p.WaitExit(), 0);
   EXPECT_TRUE(std::filesystem::exists(home_.path() / "Brenmoor/Sentrel/values.reg"));
   EXPECT_FALSE(std::filesystem::exists(home_.path() / "Corvane"));
+}
+
+// The Windows service options say where they belong instead of starting
+// anything.
+TEST(ServiceOptionsTest, SayTheyAreForWindowsOnLinux) {
+  TempDir dir, home;
+  for (std::string option : {"--service", "--install-service", "--remove-service"}) {
+    SentrelRun run = RunSentrel({option}, dir.str(), home.str());
+    EXPECT_EQ(run.code, 2) << option;
+    EXPECT_NE(run.err.find("are for Windows"), std::string::npos) << run.err;
+  }
 }
 
 }  // namespace

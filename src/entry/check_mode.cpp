@@ -46,6 +46,23 @@ std::string DescribeItem(const BaseMonitoring& item) {
   return text;
 }
 
+// A service has no desktop: what needs one is left out when it runs there.
+void NoteDesktopActions(const MonitorProcess& process, Diagnostics& notes) {
+  for (const auto& item : process.Monitors()) {
+    for (const auto& action : item->Actions()) {
+      const int kind = action->Kind();
+      if (!action->Enabled() ||
+          (kind != kPopupAction && kind != kSoundAction && kind != kKillAction)) {
+        continue;
+      }
+      notes.Warn(action->line() > 0 ? action->line() : item->OriginLine(),
+                 action->Caption() + " (Action=" + std::to_string(kind) +
+                     "): a service has no desktop, so this action is left out (said once in "
+                     "the log)");
+    }
+  }
+}
+
 }  // namespace
 
 void WriteRemarks(const std::string& config, const Diagnostics& notes, MessageSink& errors,
@@ -75,6 +92,7 @@ int RunCheck(const std::string& config, Services& services, MessageSink& out,
   MonitorProcess process(quiet);
   process.set_autostart(false);
   process.Load(config, &notes);
+  if (services.no_desktop) NoteDesktopActions(process, notes);
   std::string summary;
   for (const auto& item : process.Monitors()) summary += DescribeItem(*item);
   if (!summary.empty()) out.Write(summary);

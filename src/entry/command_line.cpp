@@ -9,6 +9,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   bool help = false, version = false, check = false, options_ended = false;
   bool explain = false;
+  bool install = false, remove = false;
   auto wrong = [&cl](std::string error) {
     if (cl.error.empty()) cl.error = std::move(error);
   };
@@ -41,6 +42,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else {
           wrong("--explain needs the path of a file or folder");
         }
+      } else if (arg == "--service") {
+        cl.service = true;
+      } else if (arg == "--install-service") {
+        install = true;
+      } else if (arg == "--remove-service") {
+        remove = true;
+      } else if (arg == "--log" || arg.rfind("--log=", 0) == 0) {
+        if (arg != "--log") {
+          cl.log = arg.substr(6);
+        } else if (i + 1 < args.size()) {
+          cl.log = args[++i];
+        } else {
+          wrong("--log needs a file name");
+        }
+        if (cl.log && cl.log->empty()) wrong("--log needs a file name");
       } else {
         wrong("unknown option \"" + arg + "\"");
       }
@@ -61,8 +77,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     cl.mode = CommandLine::Mode::kVersion;
   } else if (explain) {
     cl.mode = CommandLine::Mode::kExplain;
+  } else if ((install || remove) && int(install) + int(remove) + int(check) + int(cl.service) > 1) {
+    cl.mode = CommandLine::Mode::kUsageError;
+    cl.error = "--install-service and --remove-service take no --check, --service or each other";
+  } else if (install) {
+    cl.mode = CommandLine::Mode::kInstallService;
+  } else if (remove) {
+    cl.mode = CommandLine::Mode::kRemoveService;
   } else if (check) {
     cl.mode = CommandLine::Mode::kCheck;
+  } else if (cl.service) {
+    cl.mode = CommandLine::Mode::kService;
   }
   return cl;
 }
@@ -87,6 +112,12 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "      --dry-run     check and report as usual; actions say what they would do\n"
       "                    and change, start, show or play nothing\n"
       "      --strict      start nothing when --check would report a problem (exit 1)\n"
+      "      --log FILE    append every line Sentrel writes, with its time and level,\n"
+      "                    to FILE\n"
+      "      --service     (Windows) run as the Sentrel service; with --check: warn of\n"
+      "                    actions a service cannot do\n"
+      "      --install-service  (Windows) register the Sentrel service for CONFIG\n"
+      "      --remove-service   (Windows) unregister the Sentrel service\n"
       "      --            end of options: the rest is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";

@@ -9,7 +9,10 @@ namespace sentrel {
 
 // What the user asked for on the command line: sentrel [OPTIONS] [CONFIG].
 struct CommandLine {
-  enum class Mode { kStart, kCheck, kExplain, kHelp, kVersion, kUsageError };
+  enum class Mode {
+    kStart, kCheck, kExplain, kHelp, kVersion, kUsageError,
+    kService, kInstallService, kRemoveService  // Windows only
+  };
   Mode mode = Mode::kStart;
   // Every line the program writes begins with the local date and time.
   bool timestamps = false;
@@ -21,6 +24,11 @@ struct CommandLine {
   bool dry_run = false;
   // A configuration with any problem the check would report starts nothing.
   bool strict = false;
+  // --service: run under the Windows service manager (with --check: warn of
+  // what a service cannot do).
+  bool service = false;
+  // --log FILE: every line written also goes to FILE.
+  std::optional<std::string> log;
   // The configuration named; none means the default places.
   std::optional<std::string> config;
   // Further names after the configuration: not used, and the user is told.

@@ -43,6 +43,9 @@ TEST(CommandLineTest, AWrongCommandLineStartsNothingAndEndsWithTwo) {
       {{"a.mon", "-x", "--help"}, "sentrel: unknown option \"-x\""},
       {{"--check=a.mon"}, "sentrel: unknown option \"--check=a.mon\""},
       {{"a.mon", "--explain"}, "sentrel: --explain needs the path of a file or folder"},
+      {{"a.mon", "--log"}, "sentrel: --log needs a file name"},
+      {{"--install-service", "--check"},
+       "sentrel: --install-service and --remove-service take no --check, --service or each other"},
   };
   for (const Case& c : cases) {
     SentrelRun run = RunSentrel(c.args, dir.str(), home.str());
@@ -70,6 +73,37 @@ TEST(CommandLineTest, ASecondConfigurationIsIgnoredWithOneWarning) {
   EXPECT_EQ(run.err, "sentrel: warning: one configuration is read, \"a.mon\"; ignored: \"b.mon\", "
                      "\"-c.mon\"\n");
   EXPECT_NE(run.out.find("a.mon: 1 item, no problems.\n"), std::string::npos) << run.out;
+}
+
+// What the program writes on both streams is kept in the log too, each line
+// with its time and level; the log is added to, never replaced.
+TEST(CommandLineTest, TheLogKeepsBothStreamsWithTimeAndLevel) {
+  TempDir dir, home;
+  dir.Write("a.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nBogusKey=1\nEOF\n");
+  dir.Write("run.log", "kept\n");
+  SentrelRun run = RunSentrel({"--check", "a.mon", "--log", "run.log"}, dir.str(), home.str());
+  EXPECT_EQ(run.code, 1) << run.err;
+  const std::string log = ReadFileText(dir.Sub("run.log"));
+  EXPECT_EQ(log.rfind("kept\n", 0), 0u) << log;
+  EXPECT_NE(log.find(" INFO  a.mon: 1 item, 1 problem.\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" ERROR a.mon:3: "), std::string::npos) << log;
+  EXPECT_NE(log.find(" INFO  Sentrel ended with exit code 1\n"), std::string::npos) << log;
+  EXPECT_NE(run.out.find("a.mon: 1 item, 1 problem.\n"), std::string::npos) << run.out;
+}
+
+// A service has no desktop: the check, told the items run as one, names
+// each action that would be left out there.
+TEST(CommandLineTest, CheckForAServiceWarnsOfActionsThatNeedADesktop) {
+  TempDir dir, home;
+  dir.Write("a.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nAction=2\nMessage=hi\nAction=0\n" +
+                         "ListName=" + dir.Sub("list.txt") + "\nAction=5\nkillTitleMask=Never*\nEOF\n");
+  SentrelRun run = RunSentrel({"--check", "a.mon"}, dir.str(), home.str());
+  EXPECT_EQ(run.code, 0) << run.err;
+  run = RunSentrel({"--check", "--service", "a.mon"}, dir.str(), home.str());
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("a.mon:3: warning: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("a.mon:7: warning: "), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("a.mon:5:"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "entry/check_mode.h"
+#include "shell/log_file.h"
 
 namespace sentrel {
 namespace {
@@ -61,6 +62,8 @@ void Reloader::Run() {
 }
 
 void Reloader::ReloadNow() {
+  // A reload is also what logrotate asks for after it moved the log away.
+  ReopenLogFile();
   Diagnostics notes;
   const MonitorProcess::Reloaded r = monitors_.Reload(config_, notes, kRetireWaitMs);
   WriteRemarks(config_, notes, errors_, kRemarksShown);

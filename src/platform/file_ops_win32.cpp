@@ -159,14 +159,8 @@ bool CreateNewFile(const std::string& path, const std::string& content, std::str
 size_t MaxNameLength(const std::string&) { return 255; }
 
 std::string AbsolutePath(const std::string& path) {
-  const std::wstring wide = Widen(path.empty() ? std::string(".") : NativeSeparators(path));
-  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (n == 0) return path;
-  std::wstring full(n, L'\0');
-  n = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
-  full.resize(n);
-  std::string out = Narrow(full);
-  if (out.size() > 3 && out.back() == '\\') out.pop_back();
+  std::string out = Narrow(FullPathKeepingNames(Widen(path.empty() ? std::string(".") : path)));
+  if (out.size() > PathRootLength(out) && IsPathSeparator(out.back())) out.pop_back();
   return out;
 }
 
@@ -174,6 +168,11 @@ TrashOutcome MoveToSystemTrash(const std::string& path, std::string& error) {
   // The shell's delete with the undo flag: into the Recycle Bin. Its list
   // ends in two NULs; the shell takes no "\\?\" names.
   std::wstring list = Widen(AbsolutePath(path));
+  // The shell would strip a trailing dot or blank and bin another file.
+  if (HasNameTheSystemWouldTrim(list)) {
+    error = "the Recycle Bin takes no name that ends in a dot or a blank";
+    return TrashOutcome::kFailed;
+  }
   list.push_back(L'\0');
   list.push_back(L'\0');
   SHFILEOPSTRUCTW op = {};

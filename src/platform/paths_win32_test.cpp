@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/dir_list.h"
+#include "platform/durable_file.h"
 #include "platform/file_lookup.h"
 #include "platform/file_ops.h"
 #include "platform/file_tree.h"
@@ -70,6 +72,47 @@ TEST(WindowsPathTest, PathsOfAnyLength) {
 
   // Removed by the program, as the test folder's own clean-up cannot.
   EXPECT_EQ(RemoveTree(dir.str() + "\\a" + std::string(99, 'a'), listener), TreeOutcome::kDone);
+}
+
+// Windows strips a trailing dot or blank from a name unless told not to:
+// "report.", "report " and "report" side by side, in a folder "logs.", are
+// each reached by their own name (list files, listing, lookup, saved state).
+TEST(WindowsPathTest, NamesEndingInADotOrABlankReachTheirOwnFiles) {
+  TempDir dir;
+  const std::string folder = dir.str() + "\\logs.";
+  std::string error;
+  ASSERT_TRUE(MakeDirectories(folder, error)) << error;
+  const std::vector<std::string> names = {"report", "report.", "report "};
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::FILE* f = OpenFile(folder + "\\" + names[i], "ab");
+    ASSERT_NE(f, nullptr) << names[i];
+    std::fputs(std::string(i + 1, 'x').c_str(), f);
+    std::fclose(f);
+  }
+  DirectoryListing listing;
+  ASSERT_TRUE(listing.Open(folder + "\\"));
+  DirEntryInfo e;
+  std::vector<std::string> listed;
+  while (listing.Next(e)) {
+    if (e.name != "." && e.name != "..") listed.push_back(std::string(e.name) + "=" + std::to_string(e.size));
+  }
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"report =3", "report.=2", "report=1"}));
+  for (size_t i = 0; i < names.size(); ++i) {
+    FoundFile found;
+    ASSERT_TRUE(StatFile(folder + "\\" + names[i], found)) << names[i];
+    EXPECT_EQ(found.size, static_cast<int64_t>(i + 1)) << names[i];
+    EXPECT_EQ(found.name, names[i]);
+  }
+  DurableFileWriter state;
+  ASSERT_TRUE(state.Open(folder + "\\report ", error)) << error;
+  ASSERT_TRUE(state.Write("saved", 5));
+  ASSERT_TRUE(state.Commit(error)) << error;
+  EXPECT_EQ(StatEntry(folder + "\\report ").size, 5);
+  EXPECT_EQ(StatEntry(folder + "\\report").size, 1);
+  for (const std::string& name : names) EXPECT_TRUE(RemoveFile(folder + "\\" + name, error)) << error;
+  EXPECT_EQ(AbsolutePath(folder + "\\.\\report. "), folder + "\\report. ");
+  EXPECT_EQ(AbsolutePath(folder + "\\x\\..\\report."), folder + "\\report.");
 }
 
 // A list named CON shows on the console, and reaches a pipe or a file when

@@ -91,6 +91,11 @@ SpawnedProcess StartProcess(const std::vector<std::string>& argv,
                           const ProcessOptions& options = ProcessOptions(),
                           int* error = nullptr);
 
+// Whether StartProcess can hand `argv` to a program whole: Windows takes a
+// command line of at most 32,767 characters; Linux limits one argument to
+// 128 KiB and all of them, with the environment, to its ARG_MAX.
+bool ArgumentsFit(const std::vector<std::string>& argv);
+
 // Opens a document, a folder or an address with the program the desktop
 // associates with it (xdg-open; on Windows the shell's "open"). The handle
 // holds the program started for it, when the system says which.

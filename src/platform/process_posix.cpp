@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -244,6 +245,23 @@ void SpawnedProcess::Terminate(bool forced) {
   }
 #endif
   kill(pid_, sig);
+}
+
+bool ArgumentsFit(const std::vector<std::string>& argv) {
+  // The kernel's limit on one argument (32 pages) and on all of them with
+  // the environment and their pointers; a margin is kept for what the
+  // system itself puts on the new program's stack.
+  constexpr size_t kOneArgument = 32 * 4096;
+  // The kernel also holds them to 6 MiB whatever the stack limit allows.
+  long arg_max = std::min(sysconf(_SC_ARG_MAX), 6L << 20);
+  if (arg_max <= 0) arg_max = 128 * 1024;
+  size_t total = 4096;
+  for (char** e = environ; *e != nullptr; ++e) total += std::strlen(*e) + 1 + sizeof(char*);
+  for (const std::string& arg : argv) {
+    if (arg.size() + 1 > kOneArgument) return false;
+    total += arg.size() + 1 + sizeof(char*);
+  }
+  return total <= static_cast<size_t>(arg_max);
 }
 
 SpawnedProcess StartProcess(const std::vector<std::string>& argv, const ProcessOptions& options,

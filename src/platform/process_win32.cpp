@@ -241,6 +241,28 @@ void SpawnedProcess::Terminate(bool forced) {
   }
 }
 
+std::wstring CommandLineOf(const std::vector<std::string>& argv) {
+  std::wstring line;
+  if (argv.empty()) return line;
+  AppendProgramName(line, Widen(argv[0]));
+  for (size_t i = 1; i < argv.size(); ++i) {
+    line += L' ';
+    AppendArgument(line, Widen(argv[i]));
+  }
+  return line;
+}
+
+namespace {
+
+// The longest command line CreateProcess takes, its terminator left out.
+constexpr size_t kCommandLineLimit = 32766;
+
+}  // namespace
+
+bool ArgumentsFit(const std::vector<std::string>& argv) {
+  return CommandLineOf(argv).size() <= kCommandLineLimit;
+}
+
 SpawnedProcess StartProcess(const std::vector<std::string>& argv, const ProcessOptions& options,
                             int* error) {
   if (error != nullptr) *error = 0;
@@ -250,12 +272,7 @@ SpawnedProcess StartProcess(const std::vector<std::string>& argv, const ProcessO
     if (error != nullptr) *error = ERROR_FILE_NOT_FOUND;
     return SpawnedProcess();
   }
-  std::wstring line;
-  AppendProgramName(line, Widen(argv[0]));
-  for (size_t i = 1; i < argv.size(); ++i) {
-    line += L' ';
-    AppendArgument(line, Widen(argv[i]));
-  }
+  std::wstring line = CommandLineOf(argv);
 
   ChildStreams streams(options.null_streams);
   STARTUPINFOEXW info = {};

@@ -32,6 +32,93 @@ std::string Narrow(std::wstring_view wide) {
   return out;
 }
 
+namespace {
+
+bool IsWideSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+std::wstring SystemFullPath(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  return full;
+}
+
+// How long the root of `path` is (as PathRootLength does for UTF-8).
+size_t WideRootLength(std::wstring_view path) {
+  if (path.size() >= 2 && path[1] == L':') {
+    return path.size() >= 3 && IsWideSeparator(path[2]) ? 3 : 2;
+  }
+  if (path.size() >= 2 && IsWideSeparator(path[0]) && IsWideSeparator(path[1])) {
+    size_t at = 2;
+    for (int names = 0; names < 2 && at < path.size(); ++names) {
+      while (at < path.size() && !IsWideSeparator(path[at])) ++at;
+      if (at < path.size()) ++at;
+    }
+    return at;
+  }
+  return !path.empty() && IsWideSeparator(path[0]) ? 1 : 0;
+}
+
+}  // namespace
+
+bool HasNameTheSystemWouldTrim(std::wstring_view path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = start;
+    while (end < path.size() && !IsWideSeparator(path[end])) ++end;
+    const std::wstring_view name = path.substr(start, end - start);
+    if (!name.empty() && name != L"." && name != L".." &&
+        (name.back() == L'.' || name.back() == L' ')) {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+std::wstring FullPathKeepingNames(std::wstring path) {
+  if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  // Only the start is left to the system (the current folder, the current
+  // drive's): it would strip trailing dots and blanks from the names too.
+  const size_t root = WideRootLength(path);
+  std::wstring out;
+  if (root >= 3) {
+    out = path.substr(0, root);
+  } else if (root == 2) {
+    out = SystemFullPath(path.substr(0, 2));  // "C:": that drive's current folder
+  } else if (root == 1) {
+    out = SystemFullPath(L"\\");
+  } else {
+    out = SystemFullPath(L".");
+  }
+  if (out.empty() || out.back() != L'\\') out.push_back(L'\\');
+  const size_t floor = WideRootLength(out);
+  size_t start = root;
+  while (start < path.size()) {
+    size_t end = path.find(L'\\', start);
+    if (end == std::wstring::npos) end = path.size();
+    const std::wstring_view name = std::wstring_view(path).substr(start, end - start);
+    if (name == L"..") {
+      if (out.size() > floor) {
+        out.pop_back();
+        out.erase(out.find_last_of(L'\\') + 1);
+      }
+    } else if (!name.empty() && name != L".") {
+      out.append(name);
+      out.push_back(L'\\');
+    }
+    start = end + 1;
+  }
+  // A trailing separator stays only where one was written, and at a root.
+  if (out.size() > floor && (path.empty() || !IsWideSeparator(path.back()))) out.pop_back();
+  return out;
+}
+
 std::wstring WidePath(std::string_view utf8_path) {
   std::wstring path = Widen(utf8_path);
   // "\\?\" paths are taken literally by the system: "/" is no separator there.
@@ -40,16 +127,14 @@ std::wstring WidePath(std::string_view utf8_path) {
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
-  if (path.size() < kClassicLimit) return path;
+  if (path.size() < kClassicLimit && !HasNameTheSystemWouldTrim(path)) return path;
   // The prefix turns off the system's own clean-up of "." and "..", so the
   // full path is made first.
-  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (n == 0) return path;
-  std::wstring full(n, L'\0');
-  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
-  full.resize(n);
-  if (full.rfind(L"\\\\?\\", 0) == 0) return full;
-  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  const std::wstring full = FullPathKeepingNames(path);
+  if (full.rfind(L"\\\\", 0) == 0) {
+    if (full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\\\.\\", 0) == 0) return full;
+    return L"\\\\?\\UNC\\" + full.substr(2);
+  }
   return L"\\\\?\\" + full;
 }
 

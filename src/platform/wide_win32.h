@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sentrel {
 
@@ -17,9 +18,23 @@ std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view wide);
 
 // A path for the wide file calls: "/" written as "\", and a path too long
-// for the classic limit made absolute and given the "\\?\" prefix (or
-// "\\?\UNC\" for a share), so that no length is refused.
+// for the classic limit, or one with a name ending in a dot or a blank, made
+// absolute and given the "\\?\" prefix (or "\\?\UNC\" for a share), so that
+// no length is refused and the call reaches exactly the name on disk.
 std::wstring WidePath(std::string_view utf8_path);
+
+// `path` made absolute against the current folder, "." and ".." taken out,
+// every other name kept exactly (the system's own full path would strip
+// trailing dots and blanks). "\\?\" and "\\.\" paths come back as written.
+std::wstring FullPathKeepingNames(std::wstring path);
+
+// Whether a name in `path` ends in a dot or a blank ("." and ".." aside):
+// the system strips those from a path without the "\\?\" prefix.
+bool HasNameTheSystemWouldTrim(std::wstring_view path);
+
+// The command line that gives a program `argv` as it is, by the rules
+// Windows programs read theirs with.
+std::wstring CommandLineOf(const std::vector<std::string>& argv);
 
 // The system's message for an error number, in one line.
 std::string SystemErrorText(DWORD error);

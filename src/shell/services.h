@@ -25,6 +25,9 @@ struct Services {
   // A dry run: items check and report as always, and every action says on
   // `messages` what it would do instead of doing it.
   bool dry_run = false;
+  // Run as a Windows service: there is no desktop to show a popup on, play
+  // a sound to, or close windows of.
+  bool no_desktop = false;
 };
 
 }  // namespace sentrel

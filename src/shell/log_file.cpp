@@ -1,0 +1,175 @@
+#include "shell/log_file.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/paths.h"
+
+namespace sentrel {
+namespace {
+
+// A disk that stops answering must not make the program's memory grow
+// without bound: past this many waiting lines, lines are counted instead.
+constexpr size_t kMaxQueuedLines = 100000;
+
+std::string Timestamp() {
+  const LocalTime t = SystemClock().Now();
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second, t.millisecond);
+  return buf;
+}
+
+class LogWriter {
+ public:
+  bool Open(const std::string& path, std::string& error) {
+    std::FILE* file = OpenFile(path, "ab");
+    if (file == nullptr) {
+      error = "cannot open the log \"" + path + "\": " + std::strerror(errno);
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    if (running_) {
+      std::fclose(file);
+      error = "a log is open already";
+      return false;
+    }
+    path_ = path;
+    file_ = file;
+    open_ = running_ = true;
+    reopen_ = closing_ = false;
+    // Never joined: a writer stuck on a dead disk must not hold the exit.
+    std::thread([this] { Run(); }).detach();
+    return true;
+  }
+
+  bool open() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return open_;
+  }
+
+  void Add(LogLevel level, std::string_view text) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!open_) return;
+    std::string& partial = partial_[level == LogLevel::kError ? 1 : 0];
+    const char* name = level == LogLevel::kError ? "ERROR" : "INFO ";
+    for (char c : text) {
+      if (c == '\r' || c == '\a') continue;
+      if (c != '\n') {
+        partial += c;
+        continue;
+      }
+      Queue(Timestamp() + " " + name + " " + partial + "\n");
+      partial.clear();
+    }
+    wake_.notify_all();
+  }
+
+  void Reopen() {
+    std::lock_guard<std::mutex> lock(mu_);
+    reopen_ = true;
+    wake_.notify_all();
+  }
+
+  void Close(int wait_ms) {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!open_) return;
+    for (int i = 0; i < 2; ++i) {
+      if (!partial_[i].empty()) {
+        Queue(Timestamp() + (i == 1 ? " ERROR " : " INFO  ") + partial_[i] + "\n");
+        partial_[i].clear();
+      }
+    }
+    closing_ = true;
+    wake_.notify_all();
+    drained_.wait_for(lock, std::chrono::milliseconds(wait_ms), [this] { return !running_; });
+    open_ = false;
+  }
+
+ private:
+  void Queue(std::string line) {
+    if (lines_.size() >= kMaxQueuedLines) {
+      ++dropped_;
+      return;
+    }
+    if (dropped_ > 0) {
+      lines_.push_back(Timestamp() + " ERROR " + std::to_string(dropped_) +
+                       " lines were not logged: the log file did not take them in time\n");
+      dropped_ = 0;
+    }
+    lines_.push_back(std::move(line));
+  }
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+      wake_.wait(lock, [this] { return !lines_.empty() || reopen_ || closing_; });
+      if (reopen_) {
+        reopen_ = false;
+        const std::string path = path_;
+        std::FILE* old = file_;
+        lock.unlock();
+        if (old != nullptr) std::fclose(old);
+        std::FILE* file = OpenFile(path, "ab");
+        lock.lock();
+        // Lines keep waiting while the folder cannot take a new file.
+        file_ = file;
+      }
+      std::deque<std::string> batch;
+      if (file_ != nullptr) batch.swap(lines_);
+      std::FILE* file = file_;
+      lock.unlock();
+      for (const std::string& line : batch) std::fwrite(line.data(), 1, line.size(), file);
+      if (file != nullptr) std::fflush(file);
+      lock.lock();
+      if (closing_ && (lines_.empty() || file_ == nullptr)) {
+        if (file_ != nullptr) std::fclose(file_);
+        file_ = nullptr;
+        lines_.clear();
+        running_ = false;
+        drained_.notify_all();
+        return;
+      }
+      if (file_ == nullptr && !closing_) {
+        // The path could not be opened again: try once more in a second.
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        lock.lock();
+        reopen_ = true;
+      }
+    }
+  }
+
+  std::mutex mu_;
+  std::condition_variable wake_, drained_;
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  // `running_`: the writer thread has not ended yet.
+  bool open_ = false, reopen_ = false, closing_ = false, running_ = false;
+  std::deque<std::string> lines_;
+  std::string partial_[2];
+  size_t dropped_ = 0;
+};
+
+// Never destroyed: threads may log while the process ends.
+LogWriter& Writer() {
+  static LogWriter* writer = new LogWriter;
+  return *writer;
+}
+
+}  // namespace
+
+bool OpenLogFile(const std::string& path, std::string& error) { return Writer().Open(path, error); }
+bool LogFileOpen() { return Writer().open(); }
+void LogText(LogLevel level, std::string_view text) { Writer().Add(level, text); }
+void ReopenLogFile() { Writer().Reopen(); }
+void CloseLogFile(int wait_ms) { Writer().Close(wait_ms); }
+
+}  // namespace sentrel
