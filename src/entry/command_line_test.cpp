@@ -79,7 +79,8 @@ TEST(CommandLineTest, ASecondConfigurationIsIgnoredWithOneWarning) {
 // with its time and level; the log is added to, never replaced.
 TEST(CommandLineTest, TheLogKeepsBothStreamsWithTimeAndLevel) {
   TempDir dir, home;
-  dir.Write("a.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nBogusKey=1\nEOF\n");
+  dir.Write("a.mon", "IsDirectory=1\nFileName=" + dir.str() + "\nBogusKey=1\nAction=0\nListName=" +
+                         dir.Sub("list.txt") + "\nEOF\n");
   dir.Write("run.log", "kept\n");
   SentrelRun run = RunSentrel({"--check", "a.mon", "--log", "run.log"}, dir.str(), home.str());
   EXPECT_EQ(run.code, 1) << run.err;
