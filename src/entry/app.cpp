@@ -153,6 +153,7 @@ int Monitor(const SearchPlaces& places, const std::string& config, const Command
   services->failed_actions = failures;
   // Strict: nothing may run before the whole file is known to be sound.
   monitors->set_autostart(!cl.strict);
+  monitors->set_strict(cl.strict);
   Diagnostics notes;
   const auto load_start = std::chrono::steady_clock::now();
   const bool loaded = monitors->Load(config, &notes);

@@ -55,6 +55,8 @@ class MonitorProcess {
   // An item left out for an error in its block is said only in the notes,
   // not on the console.
   void set_quiet(bool on) { quiet_ = on; }
+  // A reload with any remark at all, not only an error, changes nothing.
+  void set_strict(bool on) { strict_ = on; }
   // Starts the items that a Load with autostart off left waiting (all but
   // the paused ones).
   void StartAll();
@@ -84,6 +86,7 @@ class MonitorProcess {
   bool autostart_ = true;
   bool single_pass_ = false;
   bool quiet_ = false;
+  bool strict_ = false;
 };
 
 }  // namespace sentrel

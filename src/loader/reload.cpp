@@ -23,7 +23,9 @@ MonitorProcess::Reloaded MonitorProcess::Reload(const std::string& path, Diagnos
   MonitorProcess fresh(services_);
   fresh.set_autostart(false);
   fresh.set_quiet(true);
-  if (!fresh.Load(path, &notes) || HasError(notes)) return result;
+  // Under --strict any remark keeps the running configuration, as it would
+  // have kept the first one from starting.
+  if (!fresh.Load(path, &notes) || HasError(notes) || (strict_ && !notes.empty())) return result;
   result.done = true;
 
   // Blocks that read the same as before keep their running item, in order
