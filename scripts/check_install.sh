@@ -134,7 +134,10 @@ check_installed_sample "$P/bin/sentrel" "$P/share/sentrel/default.mon"
 # configurations' order; the completion and the manual page must agree.
 run_to_end "$P/bin/sentrel" --help
 [[ $code == 0 ]] || fail "--help ended with $code"
-help_options=$(sed -n '/^Options:/,/^$/p' "$WORK/out" | cut -c1-18 | grep -oE -- '--?[a-z][a-z-]*|--' | sort)
+# The options are the words that begin a line of the block (continuation
+# lines begin with a word of text, and an option's argument ends the run).
+help_options=$(sed -n '/^Options:/,/^$/p' "$WORK/out" |
+  awk '{ for (i = 1; i <= NF && $i ~ /^-/; i++) { sub(/,$/, "", $i); print $i } }' | sort)
 completed=$(bash -c 'source "$1"; COMP_WORDS=(sentrel -); COMP_CWORD=1; _sentrel
   printf "%s\n" "${COMPREPLY[@]}"' _ "$P/share/bash-completion/completions/sentrel" | sort)
 [[ -n $help_options && $completed == "$help_options" ]] ||
