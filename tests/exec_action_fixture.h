@@ -47,6 +47,26 @@ class ExecActionTest : public ::testing::Test {
     return files;
   }
   std::vector<Start> Starts() { return RecordedStarts(record_file_); }
+  // Starts the recorder once over `names` as one batch ("%(%File %)"), and
+  // gives every argument that arrived, in order over all the starts; `starts`
+  // gets how many starts there were and `errors` what the action said.
+  std::vector<std::string> RunBatch(const std::vector<std::string>& names, size_t& starts,
+                                    std::string& errors) {
+    CapturingSink said;
+    MessageSink* const before = services_.errors;
+    services_.errors = &said;
+    Configure({"Command=" + kRecordArgs, "Params=%(%File %)", "Wait=1"});
+    FileList files;
+    for (const std::string& n : names) files.emplace_back(n, 0.0, 1, kStateAdded);
+    action_.Run(files, ctx_);
+    services_.errors = before;
+    errors = said.Text();
+    std::vector<std::string> got;
+    const std::vector<Start> recorded = Starts();
+    starts = recorded.size();
+    for (const Start& s : recorded) got.insert(got.end(), s.begin(), s.end());
+    return got;
+  }
 
   TempDir dir_;
   std::string record_file_;

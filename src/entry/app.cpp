@@ -53,15 +53,6 @@ constexpr int kLastLineMs = 200;
 // shows them all.
 constexpr size_t kRemarksAtStart = 10;
 
-// The local date and time in ISO 8601 with milliseconds.
-std::string LocalTimestamp() {
-  const LocalTime t = SystemClock().Now();
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second, t.millisecond);
-  return buf;
-}
-
 // Settings, language and the services that items reach the world through.
 // Item threads may outlive the entry's frame on the way out, so the services
 // are never destroyed.

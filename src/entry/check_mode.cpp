@@ -5,13 +5,6 @@
 namespace sentrel {
 namespace {
 
-// The loader's own console line for an item it leaves out: the check says
-// the same with the line, so the console line is not wanted here.
-class Discard final : public MessageSink {
- public:
-  void Write(std::string_view) override {}
-};
-
 std::string Plural(size_t n, const std::string& one, const std::string& many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -86,9 +79,10 @@ void WriteRemarks(const std::string& config, const Diagnostics& notes, MessageSi
 int RunCheck(const std::string& config, Services& services, MessageSink& out,
              MessageSink& errors) {
   Diagnostics notes;
-  Discard discard;
+  // The loader's own console line for an item it leaves out: the remarks
+  // say the same with the line.
   Services quiet = services;
-  quiet.messages = &discard;
+  quiet.messages = &DiscardSink();
   MonitorProcess process(quiet);
   process.set_autostart(false);
   process.Load(config, &notes);

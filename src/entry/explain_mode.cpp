@@ -7,11 +7,6 @@
 namespace sentrel {
 namespace {
 
-class Discard final : public MessageSink {
- public:
-  void Write(std::string_view) override {}
-};
-
 // The remarks a start would show: a mistake in the configuration is often
 // the answer to the question asked.
 constexpr size_t kRemarksShown = 10;
@@ -21,9 +16,10 @@ constexpr size_t kRemarksShown = 10;
 int RunExplain(const std::string& path, const std::string& config, Services& services,
                MessageSink& out, MessageSink& errors) {
   Diagnostics notes;
-  Discard discard;
+  // The loader's own console line for an item it leaves out: the remarks
+  // say the same with the line.
   Services quiet = services;
-  quiet.messages = &discard;
+  quiet.messages = &DiscardSink();
   MonitorProcess process(quiet);
   process.set_autostart(false);
   const bool loaded = process.Load(config, &notes);

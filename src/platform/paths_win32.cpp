@@ -39,22 +39,7 @@ std::string NativeSeparators(std::string_view path) {
   return out;
 }
 
-size_t PathRootLength(std::string_view path) {
-  if (path.size() >= 2 && path[1] == ':') {
-    return path.size() >= 3 && IsPathSeparator(path[2]) ? 3 : 2;
-  }
-  if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
-    // "\\server\share\" (or "\\?\C:\"): up to the separator after the
-    // second name.
-    size_t at = 2;
-    for (int names = 0; names < 2 && at < path.size(); ++names) {
-      while (at < path.size() && !IsPathSeparator(path[at])) ++at;
-      if (at < path.size()) ++at;
-    }
-    return at;
-  }
-  return !path.empty() && IsPathSeparator(path[0]) ? 1 : 0;
-}
+size_t PathRootLength(std::string_view path) { return RootLengthOf<char>(path); }
 
 bool IsAbsolutePath(std::string_view path) {
   // "\dir" starts at the root of the current drive: it is no path below

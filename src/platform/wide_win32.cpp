@@ -45,22 +45,6 @@ std::wstring SystemFullPath(const std::wstring& path) {
   return full;
 }
 
-// How long the root of `path` is (as PathRootLength does for UTF-8).
-size_t WideRootLength(std::wstring_view path) {
-  if (path.size() >= 2 && path[1] == L':') {
-    return path.size() >= 3 && IsWideSeparator(path[2]) ? 3 : 2;
-  }
-  if (path.size() >= 2 && IsWideSeparator(path[0]) && IsWideSeparator(path[1])) {
-    size_t at = 2;
-    for (int names = 0; names < 2 && at < path.size(); ++names) {
-      while (at < path.size() && !IsWideSeparator(path[at])) ++at;
-      if (at < path.size()) ++at;
-    }
-    return at;
-  }
-  return !path.empty() && IsWideSeparator(path[0]) ? 1 : 0;
-}
-
 }  // namespace
 
 bool HasNameTheSystemWouldTrim(std::wstring_view path) {
@@ -85,7 +69,7 @@ std::wstring FullPathKeepingNames(std::wstring path) {
   }
   // Only the start is left to the system (the current folder, the current
   // drive's): it would strip trailing dots and blanks from the names too.
-  const size_t root = WideRootLength(path);
+  const size_t root = RootLengthOf<wchar_t>(path);
   std::wstring out;
   if (root >= 3) {
     out = path.substr(0, root);
@@ -97,7 +81,7 @@ std::wstring FullPathKeepingNames(std::wstring path) {
     out = SystemFullPath(L".");
   }
   if (out.empty() || out.back() != L'\\') out.push_back(L'\\');
-  const size_t floor = WideRootLength(out);
+  const size_t floor = RootLengthOf<wchar_t>(out);
   size_t start = root;
   while (start < path.size()) {
     size_t end = path.find(L'\\', start);

@@ -28,6 +28,26 @@ std::wstring WidePath(std::string_view utf8_path);
 // trailing dots and blanks). "\\?\" and "\\.\" paths come back as written.
 std::wstring FullPathKeepingNames(std::wstring path);
 
+// How long the root of `path` is, in characters of either width: "C:\" 3,
+// "C:" 2, "\\server\share\" (or "\\?\C:\") up to the separator after
+// the second name, "\" 1, a relative path 0.
+template <typename C>
+size_t RootLengthOf(std::basic_string_view<C> path) {
+  const auto separator = [](C c) { return c == C('\\') || c == C('/'); };
+  if (path.size() >= 2 && path[1] == C(':')) {
+    return path.size() >= 3 && separator(path[2]) ? 3 : 2;
+  }
+  if (path.size() >= 2 && separator(path[0]) && separator(path[1])) {
+    size_t at = 2;
+    for (int names = 0; names < 2 && at < path.size(); ++names) {
+      while (at < path.size() && !separator(path[at])) ++at;
+      if (at < path.size()) ++at;
+    }
+    return at;
+  }
+  return !path.empty() && separator(path[0]) ? 1 : 0;
+}
+
 // Whether a name in `path` ends in a dot or a blank ("." and ".." aside):
 // the system strips those from a path without the "\\?\" prefix.
 bool HasNameTheSystemWouldTrim(std::wstring_view path);

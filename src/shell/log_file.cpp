@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/paths.h"
+#include "shell/text_util.h"
 
 namespace sentrel {
 namespace {
@@ -18,14 +18,6 @@ namespace {
 // A disk that stops answering must not make the program's memory grow
 // without bound: past this many waiting lines, lines are counted instead.
 constexpr size_t kMaxQueuedLines = 100000;
-
-std::string Timestamp() {
-  const LocalTime t = SystemClock().Now();
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second, t.millisecond);
-  return buf;
-}
 
 class LogWriter {
  public:
@@ -66,7 +58,7 @@ class LogWriter {
         partial += c;
         continue;
       }
-      Queue(Timestamp() + " " + name + " " + partial + "\n");
+      Queue(LocalTimestamp() + " " + name + " " + partial + "\n");
       partial.clear();
     }
     wake_.notify_all();
@@ -83,7 +75,7 @@ class LogWriter {
     if (!open_) return;
     for (int i = 0; i < 2; ++i) {
       if (!partial_[i].empty()) {
-        Queue(Timestamp() + (i == 1 ? " ERROR " : " INFO  ") + partial_[i] + "\n");
+        Queue(LocalTimestamp() + (i == 1 ? " ERROR " : " INFO  ") + partial_[i] + "\n");
         partial_[i].clear();
       }
     }
@@ -100,7 +92,7 @@ class LogWriter {
       return;
     }
     if (dropped_ > 0) {
-      lines_.push_back(Timestamp() + " ERROR " + std::to_string(dropped_) +
+      lines_.push_back(LocalTimestamp() + " ERROR " + std::to_string(dropped_) +
                        " lines were not logged: the log file did not take them in time\n");
       dropped_ = 0;
     }

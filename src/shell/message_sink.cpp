@@ -104,4 +104,13 @@ MessageSink& ErrorSink() {
 
 void SetLineStamp(LineStamp stamp) { line_stamp = stamp; }
 
+MessageSink& DiscardSink() {
+  class Discard final : public MessageSink {
+   public:
+    void Write(std::string_view) override {}
+  };
+  static Discard* sink = new Discard;
+  return *sink;
+}
+
 }  // namespace sentrel

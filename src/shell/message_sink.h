@@ -30,6 +30,10 @@ MessageSink& ConsoleSink();
 // line carries its priority (a warning or an error).
 MessageSink& ErrorSink();
 
+// Takes every line and keeps none: for a reading of the configuration whose
+// console lines are said otherwise (the check names them with their line).
+MessageSink& DiscardSink();
+
 // Gives the text that starts every line written to the two sinks above.
 using LineStamp = std::string (*)();
 // Every line the two sinks write begins with `stamp()` and a blank from now

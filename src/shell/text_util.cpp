@@ -1,5 +1,9 @@
 #include "shell/text_util.h"
 
+#include <cstdio>
+
+#include "platform/clock.h"
+
 namespace sentrel {
 namespace {
 
@@ -65,6 +69,14 @@ std::string InsertPath(const std::string& text, const std::string& path) {
   size_t at = text.find("%s");
   if (at == std::string::npos) return text;
   return text.substr(0, at) + path + text.substr(at + 2);
+}
+
+std::string LocalTimestamp() {
+  const LocalTime t = SystemClock().Now();
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second, t.millisecond);
+  return buf;
 }
 
 }  // namespace sentrel

@@ -39,6 +39,10 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Whether `text` begins with `prefix`, ignoring ASCII case.
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 
+// The local date and time now in ISO 8601 with milliseconds
+// ("2024-05-01T14:03:07.412"): how a line says when it was written.
+std::string LocalTimestamp();
+
 }  // namespace sentrel
 
 #endif  // SENTREL_SHELL_TEXT_UTIL_H_
