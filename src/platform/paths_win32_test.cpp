@@ -12,6 +12,7 @@
 #include "platform/file_lookup.h"
 #include "platform/file_ops.h"
 #include "platform/file_tree.h"
+#include "platform/open_files.h"
 #include "shell/text_util.h"
 #include "temp_dir.h"
 
@@ -79,7 +80,8 @@ TEST(WindowsPathTest, PathsOfAnyLength) {
 
 // Windows strips a trailing dot or blank from a name unless told not to:
 // "report.", "report " and "report" side by side, in a folder "logs.", are
-// each reached by their own name (list files, listing, lookup, saved state).
+// each reached by their own name (list files, listing, lookup, in-use test,
+// saved state).
 TEST(WindowsPathTest, NamesEndingInADotOrABlankReachTheirOwnFiles) {
   TempDir dir;
   const std::string folder = dir.str() + "\\logs.";
@@ -106,6 +108,13 @@ TEST(WindowsPathTest, NamesEndingInADotOrABlankReachTheirOwnFiles) {
     ASSERT_TRUE(StatFile(folder + "\\" + names[i], found)) << names[i];
     EXPECT_EQ(found.size, static_cast<int64_t>(i + 1)) << names[i];
     EXPECT_EQ(found.name, names[i]);
+  }
+  {
+    std::FILE* held = OpenFile(folder + "\\report.", "rb");
+    ASSERT_NE(held, nullptr);
+    EXPECT_TRUE(IsFileInUse(folder + "\\report."));
+    EXPECT_FALSE(IsFileInUse(folder + "\\report"));
+    std::fclose(held);
   }
   DurableFileWriter state;
   ASSERT_TRUE(state.Open(folder + "\\report ", error)) << error;
