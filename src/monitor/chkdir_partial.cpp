@@ -120,15 +120,24 @@ void CheckDirThread::FinishFolder(Walk& walk, FolderOut& out) {
 
 void CheckDirThread::CommitPartial(Walk& walk) {
   Snapshot& s = snapshot_;
-  for (const FolderOut& out : walk.relisted) {
+  // The last folder listed has its new records at the end of the arrays;
+  // once they went back into its old places, the one before it has too.
+  bool at_end = true;
+  for (auto it = walk.relisted.rbegin(); it != walk.relisted.rend(); ++it) {
+    const FolderOut& out = *it;
     const uint32_t f = out.record;
+    const uint32_t old_count = s.folder(f).count;
+    s.SetLiveEntries(s.size() - old_count);
+    if (at_end && s.ReplaceInPlace(f, out.runs, out.children)) {
+      s.folder(f).flags = out.flags;
+      continue;
+    }
+    at_end = false;
     // Its subfolders that are no longer walked leave the tree.
     for (uint32_t c = s.folder(f).first_child; c != kNoFolder; c = s.folder(c).next_sibling) {
       if (!(walk.marks[c] & kMarkKept)) s.DropTree(c);
     }
-    const uint32_t old_count = s.folder(f).count;
     s.AddGarbage(old_count);
-    s.SetLiveEntries(s.size() - old_count);
     s.SetRuns(f, out.runs, out.count);
     s.LinkChildren(f, out.children);
     s.folder(f).flags = out.flags;

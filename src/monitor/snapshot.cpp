@@ -125,6 +125,56 @@ void Snapshot::SetRuns(uint32_t folder, const std::vector<SnapshotRun>& runs, ui
   d.count = count;
 }
 
+bool Snapshot::ReplaceInPlace(uint32_t folder, const std::vector<SnapshotRun>& runs,
+                              const std::vector<uint32_t>& children) {
+  const SnapshotFolder& d = folders_[folder];
+  if (d.run_count != runs.size() || runs.empty()) return false;
+  uint32_t c = d.first_child;
+  for (uint32_t child : children) {
+    if (c != child) return false;
+    c = folders_[c].next_sibling;
+  }
+  if (c != kNoFolder) return false;
+  // The name bytes of a run: its names follow each other, each ended by a
+  // zero byte.
+  auto name_bytes = [&](const SnapshotRun& r) {
+    uint64_t at = r.names;
+    for (uint32_t i = 0; i < r.count; ++i) at += std::strlen(names_.data() + at) + 1;
+    return at - r.names;
+  };
+  uint64_t next_entry = runs.front().first, next_name = runs.front().names;
+  std::vector<uint64_t> bytes(runs.size(), 0);
+  for (size_t k = 0; k < runs.size(); ++k) {
+    const SnapshotRun& old = runs_[d.first_run + k];
+    // The new runs must lie one after the other at the very end.
+    if (runs[k].count != old.count || runs[k].first != next_entry) return false;
+    next_entry += runs[k].count;
+    if (records_) {
+      if (runs[k].names != next_name) return false;
+      bytes[k] = name_bytes(runs[k]);
+      if (bytes[k] != name_bytes(old)) return false;
+      next_name += bytes[k];
+    }
+  }
+  if (next_entry != entries_.size() || (records_ && next_name != names_.size())) return false;
+  for (size_t k = 0; k < runs.size(); ++k) {
+    const SnapshotRun& old = runs_[d.first_run + k];
+    if (runs[k].count == 0) continue;
+    std::memmove(&entries_[old.first], &entries_[runs[k].first],
+                 runs[k].count * sizeof(SnapshotEntry));
+    if (records_) {
+      std::memmove(&sizes_[old.first], &sizes_[runs[k].first], runs[k].count * sizeof(int64_t));
+      std::memmove(&names_[old.names], &names_[runs[k].names], bytes[k]);
+    }
+  }
+  entries_.resize(runs.front().first);
+  if (records_) {
+    sizes_.resize(runs.front().first);
+    names_.resize(runs.front().names);
+  }
+  return true;
+}
+
 void Snapshot::DropTree(uint32_t folder) {
   std::vector<uint32_t> stack = {folder};
   while (!stack.empty()) {

@@ -133,6 +133,15 @@ class Snapshot {
   void PopEntry();
   // Stores a folder's runs, which the walk gathered as it went.
   void SetRuns(uint32_t folder, const std::vector<SnapshotRun>& runs, uint32_t count);
+  // Moves the records that a partial check appended for `folder` (`runs`,
+  // the last ones in the arrays, with the subfolders `children`) back into
+  // the folder's old places, when they fit them exactly: as many runs, each
+  // of as many entries and name bytes, between the same subfolders. A log
+  // that grows then changes a few pages of the snapshot instead of leaving
+  // its folder's old records as garbage, and a saved state writes only
+  // those pages. False, and nothing changed, when they do not fit.
+  bool ReplaceInPlace(uint32_t folder, const std::vector<SnapshotRun>& runs,
+                      const std::vector<uint32_t>& children);
   // Marks `folder` and everything below it gone.
   void DropTree(uint32_t folder);
   // Counts `n` entries that a partial check replaced as garbage.

@@ -190,5 +190,50 @@ TEST(SnapshotTest, CompactedKeepsWalkOrderNamesAndSizesAndDropsWhatWentAway) {
   }
 }
 
+// A partial check's records for a folder go back into the folder's old
+// places when they fit them exactly; otherwise they stay where they are.
+TEST(SnapshotTest, ReplaceInPlaceTakesOnlyRecordsThatFitTheOldPlaces) {
+  Snapshot s(true);
+  const uint32_t root = s.AddFolder(kNoFolder, "", 1, 1);
+  const uint32_t x = s.AddFolder(root, "x", 1, 2);
+  s.SetRuns(x, {SnapshotRun{0, 0, 0, 0}}, 0);
+  // Appends `names` (sizes from `size` on) as the root's runs: the first
+  // two, the child, the rest.
+  auto append = [&](std::vector<std::string> names, int64_t size) {
+    std::vector<SnapshotRun> runs(2);
+    for (size_t i = 0; i < names.size(); ++i) {
+      SnapshotRun& r = runs[i < 2 ? 0 : 1];
+      if (r.count == 0) r = SnapshotRun{s.entry_slots(), s.names_end(), 0, 0};
+      s.AppendEntry(Entry(IdOf(names[i]), size), size + static_cast<int64_t>(i), names[i]);
+      ++r.count;
+    }
+    return runs;
+  };
+  auto listed = [&] {
+    std::string out;
+    s.ForEachInWalkOrder(root, [&](size_t i, std::string_view name) {
+      out += std::string(name) + "=" + std::to_string(s.record_size(i)) + " ";
+    }, [&](uint32_t) { out += "| "; });
+    return out;
+  };
+  s.SetRuns(root, append({"a", "b", "c"}, 10), 3);
+  s.LinkChildren(root, {x});
+  const size_t slots = s.entry_slots();
+  const uint64_t names = s.names_end();
+
+  EXPECT_TRUE(s.ReplaceInPlace(root, append({"b", "a", "c"}, 20), {x}));
+  EXPECT_EQ(listed(), "b=20 a=21 | c=22 ");
+  EXPECT_EQ(s.entry_slots(), slots);
+  EXPECT_EQ(s.names_end(), names);
+
+  for (auto [names_now, children] :
+       {std::pair<std::vector<std::string>, std::vector<uint32_t>>{{"a", "bb", "c"}, {x}},
+        {{"a", "b", "c", "d"}, {x}},
+        {{"a", "b", "c"}, {}}}) {
+    EXPECT_FALSE(s.ReplaceInPlace(root, append(names_now, 30), children));
+    EXPECT_EQ(listed(), "b=20 a=21 | c=22 ");
+  }
+}
+
 }  // namespace
 }  // namespace sentrel
