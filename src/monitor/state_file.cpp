@@ -450,12 +450,19 @@ void StateReader::ApplyJournal(const std::string& path) {
   }
   // Whatever grew came through the journal.
   if (image_size > size_ + journal.size()) return;
-  std::vector<char> image(image_size + sizeof(uint64_t), 0);
-  size_t at = 0;
-  for (size_t k = 0; k < count_n; ++k) {
-    std::memcpy(image.data() + offsets[k], whole_bytes.data() + at,
-                static_cast<size_t>(std::min(lengths[k], final_lengths[k])));
-    at += static_cast<size_t>(lengths[k]);
+  std::vector<char> image;
+  if (final_lengths == lengths) {
+    // Laid out as the journal leaves it already (the usual case: pages
+    // changed, no array grew or shrank): no second copy.
+    image = std::move(whole_bytes);
+  } else {
+    image.assign(image_size + sizeof(uint64_t), 0);
+    size_t at = 0;
+    for (size_t k = 0; k < count_n; ++k) {
+      std::memcpy(image.data() + offsets[k], whole_bytes.data() + at,
+                  static_cast<size_t>(std::min(lengths[k], final_lengths[k])));
+      at += static_cast<size_t>(lengths[k]);
+    }
   }
   whole_bytes = std::vector<char>();
   std::vector<uint64_t> now(count_n);
