@@ -33,7 +33,7 @@ class FileOperationTest : public ::testing::Test {
  protected:
   FileOpSummary Do(int op, std::vector<std::string> sources, std::vector<std::string> dests,
                    uint16_t flags = kFofNoConfirmation | kFofNoConfirmMkdir,
-                   Confirmer* confirmer = nullptr) {
+                   Confirmer* confirmer = nullptr, FileOpSteps* steps = nullptr) {
     FileOpRequest r;
     r.op = op;
     r.sources.assign(sources.begin(), sources.end());
@@ -43,6 +43,7 @@ class FileOperationTest : public ::testing::Test {
     env.messages = &sink;
     env.confirmer = confirmer;
     env.trash_dir = trash_dir;
+    env.steps = steps;
     return PerformFileOperation(r, env);
   }
 

@@ -400,6 +400,8 @@ class Runner final : public TreeListener {
   }
 
   Outcome Trash(const std::string& path) {
+    const std::string why = WhyNotTrashed(path);
+    if (!why.empty()) return Fail("move " + Quoted(path) + " to the trash", why);
     return From(steps_.Trash(path, *this, [&] {
       switch (PutInTrash(path)) {
         case Outcome::kDone: return TreeOutcome::kDone;
@@ -408,6 +410,24 @@ class Runner final : public TreeListener {
       }
       return TreeOutcome::kFailed;
     }));
+  }
+
+  // What refuses an entry a place in the trash before anything moves:
+  // asked in a dry run too, so that the preview refuses what the run would.
+  std::string WhyNotTrashed(const std::string& path) const {
+    const std::string abs = AbsolutePath(path);
+    std::string error;
+    switch (CheckSystemTrash(abs, error)) {
+      case TrashOutcome::kDone: return "";
+      case TrashOutcome::kFailed: return error;
+      case TrashOutcome::kNotHere: break;
+    }
+    if (env_.trash_dir.empty()) return "no trash folder";
+    EntryInfo si = StatEntry(abs);
+    if (si.type == EntryType::kDirectory && IsSameOrInside(env_.trash_dir, si)) {
+      return "the trash is inside it";
+    }
+    return "";
   }
 
   // Moves an entry into the trash with the .trashinfo that lets a file
@@ -425,11 +445,8 @@ class Runner final : public TreeListener {
       case TrashOutcome::kNotHere:
         break;  // the user's trash is ours to keep
     }
-    if (env_.trash_dir.empty()) return Fail(what, "no trash folder");
-    EntryInfo si = StatEntry(abs);
-    if (si.type == EntryType::kDirectory && IsSameOrInside(env_.trash_dir, si)) {
-      return Fail(what, "the trash is inside it");
-    }
+    if (env_.trash_dir.empty()) return Fail(what, "no trash folder");  // asked before
+    const EntryInfo si = StatEntry(abs);
     const std::string files = env_.trash_dir + "/files";
     const std::string info = env_.trash_dir + "/info";
     // The trash holds what its owner deleted: nobody else may look in.

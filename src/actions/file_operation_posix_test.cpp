@@ -49,6 +49,20 @@ TEST_F(FileOperationTest, SendsEntriesToTheFreedesktopTrash) {
   Do(kFoDelete, {f}, {}, kFofNoConfirmation | kFofAllowUndo);
   EXPECT_EQ(ReadFileText(trash_dir + "/files/a b%.txt.2"), "second");
   EXPECT_TRUE(Exists(trash_dir + "/info/a b%.txt.2.trashinfo"));
+
+  // The folder that holds the trash stays, and a dry run says so first.
+  CapturingSink preview_out;
+  PreviewSteps preview(preview_out);
+  const size_t said = sink.Text().size();
+  for (FileOpSteps* steps : {static_cast<FileOpSteps*>(&preview), &DiskSteps()}) {
+    EXPECT_EQ(Do(kFoDelete, {tree.str()}, {}, kFofNoConfirmation | kFofAllowUndo, nullptr, steps)
+                  .failed,
+              1);
+  }
+  EXPECT_EQ(preview_out.Text(), "");
+  EXPECT_EQ(sink.Text().substr(said), "Cannot move \"" + tree.str() + "\" to the trash: the trash is inside it\n"
+                         "Cannot move \"" + tree.str() + "\" to the trash: the trash is inside it\n");
+  EXPECT_TRUE(Exists(trash_dir + "/files/a b%.txt.2"));
 }
 
 class CrossDeviceTest : public FileOperationTest {

@@ -64,6 +64,9 @@ size_t MaxNameLength(const std::string& dir);
 // the user's trash itself (Linux: the freedesktop trash).
 enum class TrashOutcome : uint8_t { kDone, kFailed, kNotHere };
 TrashOutcome MoveToSystemTrash(const std::string& path, std::string& error);
+// What MoveToSystemTrash would answer before it moves anything: kFailed for
+// an entry the system's bin refuses by its name alone, with the reason.
+TrashOutcome CheckSystemTrash(const std::string& path, std::string& error);
 
 // `path` made absolute against the current directory ("." and ".."
 // components and doubled separators removed, links not resolved).

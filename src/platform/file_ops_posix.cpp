@@ -159,4 +159,8 @@ TrashOutcome MoveToSystemTrash(const std::string&, std::string&) {
   return TrashOutcome::kNotHere;
 }
 
+TrashOutcome CheckSystemTrash(const std::string&, std::string&) {
+  return TrashOutcome::kNotHere;
+}
+
 }  // namespace sentrel

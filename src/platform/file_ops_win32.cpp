@@ -164,15 +164,20 @@ std::string AbsolutePath(const std::string& path) {
   return out;
 }
 
-TrashOutcome MoveToSystemTrash(const std::string& path, std::string& error) {
-  // The shell's delete with the undo flag: into the Recycle Bin. Its list
-  // ends in two NULs; the shell takes no "\\?\" names.
-  std::wstring list = Widen(AbsolutePath(path));
+TrashOutcome CheckSystemTrash(const std::string& path, std::string& error) {
   // The shell would strip a trailing dot or blank and bin another file.
-  if (HasNameTheSystemWouldTrim(list)) {
+  if (HasNameTheSystemWouldTrim(Widen(AbsolutePath(path)))) {
     error = "the Recycle Bin takes no name that ends in a dot or a blank";
     return TrashOutcome::kFailed;
   }
+  return TrashOutcome::kDone;
+}
+
+TrashOutcome MoveToSystemTrash(const std::string& path, std::string& error) {
+  if (CheckSystemTrash(path, error) == TrashOutcome::kFailed) return TrashOutcome::kFailed;
+  // The shell's delete with the undo flag: into the Recycle Bin. Its list
+  // ends in two NULs; the shell takes no "\\?\" names.
+  std::wstring list = Widen(AbsolutePath(path));
   list.push_back(L'\0');
   list.push_back(L'\0');
   SHFILEOPSTRUCTW op = {};
