@@ -87,7 +87,7 @@ TEST(CommandLineTest, TheLogKeepsBothStreamsWithTimeAndLevel) {
   const std::string log = ReadFileText(dir.Sub("run.log"));
   EXPECT_EQ(log.rfind("kept\n", 0), 0u) << log;
   EXPECT_NE(log.find(" INFO  a.mon: 1 item, 1 problem.\n"), std::string::npos) << log;
-  EXPECT_NE(log.find(" ERROR a.mon:3: "), std::string::npos) << log;
+  EXPECT_NE(log.find(" WARN  a.mon:3: warning: "), std::string::npos) << log;
   EXPECT_NE(log.find(" INFO  Sentrel ended with exit code 1\n"), std::string::npos) << log;
   EXPECT_NE(run.out.find("a.mon: 1 item, 1 problem.\n"), std::string::npos) << run.out;
 }

@@ -50,16 +50,15 @@ class LogWriter {
   void Add(LogLevel level, std::string_view text) {
     std::lock_guard<std::mutex> lock(mu_);
     if (!open_) return;
-    std::string& partial = partial_[level == LogLevel::kError ? 1 : 0];
-    const char* name = level == LogLevel::kError ? "ERROR" : "INFO ";
+    const int i = level == LogLevel::kError ? 1 : 0;
+    std::string& partial = partial_[i];
     for (char c : text) {
       if (c == '\r' || c == '\a') continue;
       if (c != '\n') {
         partial += c;
         continue;
       }
-      Queue(LocalTimestamp() + " " + name + " " + partial + "\n");
-      partial.clear();
+      QueueLine(i);
     }
     wake_.notify_all();
   }
@@ -74,10 +73,7 @@ class LogWriter {
     std::unique_lock<std::mutex> lock(mu_);
     if (!open_) return;
     for (int i = 0; i < 2; ++i) {
-      if (!partial_[i].empty()) {
-        Queue(LocalTimestamp() + (i == 1 ? " ERROR " : " INFO  ") + partial_[i] + "\n");
-        partial_[i].clear();
-      }
+      if (!partial_[i].empty()) QueueLine(i);
     }
     closing_ = true;
     wake_.notify_all();
@@ -86,6 +82,13 @@ class LogWriter {
   }
 
  private:
+  // The line gathered from standard output (0) or error (1), with its level.
+  void QueueLine(int i) {
+    const char* level = i == 0 ? " INFO  " : IsWarningLine(partial_[i]) ? " WARN  " : " ERROR ";
+    Queue(LocalTimestamp() + level + partial_[i] + "\n");
+    partial_[i].clear();
+  }
+
   void Queue(std::string line) {
     if (lines_.size() >= kMaxQueuedLines) {
       ++dropped_;
@@ -161,6 +164,8 @@ LogWriter& Writer() {
 bool OpenLogFile(const std::string& path, std::string& error) { return Writer().Open(path, error); }
 bool LogFileOpen() { return Writer().open(); }
 void LogText(LogLevel level, std::string_view text) { Writer().Add(level, text); }
+
+bool IsWarningLine(std::string_view line) { return line.find("warning: ") != std::string_view::npos; }
 void ReopenLogFile() { Writer().Reopen(); }
 void CloseLogFile(int wait_ms) { Writer().Close(wait_ms); }
 

@@ -8,11 +8,17 @@ namespace sentrel {
 
 // The log file of --log: every line the program writes to either stream is
 // appended with its local time and level ("INFO" for standard output,
-// "ERROR" for standard error). One thread of its own writes the file, whole
+// "WARN" for a warning on standard error, "ERROR" for its other lines). One thread of its own writes the file, whole
 // lines only, so no writer ever waits on the disk and lines of different
 // threads never mix.
 
 enum class LogLevel { kInfo, kError };
+
+// Whether a line of standard error is a warning: a remark on what the
+// program took otherwise than written and went on with (the configuration's
+// remarks say "warning:"). Every other line there says that something asked
+// for was not done, an error.
+bool IsWarningLine(std::string_view line);
 
 // Opens `path` for appending (created with the user's default permissions)
 // and starts the writer. False with the reason when it cannot be opened.

@@ -15,14 +15,10 @@ constexpr int kLockPollMs = 5;
 // Set once by the entry before any item thread starts, read by every write.
 LineStamp line_stamp = nullptr;
 
-// The one place that says how much a line on standard error matters, for the
-// journal (`journalctl -p warning`): a warning is a remark on what the program
-// took otherwise than written and went on with (the configuration's remarks
-// say "warning:"); every other line there says that something asked for was
-// not done, an error. Lines on standard output are the program's own news.
-const char* JournalPrefix(std::string_view line) {
-  return line.find("warning: ") != std::string_view::npos ? "<4>" : "<3>";
-}
+// How much a line on standard error matters, for the journal
+// (`journalctl -p warning`). Lines on standard output are the program's own
+// news.
+const char* JournalPrefix(std::string_view line) { return IsWarningLine(line) ? "<4>" : "<3>"; }
 
 // One of the process's standard streams. A line is written whole; with a
 // line stamp, every line that starts here begins with the stamp, and on the
