@@ -112,8 +112,9 @@ class Action {
   IntParam& KindParam() { return *action_; }
   BoolParam& EnabledParam() { return *enabled_; }
   // The configuration line that opened the action; 0 when unknown.
-  int line() const { return line_; }
-  void set_line(int line) { line_ = line; }
+  // Set while loading, and moved by a reload that keeps the item running.
+  int line() const { return line_.load(std::memory_order_relaxed); }
+  void set_line(int line) { line_.store(line, std::memory_order_relaxed); }
 
   // Carries the action out over the reported files. Failures make the action
   // do less; nothing is reported back.
@@ -138,7 +139,7 @@ class Action {
   }
   // A remark on `p`, at its line (or the action's, for a value never set).
   void Note(Diagnostics& notes, const Param& p, std::string message) const {
-    notes.Warn(p.line() > 0 ? p.line() : line_, std::move(message));
+    notes.Warn(p.line() > 0 ? p.line() : line(), std::move(message));
   }
   // For an action that needs the user's desktop: true where there is none
   // (a service), having said so the first time instead of trying.
@@ -151,7 +152,7 @@ class Action {
   IntParam* action_;
   BoolParam* enabled_;
   IntParam* delay_before_;
-  int line_ = 0;
+  std::atomic<int> line_{0};
   std::atomic<bool> said_no_desktop_{false};
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/diagnostics.h"
 #include "monitor/chkdir.h"
 #include "monitor/chkfile.h"
 #include "temp_dir.h"
@@ -128,6 +129,24 @@ TEST_F(LoadTest, StopAllEndsEveryItemThread) {
   process_.StopAll();
   EXPECT_TRUE(items().empty());
   EXPECT_TRUE(process_.WaitStopped(20000));
+}
+
+// An unchanged block keeps its item running through a reload; what the item
+// says from then on names the lines where the block now stands.
+TEST_F(LoadTest, AReloadMovesTheLinesAKeptItemNames) {
+  const std::string block = "Interval=3600\nAction=0\nListName=" + dir_.Sub("l.txt") + "\nEOF\n";
+  ASSERT_TRUE(Load(block));
+  const auto kept = items().at(0);
+  ASSERT_EQ(kept->Actions().at(0)->line(), 2);
+  Diagnostics notes;
+  const std::string before = "FileName=" + dir_.Sub("other") + "\nEOF\n";
+  const auto reloaded = process_.Reload(dir_.Write("test.mon", before + block), notes, 20000);
+  ASSERT_TRUE(reloaded.done);
+  EXPECT_EQ(reloaded.kept, 1);
+  ASSERT_EQ(items().size(), 2u);
+  EXPECT_EQ(items()[1], kept);
+  EXPECT_EQ(kept->OriginLine(), 3);
+  EXPECT_EQ(kept->Actions()[0]->line(), 4);
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ MonitorProcess::Reloaded MonitorProcess::Reload(const std::string& path, Diagnos
     auto it = running.find(fresh.keys_[j]);
     if (it != running.end()) {
       kept[it->second] = true;
+      monitors_[it->second]->MoveOrigin(fresh.monitors_[j]->OriginLine());
       items.push_back(monitors_[it->second]);
       running.erase(it);
       ++result.kept;

@@ -61,17 +61,17 @@ void BaseMonitoring::ParseBlock(const std::vector<std::string>& lines, BlockRead
   if (notes_ != nullptr) {
     for (const auto& action : actions_) action->Review(*notes_);
     if (actions_.empty()) {
-      notes_->Warn(origin_line_, "the item has no action: nothing is done when it fires");
+      notes_->Warn(OriginLine(), "the item has no action: nothing is done when it fires");
     }
   }
 }
 
 void BaseMonitoring::Note(const Param& p, std::string message) {
-  if (notes_ != nullptr) notes_->Warn(p.line() > 0 ? p.line() : origin_line_, std::move(message));
+  if (notes_ != nullptr) notes_->Warn(p.line() > 0 ? p.line() : OriginLine(), std::move(message));
 }
 
 void BaseMonitoring::NoteError(const Param& p, std::string message) {
-  if (notes_ != nullptr) notes_->Error(p.line() > 0 ? p.line() : origin_line_, std::move(message));
+  if (notes_ != nullptr) notes_->Error(p.line() > 0 ? p.line() : OriginLine(), std::move(message));
 }
 
 void BaseMonitoring::NoteFlags(const StringParam& p, size_t count) {
@@ -179,7 +179,7 @@ bool BaseMonitoring::WaitOrStop(int ms) {
 
 RunContext BaseMonitoring::MakeRunContext() {
   return RunContext(services_, terminated_, stop_wakeup_,
-                    ItemLabel{origin_file_, origin_line_, file_name_->Value()});
+                    ItemLabel{origin_file_, OriginLine(), file_name_->Value()});
 }
 
 void BaseMonitoring::RunLoop() {
@@ -238,13 +238,21 @@ std::string BaseMonitoring::StatePath() const {
   return StateFilePath(origin_file_, is_directory_->Value(), file_name_->Value(), state_slot_);
 }
 
+void BaseMonitoring::MoveOrigin(int line) {
+  const int moved = line - OriginLine();
+  origin_line_ = line;
+  for (const auto& action : actions_) {
+    if (action->line() > 0) action->set_line(action->line() + moved);
+  }
+}
+
 std::string BaseMonitoring::StateSettings() const {
   return "FileName=" + file_name_->Value() + "\n";
 }
 
 void BaseMonitoring::SayAboutState(const std::string& text) {
   std::string line = origin_file_;
-  if (origin_line_ > 0) line += ":" + std::to_string(origin_line_);
+  if (OriginLine() > 0) line += ":" + std::to_string(OriginLine());
   line += ": item \"" + file_name_->Value() + "\": " + text + "\n";
   services_.errors->Write(line);
 }

@@ -69,7 +69,11 @@ class BaseMonitoring {
     origin_line_ = line;
   }
   const std::string& OriginFile() const { return origin_file_; }
-  int OriginLine() const { return origin_line_; }
+  int OriginLine() const { return origin_line_.load(std::memory_order_relaxed); }
+  // A reload found the item's block unchanged at `line`: what the running
+  // item says from now on (its own lines and its actions') names where the
+  // block stands now.
+  void MoveOrigin(int line);
 
   // Starts the item's thread. The thread keeps `self` alive until its loop
   // ends, and the object is destroyed on that thread once nobody else holds
@@ -242,7 +246,7 @@ class BaseMonitoring {
 
  private:
   std::string origin_file_;
-  int origin_line_ = 0;
+  std::atomic<int> origin_line_{0};
   Diagnostics* notes_ = nullptr;
   std::vector<std::unique_ptr<Param>> owned_params_;
   ParamList params_;
