@@ -37,8 +37,15 @@ class TestWindow {
     c.hInstance = GetModuleHandleW(nullptr);
     c.lpszClassName = L"SentrelTestWindow";
     RegisterClassW(&c);  // fails harmlessly when a previous test registered it
-    HWND w = CreateWindowExW(0, c.lpszClassName, Widen(title).c_str(), WS_OVERLAPPEDWINDOW, 0, 0,
-                             200, 100, nullptr, nullptr, c.hInstance, nullptr);
+    // Under Wine the first windows of a fresh prefix, made by two tests at
+    // once, can come before its desktop is up: the window is asked for again
+    // until the desktop takes it.
+    HWND w = nullptr;
+    WaitUntil([&] {
+      w = CreateWindowExW(0, c.lpszClassName, Widen(title).c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 200,
+                          100, nullptr, nullptr, c.hInstance, nullptr);
+      return w != nullptr;
+    });
     window_ = w;
     made_ = true;
     if (w == nullptr) return;
