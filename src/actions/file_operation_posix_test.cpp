@@ -60,8 +60,9 @@ TEST_F(FileOperationTest, SendsEntriesToTheFreedesktopTrash) {
               1);
   }
   EXPECT_EQ(preview_out.Text(), "");
-  EXPECT_EQ(sink.Text().substr(said), "Cannot move \"" + tree.str() + "\" to the trash: the trash is inside it\n"
-                         "Cannot move \"" + tree.str() + "\" to the trash: the trash is inside it\n");
+  const std::string refused =
+      "Cannot move \"" + tree.str() + "\" to the trash: the trash is inside it\n";
+  EXPECT_EQ(sink.Text().substr(said), refused + refused);
   EXPECT_TRUE(Exists(trash_dir + "/files/a b%.txt.2"));
 }
 

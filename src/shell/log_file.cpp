@@ -161,11 +161,13 @@ LogWriter& Writer() {
 
 }  // namespace
 
+bool IsWarningLine(std::string_view line) {
+  return line.find("warning: ") != std::string_view::npos;
+}
+
 bool OpenLogFile(const std::string& path, std::string& error) { return Writer().Open(path, error); }
 bool LogFileOpen() { return Writer().open(); }
 void LogText(LogLevel level, std::string_view text) { Writer().Add(level, text); }
-
-bool IsWarningLine(std::string_view line) { return line.find("warning: ") != std::string_view::npos; }
 void ReopenLogFile() { Writer().Reopen(); }
 void CloseLogFile(int wait_ms) { Writer().Close(wait_ms); }
 

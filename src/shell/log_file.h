@@ -8,9 +8,9 @@ namespace sentrel {
 
 // The log file of --log: every line the program writes to either stream is
 // appended with its local time and level ("INFO" for standard output,
-// "WARN" for a warning on standard error, "ERROR" for its other lines). One thread of its own writes the file, whole
-// lines only, so no writer ever waits on the disk and lines of different
-// threads never mix.
+// "WARN" for a warning on standard error, "ERROR" for its other lines). One
+// thread of its own writes the file, whole lines only, so no writer ever
+// waits on the disk and lines of different threads never mix.
 
 enum class LogLevel { kInfo, kError };
 
