@@ -9,8 +9,12 @@
 # process that carried it a moment to go and then ends it with SIGKILL; on a
 # busy machine that moment can pass, and a test that GoogleTest had already
 # reported passed is seen as killed. Only such an end is taken for what the
-# test reported (said on stderr); any other signal, and a kill before the
-# verdict, fails as before.
+# test reported (said on stderr). Likewise a segmentation fault of Wine's
+# own Unix side after the verdict: a thread of the program still finishing
+# its exit in the C library when the process ends is sent Wine's stop signal,
+# whose handler then finds its thread data gone (read from a core dump:
+# about one exit in 200 under Wine 8; Windows has no such step). Any other
+# signal, and a kill or a fault before the verdict, fails as before.
 set -u
 out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
@@ -23,9 +27,10 @@ if ((status != 0)) && [[ ! -s $out && ! -s $err ]]; then
 fi
 cat "$out"
 cat "$err" >&2
-if ((status == 128 + 9)) && grep -q '^\[  PASSED  \]' "$out" && ! grep -q '^\[  FAILED  \]' "$out"; then
-  echo "wine-run: Wine ended the process with SIGKILL after GoogleTest reported it passed;" \
-    "taken as passed" >&2
+if ((status == 128 + 9 || status == 128 + 11)) && grep -q '^\[  PASSED  \]' "$out" &&
+   ! grep -q '^\[  FAILED  \]' "$out"; then
+  echo "wine-run: Wine's process ended by signal $((status - 128)) after GoogleTest reported" \
+    "it passed; taken as passed" >&2
   exit 0
 fi
 exit "$status"
