@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs Sentrel from its MSI under Wine as an administrator would, and
 # runs it as the Sentrel service: the silent install (program, sample,
-# language file, PATH entry, service), the installed program's --check, the
-# service started on %ProgramData%\Sentrel\default.mon watching a folder, a
-# file made there seen in the item's list and in the service's log, the
-# orderly stop (the end in the log, the state saved), the silent removal,
-# and then nothing installed left while the user's own files stay.
+# language file, PATH entry, service) as an upgrade of an older version,
+# which it replaces and which may not then come back, the installed
+# program's --check, the service started on %ProgramData%\Sentrel\default.mon
+# watching a folder, a file made there seen in the item's list and in the
+# service's log, the orderly stop (the end in the log, the state saved), the
+# silent removal, and then nothing installed left while the user's own files
+# stay.
 #   bash scripts/wine-msi-e2e.sh [BUILD]     (BUILD: default build-win)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,19 +62,47 @@ printf 'IsDirectory=1\r\nEOF\r\n' >"$USER_CONF"
 managers() {
   local n=0 p
   for p in $(pgrep -f 'services.exe' || true); do
-    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && n=$((n + 1))
+    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && n=$((n + 1))
   done
   echo "$n"
 }
 one_manager() { (($(managers) == 1)); }
 wait_for one_manager || fail "$(managers) service managers run instead of one"
 
+# An older version is installed first, so that this install is an upgrade:
+# the same files and upgrade code under a lower version, built as the
+# build does.
+VERSION=${MSI##*/sentrel-}
+VERSION=${VERSION%-x64.msi}
+OLD_MSI="$WORK/sentrel-0.9.0-x64.msi"
+ROOT=$PWD
+(cd "$BUILD/package" && wixl -a x64 -D Version=0.9.0 -D Files="sentrel-$VERSION-x64" \
+  -o "$OLD_MSI" "$ROOT/packaging/sentrel.wxs" >/dev/null 2>&1 &&
+  bash "$ROOT/packaging/msi-path.sh" "$OLD_MSI" >/dev/null 2>&1) ||
+  fail "the older package could not be built"
+UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+# The versions of Sentrel that Programs and Features lists, one a line.
+listed_versions() {
+  wine reg query "$UNINSTALL_KEY" /s </dev/null 2>/dev/null | tr -d '\r' |
+    awk '$1 == "DisplayName" { named = ($3 == "Sentrel") } $1 == "DisplayVersion" && named { print $3; named = 0 }'
+}
+wine msiexec /i "$(windows_path "$OLD_MSI")" /qn </dev/null >/dev/null 2>&1 ||
+  fail "msiexec /i of the older version ended with $?"
+[[ $(listed_versions) == 0.9.0 ]] || fail "the older version is not listed: $(listed_versions)"
+
 wine msiexec /i "$(windows_path "$MSI")" ADDLOCAL=ALL /qn </dev/null >/dev/null 2>&1 ||
   fail "msiexec /i ended with $?"
+[[ $(listed_versions) == "$VERSION" ]] ||
+  fail "after the upgrade Programs and Features lists: $(listed_versions | tr '\n' ' ')"
+code=0
+wine msiexec /i "$(windows_path "$OLD_MSI")" /qn </dev/null >/dev/null 2>&1 || code=$?
+((code != 0)) && [[ $(listed_versions) == "$VERSION" ]] ||
+  fail "the older version was installed over the newer one"
 for f in sentrel.exe default.mon Lang/English.lng README.md LICENSE.txt; do
   [[ -f "$INSTALLED/$f" ]] || fail "not installed: $f"
 done
-reg_value "$ENV_KEY" PATH | grep -qiF 'C:\Program Files\Sentrel' || fail "the folder is not on PATH"
+(($(reg_value "$ENV_KEY" PATH | grep -oiF 'C:\Program Files\Sentrel' | wc -l) == 1)) ||
+  fail "the folder is not on PATH once: $(reg_value "$ENV_KEY" PATH)"
 [[ -n $(reg_value "$SERVICE_KEY" ImagePath) ]] || fail "the service is not registered"
 reg_value "$SERVICE_KEY" Start | grep -q '0x2' || fail "the service does not start automatically"
 
@@ -112,12 +142,14 @@ wine msiexec /x "$(windows_path "$MSI")" /qn </dev/null >/dev/null 2>&1 || fail 
 left=$(find "$INSTALLED" -type f 2>/dev/null || true)
 [[ -z $left ]] || fail "left after removal: $left"
 [[ -z $(reg_value "$SERVICE_KEY" ImagePath) ]] || fail "the service is still registered"
+[[ -z $(listed_versions) ]] || fail "Programs and Features still lists $(listed_versions)"
 reg_value "$ENV_KEY" PATH | grep -qiF 'Program Files\Sentrel' && fail "PATH still names the folder"
 for f in "$MACHINE/default.mon" "$LOG" "$USER_CONF"; do
   [[ -f $f ]] || fail "the removal took the user's $f"
 done
 ls "$STATE_DIR"/* >/dev/null 2>&1 || fail "the removal took the saved state"
 
-echo "MSI under Wine: installed (program, sample, language, PATH, service), --check clean," \
+echo "MSI under Wine: installed over an older version (program, sample, language, PATH," \
+  "service; the older one replaced, a downgrade refused), --check clean," \
   "the service listed and logged a new file, stopped in order in ${stopped} ms" \
   "(end logged, state saved), removed with the user's files left"
