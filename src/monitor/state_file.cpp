@@ -498,6 +498,7 @@ void StateReader::ApplyJournal(const std::string& path) {
 bool StateReader::ReadRaw(void* data, size_t size) {
   if (!in_memory_) return file_.Read(data, size);
   if (size > image_.size() - offset_) return false;
+  if (size == 0) return true;  // an empty array has no place to copy to
   std::memcpy(data, image_.data() + offset_, size);
   return true;
 }
