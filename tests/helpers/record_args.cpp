@@ -2,14 +2,19 @@
 // environment variable RECORD_ARGS_FILE, then exits with code 0.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 int main(int argc, char** argv) {
   const char* path = std::getenv("RECORD_ARGS_FILE");
   if (path == nullptr) return 2;
+  // One write per start: programs started side by side append to one file,
+  // and lines written piece by piece could interleave.
+  std::string record;
+  for (int i = 1; i < argc; ++i) record.append(argv[i]).append("\n");
+  record.append("--\n");
   std::FILE* f = std::fopen(path, "a");
   if (f == nullptr) return 3;
-  for (int i = 1; i < argc; ++i) std::fprintf(f, "%s\n", argv[i]);
-  std::fprintf(f, "--\n");
-  std::fclose(f);
-  return 0;
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  const bool written = std::fwrite(record.data(), 1, record.size(), f) == record.size();
+  return std::fclose(f) == 0 && written ? 0 : 4;
 }

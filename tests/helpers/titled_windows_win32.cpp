@@ -17,11 +17,17 @@ std::wstring g_log;
 bool g_ignore_close = false;
 std::map<HWND, std::string> g_titles;
 
+// Two helpers of one test share the log. The C library's append mode seeks
+// to the end and then writes, in two steps, so two lines written at once
+// could land on the same place; a mutex of the desktop makes them take turns.
 void Log(const std::string& line) {
-  FILE* f = _wfopen(g_log.c_str(), L"ab");
-  if (f == nullptr) return;
-  std::fprintf(f, "%s\n", line.c_str());
-  std::fclose(f);
+  static HANDLE turn = CreateMutexW(nullptr, FALSE, L"SentrelTitledWindowsLog");
+  if (turn != nullptr) WaitForSingleObject(turn, 10000);
+  if (FILE* f = _wfopen(g_log.c_str(), L"ab")) {
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+  }
+  if (turn != nullptr) ReleaseMutex(turn);
 }
 
 std::wstring Widen(const std::string& s) {
