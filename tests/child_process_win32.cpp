@@ -87,9 +87,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   si.hStdOutput = out_write;
   si.hStdError = err_write != nullptr ? err_write : out_write;
   PROCESS_INFORMATION pi = {};
-  const BOOL ok = CreateProcessW(WidePath(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
-                                 CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS, env.data(),
-                                 dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+  const BOOL ok = CreateProcessRetried(WidePath(argv[0]).c_str(), line.data(), TRUE,
+                                       CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS, env.data(),
+                                       dir.empty() ? nullptr : dir.c_str(), &si, &pi);
   CloseHandle(in_read);
   CloseHandle(out_write);
   if (err_write != nullptr) CloseHandle(err_write);

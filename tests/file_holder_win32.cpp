@@ -25,8 +25,8 @@ FileHolder::FileHolder(const std::string& path, bool write) : impl_(std::make_un
   si.hStdOutput = out_write;
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi = {};
-  const BOOL ok = CreateProcessW(WidePath(program).c_str(), line.data(), nullptr, nullptr, TRUE,
-                                 DETACHED_PROCESS, nullptr, nullptr, &si, &pi);
+  const BOOL ok = CreateProcessRetried(WidePath(program).c_str(), line.data(), TRUE,
+                                       DETACHED_PROCESS, nullptr, nullptr, &si, &pi);
   CloseHandle(out_write);
   if (!ok) return;
   CloseHandle(pi.hThread);

@@ -2,6 +2,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -259,6 +260,22 @@ constexpr size_t kCommandLineLimit = 32766;
 
 }  // namespace
 
+BOOL CreateProcessRetried(const wchar_t* program, wchar_t* command_line, BOOL inherit,
+                          DWORD flags, void* environment, const wchar_t* directory,
+                          STARTUPINFOW* startup, PROCESS_INFORMATION* info) {
+  // CreateProcessW may write into the command line; the second try gets it
+  // as it was.
+  const std::wstring line = command_line != nullptr ? command_line : L"";
+  BOOL ok = CreateProcessW(program, command_line, nullptr, nullptr, inherit, flags, environment,
+                           directory, startup, info);
+  if (!ok && GetLastError() == ERROR_INTERNAL_ERROR) {
+    if (command_line != nullptr) std::copy(line.begin(), line.end(), command_line);
+    ok = CreateProcessW(program, command_line, nullptr, nullptr, inherit, flags, environment,
+                        directory, startup, info);
+  }
+  return ok;
+}
+
 bool ArgumentsFit(const std::vector<std::string>& argv) {
   return CommandLineOf(argv).size() <= kCommandLineLimit;
 }
@@ -306,9 +323,9 @@ SpawnedProcess StartProcess(const std::vector<std::string>& argv, const ProcessO
   std::wstring directory;
   if (!options.directory.empty()) directory = WidePath(options.directory);
   PROCESS_INFORMATION pi = {};
-  const BOOL ok = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, inherit, flags,
-                                 nullptr, directory.empty() ? nullptr : directory.c_str(),
-                                 &info.StartupInfo, &pi);
+  const BOOL ok = CreateProcessRetried(program.c_str(), line.data(), inherit, flags, nullptr,
+                                       directory.empty() ? nullptr : directory.c_str(),
+                                       &info.StartupInfo, &pi);
   const DWORD started_error = GetLastError();
   if (info.lpAttributeList != nullptr) DeleteProcThreadAttributeList(info.lpAttributeList);
   if (!ok) {

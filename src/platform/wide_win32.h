@@ -56,6 +56,14 @@ bool HasNameTheSystemWouldTrim(std::wstring_view path);
 // Windows programs read theirs with.
 std::wstring CommandLineOf(const std::vector<std::string>& argv);
 
+// CreateProcessW, asked once more when it answers ERROR_INTERNAL_ERROR.
+// Wine answers so, now and then on a busy machine, for a child that ended
+// before it was ready to run, so the second start cannot run a program
+// twice; Windows does not give that error for a start.
+BOOL CreateProcessRetried(const wchar_t* program, wchar_t* command_line, BOOL inherit,
+                          DWORD flags, void* environment, const wchar_t* directory,
+                          STARTUPINFOW* startup, PROCESS_INFORMATION* info);
+
 // The system's message for an error number, in one line.
 std::string SystemErrorText(DWORD error);
 
