@@ -1,5 +1,6 @@
 // Test helper: appends its arguments, one per line, to the file named by the
-// environment variable RECORD_ARGS_FILE, then exits with code 0.
+// environment variable RECORD_ARGS_FILE, then exits with code 0 (4 when the
+// record could not be written whole).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
