@@ -6,6 +6,7 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "shell/text_util.h"
 
 namespace sentrel {
 namespace {
@@ -24,13 +25,8 @@ bool ExistsRelativeTo(const std::string& name, const std::string& dir) {
 }
 
 // An argument as a shell would take it back: quoted when it holds a blank,
-// a quote or nothing at all.
-std::string Shown(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\n'\"\\$`;&|<>*?") == std::string::npos) return arg;
-  std::string out = "'";
-  for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+// a quote, what a shell expands, or nothing at all.
+std::string Shown(const std::string& arg) { return ShellQuoted(arg, " \t'\"\\$`;&|<>*?"); }
 
 // The number both systems give a start whose program is not there (ENOENT,
 // ERROR_FILE_NOT_FOUND).

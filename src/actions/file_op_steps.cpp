@@ -1,6 +1,7 @@
 #include "actions/file_op_steps.h"
 
 #include "platform/paths.h"
+#include "shell/text_util.h"
 
 namespace sentrel {
 namespace {
@@ -30,6 +31,9 @@ class OnDisk final : public FileOpSteps {
 
 constexpr char kMissing[] = "no such file or directory";
 
+// A name in a line of the preview: a line feed in it must not make two.
+std::string Name(const std::string& path) { return ShellQuoted(path, kBlankOrQuote); }
+
 }  // namespace
 
 FileOpSteps& DiskSteps() {
@@ -58,7 +62,7 @@ bool PreviewSteps::MakeFolders(const std::string& path, std::string& error) {
     return false;
   }
   folders_.insert(abs);
-  Would("create folder " + path);
+  Would("create folder " + Name(path));
   return true;
 }
 
@@ -103,7 +107,7 @@ TreeOutcome PreviewSteps::Transfer(const std::string& from, const std::string& t
       }
     }
   }
-  Would(verb + from + " -> " + to + note);
+  Would(verb + Name(from) + " -> " + Name(to) + note);
   placed_.insert(abs_to);
   if (move) gone_.insert(abs_from);
   return TreeOutcome::kDone;
@@ -115,7 +119,7 @@ TreeOutcome PreviewSteps::Remove(const std::string& path, TreeListener& listener
     listener.Failed(TreeStep::kDelete, path, "", kMissing);
     return TreeOutcome::kFailed;
   }
-  Would("delete " + path);
+  Would("delete " + Name(path));
   gone_.insert(abs);
   return TreeOutcome::kDone;
 }
@@ -127,14 +131,14 @@ TreeOutcome PreviewSteps::Trash(const std::string& path, TreeListener& listener,
     listener.Failed(TreeStep::kDelete, path, "", kMissing);
     return TreeOutcome::kFailed;
   }
-  Would("move " + path + " to the trash");
+  Would("move " + Name(path) + " to the trash");
   gone_.insert(abs);
   return TreeOutcome::kDone;
 }
 
 RenameOutcome PreviewSteps::Rename(const std::string& from, const std::string& to, bool replace,
                                    std::string&) {
-  Would("rename " + from + " -> " + to + (replace ? " (replacing it)" : ""));
+  Would("rename " + Name(from) + " -> " + Name(to) + (replace ? " (replacing it)" : ""));
   gone_.insert(AbsolutePath(from));
   placed_.insert(AbsolutePath(to));
   return RenameOutcome::kDone;

@@ -68,7 +68,8 @@ void ListAction::DescribeList(const FileList& files, const RunContext& ctx) cons
   const std::string lines =
       files.size() == 1 ? "1 line" : std::to_string(files.size()) + " lines";
   ctx.Would((list_append_->Value() ? "append " + lines + " to " : "write " + lines + " to ") +
-            name + (list_append_->Value() ? "" : " (replacing its content)"));
+            ShellQuoted(name, kBlankOrQuote) +
+            (list_append_->Value() ? "" : " (replacing its content)"));
 }
 
 void ListAction::Review(Diagnostics& notes) const {
@@ -89,7 +90,7 @@ void ListAction::AfterRun(const RunContext& ctx) {
   const std::string& path = list_name_->Value();
   if (path.empty() || StatEntry(path).type == EntryType::kDirectory) return;
   if (ctx.DryRun()) {
-    ctx.Would("delete " + path);
+    ctx.Would("delete " + ShellQuoted(path, kBlankOrQuote));
     return;
   }
   std::string error;

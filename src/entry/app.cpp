@@ -124,9 +124,9 @@ int Monitor(const SearchPlaces& places, const std::string& config, const Command
             std::unique_ptr<ConsoleInput> service_stop = nullptr) {
   const bool single_pass = cl.once;
   const bool watch_config = !cl.no_reload;
-  // First of all, before any thread starts: a stop must end the program at
-  // any moment from here on, the opening of the configuration included.
-  ListenForProcessRequests();
+  // The signals are taken already (RunConsoleProgram): a stop ends the
+  // program at any moment from here on, the opening of the configuration
+  // included.
   MessageSink& out = ConsoleSink();
   out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
   Services* services = SetUpProgram(places);
@@ -313,6 +313,13 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
     case CommandLine::Mode::kExplain:
     case CommandLine::Mode::kStart:
       break;
+  }
+  // The one place that takes the stop and reload signals, before any thread
+  // exists (the log's writer is the first): a thread started earlier would
+  // take them with their default actions, which end the process. A check and
+  // an explanation leave them as they are, so that Ctrl-C ends them at once.
+  if (cl.mode == CommandLine::Mode::kStart || cl.mode == CommandLine::Mode::kService) {
+    ListenForProcessRequests();
   }
   if (!cl.ignored.empty()) {
     std::string names;

@@ -1,5 +1,5 @@
-// The worked examples users copy from the configuration guide must be read
-// by the check exactly as written: a recipe that draws a remark teaches a
+// The worked examples users copy from their documents must be read by the
+// check exactly as written: an example that draws a remark teaches a
 // mistake.
 #include <gtest/gtest.h>
 
@@ -16,27 +16,34 @@
 namespace sentrel {
 namespace {
 
-// The ```ini blocks of the guide's "Recipes" section.
-std::vector<std::string> Recipes() {
-  std::ifstream in(std::string(SENTREL_SOURCE_DIR) + "/docs/configuration.md");
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string guide = text.str();
-  const size_t start = guide.find("\n## Recipes\n");
-  if (start == std::string::npos) return {};
-  const size_t end = guide.find("\n## ", start + 1);
-  const std::string section = guide.substr(start, end - start);
+// Every ```ini block of the documents a user reads, without the indent of
+// a list it sits in. A block of action lines without an EOF line is shown as
+// part of an item: it is checked inside one.
+std::vector<std::string> Examples() {
   std::vector<std::string> blocks;
-  const std::regex block("```ini\n([^`]*)```");
-  for (std::sregex_iterator it(section.begin(), section.end(), block), last; it != last; ++it) {
-    blocks.push_back((*it)[1]);
+  for (const char* document :
+       {"README.md", "docs/configuration.md", "docs/linux.md", "docs/windows.md"}) {
+    std::ifstream in(std::string(SENTREL_SOURCE_DIR) + "/" + document);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string guide = text.str();
+    const std::regex block("\n( *)```ini\n([^`]*)```");
+    for (std::sregex_iterator it(guide.begin(), guide.end(), block), last; it != last; ++it) {
+      const std::string indent = (*it)[1];
+      std::string example = std::regex_replace(std::string((*it)[2]),
+                                               std::regex("(^|\n)" + indent), "$1");
+      if (!std::regex_search(example, std::regex("(^|\n)EOF\n"))) {
+        example = "IsDirectory=1\nFileName=/home/me/in\n" + example + "EOF\n";
+      }
+      blocks.push_back(example);
+    }
   }
   return blocks;
 }
 
 TEST(DocumentedRecipes, EveryWorkedExamplePassesTheCheckClean) {
-  const std::vector<std::string> recipes = Recipes();
-  ASSERT_GE(recipes.size(), 4u) << "no recipes found in " << SENTREL_SOURCE_DIR;
+  const std::vector<std::string> recipes = Examples();
+  ASSERT_GE(recipes.size(), 19u) << "too few examples found in " << SENTREL_SOURCE_DIR;
   TempDir dir, home;
   const std::string root = dir.path().generic_string();
   for (size_t i = 0; i < recipes.size(); ++i) {
@@ -56,7 +63,13 @@ TEST(DocumentedRecipes, EveryWorkedExamplePassesTheCheckClean) {
     SentrelRun run = RunSentrel({"--check", file}, dir.str(), home.str());
     EXPECT_EQ(run.code, 0) << recipe;
     EXPECT_EQ(run.err, "") << recipe;
-    EXPECT_NE(run.out.find(file + ": 1 item, no problems."), std::string::npos) << run.out;
+    const std::regex eof("(^|\n)EOF\n");
+    const auto items =
+        std::distance(std::sregex_iterator(recipe.begin(), recipe.end(), eof), std::sregex_iterator());
+    EXPECT_NE(run.out.find(file + ": " + std::to_string(items) + (items == 1 ? " item" : " items") +
+                           ", no problems."),
+              std::string::npos)
+        << run.out;
   }
 }
 

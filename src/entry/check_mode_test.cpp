@@ -207,5 +207,19 @@ TEST(CheckModeTest, WarnsOfWhatWouldNeverHappen) {
       << run.out;
 }
 
+// Two identical blocks are two items that run every action twice: a block
+// pasted twice, say. One that differs in a value is an item of its own.
+TEST(CheckModeTest, WarnsOfABlockWrittenTwice) {
+  TempDir dir, home;
+  const std::string block = "FileName=" + dir.Write("a.txt") + "\nAction=2\nMessage=hi\nEOF\n";
+  dir.Write("my.mon", block + "\n" + block + "FileName=" + dir.Sub("a.txt") +
+                          "\nAction=2\nMessage=hello\nEOF\n");
+  SentrelRun run = RunSentrel({"--check", "my.mon"}, dir.str(), home.str());
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.err,
+            "my.mon:6: warning: this block repeats the one at line 1: its item is watched twice, "
+            "and each of its actions runs twice\n");
+}
+
 }  // namespace
 }  // namespace sentrel

@@ -19,7 +19,7 @@ namespace {
 TEST_F(ConsoleProgramTest, DryRunOfEveryActionKindChangesNothingAndStartsNothing) {
   const std::string tree = dir_.Sub("tree");
   for (const char* f : {"tree/keep.txt", "tree/a.tmp", "tree/b.tmp", "tree/old.txt",
-                        "tree/c.log", "tree/list.txt", "tree/sub/c.txt"}) {
+                        "tree/c.log", "tree/list.txt", "tree/sub/c.txt", "tree/c\nd.tmp"}) {
     dir_.Write(f, f);
   }
   const std::string record = dir_.Sub("starts.txt");
@@ -54,6 +54,8 @@ TEST_F(ConsoleProgramTest, DryRunOfEveryActionKindChangesNothingAndStartsNothing
       "would show a popup: seen " + tree + "/keep.txt\n",
       "would play " + tree + "/a.wav and beep\n",
       "would delete " + tree + "/a.tmp\nwould delete " + tree + "/b.tmp\n",
+      // A line feed in a name keeps the name on its line.
+      "would delete $'" + tree + "/c\\nd.tmp'\n",
       "would create folder " + tree + "/out\n",
       "would move " + tree + "/old.txt -> " + tree + "/out/old.txt\n",
       "would copy " + tree + "/sub -> " + tree + "/copy\n",

@@ -183,6 +183,12 @@ TEST_F(SaveStateTest, AStateOfOtherMasksOrADamagedOneIsNotUsedAndSaidSo) {
          f.put(c);
        },
        "is damaged (its checksum does not match its content)"},
+      {"its journal alone", "",
+       [&] {
+         fs::remove(state);
+         std::ofstream(state.string() + ".journal") << "journal";
+       },
+       "is missing, though its journal \""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

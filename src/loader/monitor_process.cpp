@@ -127,6 +127,9 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   // Items of one kind on one "FileName", counted so that each keeps a state
   // of its own.
   std::map<std::string, int> same_target;
+  // Each block's text, with the line it starts on: a block written twice
+  // (pasted, say) is two items that run every action twice.
+  std::map<std::string, int> block_lines;
   IntParam kind("IsDirectory", 0, 0, 2);
   BoolParam paused("Paused", false);
   std::string line;
@@ -200,6 +203,17 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
             }
             std::string remark = known->Explain(block[i], place);
             if (!remark.empty()) notes->Warn(reading.NumberOf(i), std::move(remark));
+          }
+        }
+        if (usable && notes != nullptr) {
+          std::string text;
+          for (const std::string& l : block) text += l;
+          const auto [first, fresh] = block_lines.emplace(std::move(text), block_line);
+          if (!fresh) {
+            notes->Warn(block_line, "this block repeats the one at line " +
+                                        std::to_string(first->second) +
+                                        ": its item is watched twice, and each of its actions "
+                                        "runs twice");
           }
         }
         if (usable) {

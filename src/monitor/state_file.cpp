@@ -301,6 +301,14 @@ StateReader::Opened StateReader::Open(const std::string& path, uint32_t kind,
                                       std::string& settings, std::string& why) {
   bool missing = false;
   if (!file_.Open(path, missing, why)) {
+    // A journal alone means a state was saved and has gone since (removed
+    // by hand, lost with a disk): what changed while stopped cannot be told,
+    // and the user must hear that it is not.
+    if (missing && StatEntry(JournalPath(path)).exists()) {
+      why = "is missing, though its journal \"" + JournalPath(path) +
+            "\" is there (what changed while Sentrel was stopped is not reported)";
+      return Opened::kRefused;
+    }
     if (missing) return Opened::kMissing;
     if (file_.not_a_file()) return Opened::kNotAFile;
     why = "cannot be read (" + why + ")";

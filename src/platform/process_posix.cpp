@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "platform/process_requests_posix.h"
 
 extern char** environ;
 
@@ -287,10 +288,11 @@ SpawnedProcess StartProcess(const std::vector<std::string>& argv, const ProcessO
   if (!options.directory.empty()) {
     posix_spawn_file_actions_addchdir_np(&setup.actions_, options.directory.c_str());
   }
-  // We ignore SIGPIPE and may block signals in threads; the program gets the
-  // defaults it would get from a shell.
+  // We ignore SIGPIPE and block signals in threads; the program gets the
+  // dispositions it would get from a shell (what was ignored when we
+  // started stays ignored) and an empty mask.
   sigset_t all, none;
-  sigfillset(&all);
+  SignalsToResetInChildren(all);
   sigemptyset(&none);
   posix_spawnattr_setsigdefault(&setup.attr_, &all);
   posix_spawnattr_setsigmask(&setup.attr_, &none);

@@ -23,7 +23,10 @@ enum class ProcessRequest {
 // Takes the requests away from their default actions and receives them on a
 // thread of its own; the console input hands them to the main thread (see
 // ConsoleInput::WaitKey). Call once, before any other thread starts: threads
-// inherit what it blocks.
+// inherit what it blocks, and one started before it would meet a signal with
+// its default action, which ends the process. On Linux a signal that was
+// ignored when the process started (nohup's SIGHUP) stays ignored, also in
+// the programs the monitor starts.
 //
 // A stop must end the program at any moment, also while the main thread is
 // held elsewhere (opening a configuration that is a pipe nobody writes, say):

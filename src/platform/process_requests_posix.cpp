@@ -15,7 +15,27 @@ namespace sentrel {
 namespace {
 
 int g_requests[2] = {-1, -1};
+// Set before any thread starts, read by any after.
+bool g_listening = false;
 std::atomic<int> g_stops{0};
+
+constexpr int kRequestSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGCONT};
+
+// The signals that whoever started us set to be ignored (nohup ignores
+// SIGHUP, a shell's background job of a script SIGINT and SIGQUIT): they stay
+// ignored, here and in the programs we start, as daemons and shells have
+// always done. Recorded by the listener before it changes any disposition.
+sigset_t g_ignored_at_start;
+
+void RecordIgnoredAtStart() {
+  sigemptyset(&g_ignored_at_start);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) {
+      sigaddset(&g_ignored_at_start, sig);
+    }
+  }
+}
 
 // Every signal the listener takes, the others keep their default actions.
 // SIGCONT still continues the process whatever its mask; taken here, it only
@@ -23,7 +43,9 @@ std::atomic<int> g_stops{0};
 sigset_t ListenedSignals() {
   sigset_t set;
   sigemptyset(&set);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGCONT}) sigaddset(&set, sig);
+  for (int sig : kRequestSignals) {
+    if (!sigismember(&g_ignored_at_start, sig)) sigaddset(&set, sig);
+  }
   return set;
 }
 
@@ -92,7 +114,16 @@ void Listen(sigset_t set) {
 
 int RequestDescriptor() { return g_requests[0]; }
 
+void SignalsToResetInChildren(sigset_t& set) {
+  sigfillset(&set);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (g_listening && sigismember(&g_ignored_at_start, sig)) sigdelset(&set, sig);
+  }
+}
+
 void ListenForProcessRequests() {
+  if (!g_listening) RecordIgnoredAtStart();
+  g_listening = true;
   // A program we start may close its end of a pipe we write to, and a reader
   // of our output may go: neither must end the monitor.
   signal(SIGPIPE, SIG_IGN);

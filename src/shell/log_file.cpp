@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/paths.h"
+#include "shell/message_sink.h"
 #include "shell/text_util.h"
 
 namespace sentrel {
@@ -18,6 +19,8 @@ namespace {
 // A disk that stops answering must not make the program's memory grow
 // without bound: past this many waiting lines, lines are counted instead.
 constexpr size_t kMaxQueuedLines = 100000;
+// How long the writer waits for standard error to take its one line.
+constexpr int kSayMs = 1000;
 
 class LogWriter {
  public:
@@ -36,7 +39,7 @@ class LogWriter {
     path_ = path;
     file_ = file;
     open_ = running_ = true;
-    reopen_ = closing_ = false;
+    reopen_ = closing_ = failing_ = false;
     // Never joined: a writer stuck on a dead disk must not hold the exit.
     std::thread([this] { Run(); }).detach();
     return true;
@@ -104,6 +107,7 @@ class LogWriter {
 
   void Run() {
     std::unique_lock<std::mutex> lock(mu_);
+    const std::string log_path = path_;
     for (;;) {
       wake_.wait(lock, [this] { return !lines_.empty() || reopen_ || closing_; });
       if (reopen_) {
@@ -122,7 +126,12 @@ class LogWriter {
       std::FILE* file = file_;
       lock.unlock();
       for (const std::string& line : batch) std::fwrite(line.data(), 1, line.size(), file);
-      if (file != nullptr) std::fflush(file);
+      if (file != nullptr && !batch.empty()) {
+        const bool written = std::fflush(file) == 0 && !std::ferror(file);
+        const int error = errno;
+        std::clearerr(file);
+        SayWhetherWritten(log_path, written, error);
+      }
       lock.lock();
       if (closing_ && (lines_.empty() || file_ == nullptr)) {
         if (file_ != nullptr) std::fclose(file_);
@@ -142,6 +151,19 @@ class LogWriter {
     }
   }
 
+  // A log that stops taking lines (a full disk) would otherwise go silent:
+  // standard error says so once, and once more when it takes them again.
+  // Called without the lock, since the line goes to the log too.
+  void SayWhetherWritten(const std::string& path, bool written, int error) {
+    if (written == !failing_) return;
+    failing_ = !written;
+    const std::string text =
+        written ? "sentrel: the log \"" + path + "\" is written again\n"
+                : "sentrel: the log \"" + path + "\" cannot be written (" + std::strerror(error) +
+                      "); its lines are lost until it can\n";
+    ErrorSink().WriteWithin(text, kSayMs);
+  }
+
   std::mutex mu_;
   std::condition_variable wake_, drained_;
   std::string path_;
@@ -151,6 +173,8 @@ class LogWriter {
   std::deque<std::string> lines_;
   std::string partial_[2];
   size_t dropped_ = 0;
+  // Only the writer thread reads and sets it.
+  bool failing_ = false;
 };
 
 // Never destroyed: threads may log while the process ends.

@@ -65,6 +65,40 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
+std::string ShellQuoted(std::string_view text, std::string_view special) {
+  bool control = false;
+  for (const char c : text) {
+    control = control || static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+  }
+  if (control) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "$'";
+    for (const char c : text) {
+      const auto u = static_cast<unsigned char>(c);
+      if (c == '\n') {
+        out += "\\n";
+      } else if (c == '\t') {
+        out += "\\t";
+      } else if (c == '\r') {
+        out += "\\r";
+      } else if (u < 0x20 || u == 0x7f) {
+        out += {'\\', 'x', kHex[u >> 4], kHex[u & 15]};
+      } else if (c == '\\' || c == '\'') {
+        out += {'\\', c};
+      } else {
+        out += c;
+      }
+    }
+    return out + "'";
+  }
+  if (!text.empty() && text.find_first_of(special) == std::string_view::npos) {
+    return std::string(text);
+  }
+  std::string out = "'";
+  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 std::string InsertPath(const std::string& text, const std::string& path) {
   size_t at = text.find("%s");
   if (at == std::string::npos) return text;

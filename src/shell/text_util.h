@@ -39,6 +39,15 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Whether `text` begins with `prefix`, ignoring ASCII case.
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 
+// `text` as a shell takes it back, always on one line: as it stands when it
+// holds none of `special` and no control character, in single quotes when
+// it holds one of `special` or is empty, and as $'...' with escapes when it
+// holds a control character (a line feed in a file name), so that one line
+// of output never becomes two.
+std::string ShellQuoted(std::string_view text, std::string_view special);
+// What a name shown in a line of the program's needs quoting for.
+inline constexpr std::string_view kBlankOrQuote = " \t'\"";
+
 // The local date and time now in ISO 8601 with milliseconds
 // ("2024-05-01T14:03:07.412"): how a line says when it was written.
 std::string LocalTimestamp();
