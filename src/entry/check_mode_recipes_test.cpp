@@ -3,6 +3,7 @@
 // mistake.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sentrel_run.h"
+#include "child_process.h"
 #include "temp_dir.h"
 
 namespace sentrel {
@@ -42,34 +43,58 @@ std::vector<std::string> Examples() {
 }
 
 TEST(DocumentedRecipes, EveryWorkedExamplePassesTheCheckClean) {
+  namespace fs = std::filesystem;
   const std::vector<std::string> recipes = Examples();
   ASSERT_GE(recipes.size(), 19u) << "too few examples found in " << SENTREL_SOURCE_DIR;
   TempDir dir, home;
   const std::string root = dir.path().generic_string();
+  // The programs an example starts by name are installed on a user's
+  // machine; here a script of that name stands for each.
+  const std::string bin = dir.MakeDir("bin");
+  const char* path = std::getenv("PATH");
+  const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + home.str(), "LC_ALL=C", "HOME=" + root,
+                                        "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin")};
+  auto program = [](const fs::path& p) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << "#!/bin/sh\n";
+    fs::permissions(p, fs::perms::owner_all);
+  };
   for (size_t i = 0; i < recipes.size(); ++i) {
-    const std::string recipe = std::regex_replace(recipes[i], std::regex("/home/me"), root);
-    // The folders a recipe names exist on a user's machine; here they are
-    // made: a last part with a dot names a file, whose folder is made.
+    // Written for Windows only.
+    if (std::regex_search(recipes[i], std::regex(R"([A-Z]:\\)"))) continue;
+    // The paths an example names exist on a user's machine; here they lie
+    // below the test's folder, and are made: a program for a Command, a
+    // file's folder for a last part with a dot, else a folder.
+    const std::string recipe =
+        std::regex_replace(recipes[i], std::regex("(^|\n)([A-Za-z]+)=/"), "$1$2=" + root + "/");
+    const std::regex command("(^|\n)Command=([^\n]+)\n");
+    for (std::sregex_iterator it(recipe.begin(), recipe.end(), command), last; it != last; ++it) {
+      const std::string name = std::regex_replace(std::string((*it)[2]), std::regex("%HOME%"), root);
+      if (name.find('%') != std::string::npos) continue;
+      program(name.find('/') == std::string::npos ? fs::path(bin) / name : fs::path(name));
+    }
     const std::regex named(std::regex_replace(root, std::regex(R"([.^$|()\[\]{}*+?\\])"),
                                               R"(\$&)") +
                            "(/[^ ;\n]*)?");
     for (std::sregex_iterator it(recipe.begin(), recipe.end(), named), last; it != last; ++it) {
-      std::filesystem::path p = it->str();
+      fs::path p = it->str();
+      if (fs::exists(p)) continue;
       if (p.filename().string().find('.') != std::string::npos) p = p.parent_path();
-      std::filesystem::create_directories(p);
+      fs::create_directories(p);
     }
     const std::string file = "recipe-" + std::to_string(i + 1) + ".mon";
     dir.Write(file, recipe);
-    SentrelRun run = RunSentrel({"--check", file}, dir.str(), home.str());
-    EXPECT_EQ(run.code, 0) << recipe;
-    EXPECT_EQ(run.err, "") << recipe;
+    ChildProcess run({SENTREL_BINARY, "--check", file}, dir.str(), env,
+                     ChildProcess::Errors::kApart);
+    EXPECT_EQ(run.WaitExit(), 0) << recipe;
+    EXPECT_EQ(run.errors(), "") << recipe;
     const std::regex eof("(^|\n)EOF\n");
     const auto items =
         std::distance(std::sregex_iterator(recipe.begin(), recipe.end(), eof), std::sregex_iterator());
-    EXPECT_NE(run.out.find(file + ": " + std::to_string(items) + (items == 1 ? " item" : " items") +
-                           ", no problems."),
+    EXPECT_NE(run.output().find(file + ": " + std::to_string(items) +
+                                (items == 1 ? " item" : " items") + ", no problems."),
               std::string::npos)
-        << run.out;
+        << run.output();
   }
 }
 
