@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "child_process.h"
 #include "record_args.h"
@@ -77,11 +79,16 @@ TEST_F(OnceStatusTest, AFailedProgramOrFileOperationIsAnErrorAndTheStatusOne) {
   dir_.Write("blocker");
   run = Start(Item("Action=4\nOpIndex=0\nOpSource=" + dir_.Sub("old/a.txt") +
                    "\nOpDestination=" + dir_.Sub("blocker/sub/") + "\n" + Recorder("")),
-              {"--once"});
+              {"--once", "--log", "run.log"});
   EXPECT_EQ(run.code, 1);
-  // The operation's own line stays where it was; the error is said besides.
+  // The operation's own line stays where it was; the error is said besides,
+  // and logged as one.
   EXPECT_NE(run.out.find("Cannot "), std::string::npos) << run.out;
   EXPECT_NE(run.err.find(At(6) + "File operation: cannot "), std::string::npos) << run.err;
+  std::ifstream log(dir_.Path("run.log"));
+  const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(logged.find(" ERROR " + At(6) + "File operation: cannot "), std::string::npos)
+      << logged;
   EXPECT_EQ(RecordedStarts(dir_.Sub("rec/out.txt")).size(), 2u);
 }
 
