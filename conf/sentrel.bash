@@ -12,7 +12,7 @@ _sentrel() {
     return
   fi
   if ((!options_ended)) && [[ $cur == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W '-h --help --version --check --explain --timestamps --once --no-reload --dry-run --strict --log
+    mapfile -t COMPREPLY < <(compgen -W '-h --help --version --check --explain --timestamps --once --ignore-window --no-reload --dry-run --strict --log
       --service --install-service --remove-service --' -- "$cur")
     return
   fi

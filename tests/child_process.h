@@ -32,6 +32,9 @@ class ChildProcess {
   void CloseInput();
   // Linux: sends the signal `sig`.
   void Signal(int sig);
+  // Linux: sends `sig` to every process of the child's process group, as a
+  // terminal's Ctrl-C does; the child must lead one (started by setsid).
+  void SignalGroup(int sig);
 
   // Reads output until `needle` appears at or after `from` (true) or `ms`
   // pass (false).

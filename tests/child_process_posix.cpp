@@ -95,6 +95,10 @@ void ChildProcess::Signal(int sig) {
   if (impl_->pid > 0 && !impl_->exited) kill(impl_->pid, sig);
 }
 
+void ChildProcess::SignalGroup(int sig) {
+  if (impl_->pid > 0 && !impl_->exited && getpgid(impl_->pid) == impl_->pid) kill(-impl_->pid, sig);
+}
+
 bool ChildProcess::WaitForOutput(const std::string& needle, int ms, size_t from) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (output_.find(needle, from) == std::string::npos) {

@@ -122,6 +122,8 @@ void ChildProcess::CloseInput() { impl_->in.Reset(); }
 
 void ChildProcess::Signal(int) {}
 
+void ChildProcess::SignalGroup(int) {}
+
 bool ChildProcess::WaitForOutput(const std::string& needle, int ms, size_t from) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (output_.find(needle, from) == std::string::npos) {

@@ -28,6 +28,11 @@ bool ExistsRelativeTo(const std::string& name, const std::string& dir) {
 // a quote, what a shell expands, or nothing at all.
 std::string Shown(const std::string& arg) { return ShellQuoted(arg, " \t'\"\\$`;&|<>*?"); }
 
+// How long a program killed by a stop signal leaves for the stop that the
+// same signal brings us: it lands within milliseconds, and a program killed
+// otherwise only holds its item this long.
+constexpr int kStopArrivalMs = 2000;
+
 // The number both systems give a start whose program is not there (ENOENT,
 // ERROR_FILE_NOT_FOUND).
 constexpr int kNotFound = 2;
@@ -181,8 +186,19 @@ void ExecAction::Run(const FileList& files, const RunContext& ctx) {
                            ? "the folder \"" + options.directory + "\" (Dir) " + trouble
                            : ErrorText(error);
     }
-    if (wait_->Value() && child.valid()) {
-      child.Wait([&ctx] { return ctx.StopRequested(); });
+    if (wait_->Value() && child.valid() &&
+        child.Wait([&ctx] { return ctx.StopRequested(); }) ==
+            SpawnedProcess::WaitResult::kExited) {
+      // A program waited for is part of the action's work: when it fails,
+      // so does the action (-1: how it ended is not known).
+      const int status = child.exit_status();
+      if (status != 0 && status != -1) {
+        if (failures++ == 0) first_failure = "\"" + command + "\" " + ExitStatusText(status);
+        // Killed by a stop sent to the whole process group, as a terminal's
+        // Ctrl-C or a service manager sends it: our own stop is on its way,
+        // and the next program or action must not begin before it lands.
+        if (EndedByStopSignal(status)) ctx.WaitOrStop(kStopArrivalMs);
+      }
     }
     // A program still running when the handle goes is reaped in the
     // background. After a stop request no further batch is started.

@@ -221,8 +221,8 @@ class Runner final : public TreeListener {
   // said only where error lines are wanted: nothing was lost or left half
   // done.
   Outcome Fail(const std::string& what, const std::string& why, bool missing_source = false) {
-    ++summary_.failed;
     const std::string line = "Cannot " + what + ": " + why;
+    if (summary_.failed++ == 0) summary_.first_failure = "cannot " + what + ": " + why;
     if (!Flag(kFofNoErrorUi)) {
       if (env_.messages != nullptr) env_.messages->Write(line + "\n");
     } else if (!missing_source) {

@@ -108,6 +108,9 @@ struct FileOpSummary {
   int done = 0;     // entries copied, moved, renamed, deleted or trashed
   int skipped = 0;  // declined by the user (or nobody could be asked)
   int failed = 0;   // missing sources and failures
+  // The first failure in words ("cannot copy ...: why"), said wherever the
+  // flags want lines or not.
+  std::string first_failure;
 };
 
 // Copies, moves, renames or deletes the entries of the request. Every entry

@@ -115,6 +115,10 @@ void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
       if (!entries.empty()) ++uses[entries.front()];
     }
   }
+  // What the operations' own lines say (or, silent, leave out) goes once
+  // more where every failed action says so: the error stream, with the item.
+  std::string first_failure;
+  int failed = 0;
   int start = 0;
   do {
     ctx.SetFilesDone(static_cast<size_t>(start));
@@ -144,11 +148,21 @@ void FileOpAction::Run(const FileList& files, const RunContext& ctx) {
       auto it = uses.find(request.destinations.front());
       request.shared_target = it != uses.end() && it->second > 1;
     }
-    if (PerformFileOperation(request, env).failed > 0) ctx.CountFailure();
+    const FileOpSummary summary = PerformFileOperation(request, env);
+    if (failed == 0) first_failure = summary.first_failure;
+    failed += summary.failed;
     // One operation per file can be a long run; a stop ends it between
     // files, never inside one.
   } while (start < static_cast<int>(files.size()) && !ctx.StopRequested());
   ctx.SetFilesDone(static_cast<size_t>(start));
+  if (failed > 0) {
+    const int more = failed - 1;
+    if (more > 0) {
+      first_failure +=
+          " (and " + std::to_string(more) + (more == 1 ? " more failure)" : " more failures)");
+    }
+    ctx.ReportFor(*this).Failed(first_failure);
+  }
 }
 
 std::string FileOpAction::Describe() const {

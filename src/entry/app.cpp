@@ -71,6 +71,20 @@ Services* SetUpProgram(const SearchPlaces& places) {
   return services;
 }
 
+// Items of a single pass that found their schedule window closed made no
+// check: each says so, and when the window opens.
+void SayClosedWindows(const std::vector<std::shared_ptr<BaseMonitoring>>& items,
+                      MessageSink& out) {
+  std::string text;
+  for (const auto& item : items) {
+    if (item->Status() != kStatusOutsideWindow) continue;
+    text += item->OriginFile() + ":" + std::to_string(item->OriginLine()) + ": item \"" +
+            item->FileName().Value() + "\": not checked, its window is closed (" +
+            item->WindowOpening() + "; --ignore-window tries it now)\n";
+  }
+  if (!text.empty()) out.Write(text);
+}
+
 // One pass of every item: each checks once and runs its actions; the pass
 // ends when all are done, or early on a stop (a signal or the exit key,
 // read on a thread of its own since the wait for keys cannot time out).
@@ -111,8 +125,25 @@ int RunSinglePass(MonitorProcess& monitors, std::unique_ptr<ConsoleInput> input,
   while (!shared->stopped && PopupAction::OpenBoxes() > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  if (shared->stopped) {
-    ErrorSink().Write("sentrel: stopped before every item had made its check\n");
+  SayClosedWindows(shared->items, ConsoleSink());
+  // What a stop cut short, item by item: an item whose thread still runs
+  // has not finished either.
+  size_t checks_cut = 0, actions_cut = 0;
+  for (const auto& item : shared->items) {
+    const auto& progress = item->progress();
+    if (progress.pass_done.load(std::memory_order_acquire)) continue;
+    if (progress.first_check_done.load(std::memory_order_acquire)) {
+      ++actions_cut;
+    } else if (item->Status() != kStatusOutsideWindow && item->Status() != kStatusPaused) {
+      ++checks_cut;
+    }
+  }
+  if (shared->stopped && checks_cut + actions_cut > 0) {
+    ErrorSink().Write(
+        checks_cut > 0
+            ? "sentrel: stopped before every item had made its check\n"
+            : "sentrel: stopped while actions ran: they were cut short, and those not yet "
+              "begun did not run\n");
     return 1;
   }
   return failures.load() == 0 ? 0 : 1;
@@ -133,12 +164,14 @@ int Monitor(const SearchPlaces& places, const std::string& config, const Command
   services->dry_run = cl.dry_run;
   services->no_desktop = service_stop != nullptr;
   if (cl.dry_run) out.Write("Dry run: actions say what they would do, and do nothing.\n");
+  if (cl.ignore_window) out.Write("Schedule windows are ignored: every item checks now.\n");
 
   // Keys are read from before the load so that the terminal is in key mode
   // (no echo) from the start, and a stop signal during the load is not lost.
   std::unique_ptr<ConsoleInput> input = service_stop ? std::move(service_stop) : OpenConsoleInput();
   auto monitors = std::make_unique<MonitorProcess>(*services);
   monitors->set_single_pass(single_pass);
+  monitors->set_ignore_window(cl.ignore_window);
   // Never destroyed, like the services that point to it.
   auto* failures = new std::atomic<int>(0);
   services->failed_actions = failures;

@@ -160,6 +160,64 @@ TEST(CheckModeTest, ACleanFileExitsZeroAndWhatIsNoConfigurationOne) {
   }
 }
 
+// `utf8` as UTF-16 with its byte-order mark, as Windows editors save
+// "Unicode" text.
+std::string Utf16(const std::string& utf8, bool big_endian) {
+  std::u16string units;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    const int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    uint32_t code = length == 1 ? c : c & (0x3F >> (length - 1));
+    for (int k = 1; k < length; ++k) code = (code << 6) | (utf8[i + k] & 0x3F);
+    i += static_cast<size_t>(length);
+    if (code >= 0x10000) {
+      units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(code);
+    }
+  }
+  std::string bytes;
+  for (char16_t u : std::u16string(1, u'\xFEFF') + units) {
+    const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
+    bytes += big_endian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+
+// A configuration saved as UTF-16 reads as the same text; one that holds
+// binary data starts nothing and says why, as one that cannot be opened.
+TEST(CheckModeTest, UnicodeFromWindowsEditorsIsTextAndBinaryDataNeverStarts) {
+  TempDir dir, home;
+  const std::string text = "; 日本, \xF0\x9F\x98\x80\r\nIsDirectory=1\r\nFileName=" + dir.Root() +
+                           "\r\nMask=grüße*.txt\r\nAction=1\r\nCommand=" + RecordArgsProgram() +
+                           "\r\nBogus=1\r\nEOF\r\n";
+  const auto renamed = [](std::string out, const std::string& name) {
+    for (size_t at; (at = out.find("utf8.mon")) != std::string::npos;) out.replace(at, 8, name);
+    return out;
+  };
+  dir.Write("utf8.mon", text);
+  dir.Write("le.mon", Utf16(text, false));
+  dir.Write("be.mon", Utf16(text, true));
+  const SentrelRun utf8 = RunSentrel({"--check", "utf8.mon"}, dir.str(), home.str());
+  ASSERT_NE(utf8.out.find("Mask \"grüße*.txt\""), std::string::npos) << utf8.out;
+  for (const char* name : {"le.mon", "be.mon"}) {
+    const SentrelRun run = RunSentrel({"--check", name}, dir.str(), home.str());
+    EXPECT_EQ(run.code, utf8.code) << name;
+    EXPECT_EQ(run.out, renamed(utf8.out, name));
+    EXPECT_EQ(run.err, renamed(utf8.err, name));
+  }
+
+  // An item before the first NUL: it must not run either.
+  dir.Write("binary.mon", "IsDirectory=1\nFileName=" + dir.Root() + "\nEOF\n" +
+                              std::string(1, '\0') + "\x7f" "ELF");
+  ChildProcess p({SENTREL_BINARY, "binary.mon"}, dir.str(),
+                 {"XDG_CONFIG_HOME=" + home.str(), "LC_ALL=C"}, ChildProcess::Errors::kApart);
+  EXPECT_EQ(p.WaitExit(), 1);
+  EXPECT_EQ(p.output(), kBanner + "Can not load configuration file \"binary.mon\".\n");
+  EXPECT_EQ(p.errors(), "binary.mon: error: is not a configuration file (it holds binary data)\n");
+}
+
 // At a normal start the remarks go to stderr, the first ten of them, and
 // stdout carries what it always carried.
 TEST(CheckModeTest, AStartSaysTheFirstTenOnStderrAndKeepsStdout) {

@@ -29,6 +29,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         cl.timestamps = true;
       } else if (arg == "--once") {
         cl.once = true;
+      } else if (arg == "--ignore-window") {
+        cl.ignore_window = true;
       } else if (arg == "--no-reload") {
         cl.no_reload = true;
       } else if (arg == "--dry-run") {
@@ -69,6 +71,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     cl.config = arg;
   }
+  // Monitoring that ignored the windows would do outside them, for good,
+  // what they keep to their hours; one pass is a trial.
+  if (cl.ignore_window && !cl.once) wrong("--ignore-window is for one pass: use it with --once");
   if (!cl.error.empty()) {
     cl.mode = CommandLine::Mode::kUsageError;
   } else if (help) {
@@ -108,6 +113,8 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "                    say for each item whether it would report PATH, and why\n"
       "      --timestamps  begin every line Sentrel writes with the local date and time\n"
       "      --once        check each item once, run its actions, wait for them, exit\n"
+      "      --ignore-window  with --once: check every item now, whatever its\n"
+      "                    schedule window (Days, MonthDays, TimeInterval) says\n"
       "      --no-reload   do not read CONFIG again when it is saved\n"
       "      --dry-run     check and report as usual; actions say what they would do\n"
       "                    and change, start, show or play nothing\n"
@@ -127,7 +134,8 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "Exit status: 0 when stopped (--check: nothing to report; --explain: some\n"
       "item would report PATH), 1 when CONFIG cannot be loaded (--check: problems\n"
       "found; --explain: no item would report PATH; --once: an action could not\n"
-      "do its work), 2 for a wrong command line.\n";
+      "do its work, a program it waited for exited non-zero or was killed, or a\n"
+      "stop cut the pass short), 2 for a wrong command line.\n";
   return text;
 }
 

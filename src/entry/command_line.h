@@ -18,6 +18,8 @@ struct CommandLine {
   bool timestamps = false;
   // Each item checks once, runs its actions, and the program ends.
   bool once = false;
+  // With once: every item checks whatever its schedule window says.
+  bool ignore_window = false;
   // The configuration file is not watched for saves.
   bool no_reload = false;
   // Actions say what they would do, and do nothing.

@@ -44,6 +44,8 @@ TEST(CommandLineTest, AWrongCommandLineStartsNothingAndEndsWithTwo) {
       {{"--check=a.mon"}, "sentrel: unknown option \"--check=a.mon\""},
       {{"a.mon", "--explain"}, "sentrel: --explain needs the path of a file or folder"},
       {{"a.mon", "--log"}, "sentrel: --log needs a file name"},
+      {{"a.mon", "--dry-run", "--ignore-window"},
+       "sentrel: --ignore-window is for one pass: use it with --once"},
       {{"--install-service", "--check"},
        "sentrel: --install-service and --remove-service take no --check, --service or each other"},
   };

@@ -31,12 +31,17 @@ std::string Counted(uint64_t n, const char* one, const char* many) {
 std::string FirstChecksLine(const std::vector<std::weak_ptr<BaseMonitoring>>& items,
                             double seconds) {
   uint64_t folders = 0, running = 0, directories = 0;
+  // An item waiting for its window is watching nothing yet: it is named,
+  // with when it starts.
+  std::string waiting;
   for (const auto& weak : items) {
     const std::shared_ptr<BaseMonitoring> item = weak.lock();
     if (!item || item->Status() == kStatusPaused) continue;
     if (!item->progress().first_check_done.load(std::memory_order_acquire)) {
-      if (item->Status() == kStatusOutsideWindow) continue;
-      return std::string();
+      if (item->Status() != kStatusOutsideWindow) return std::string();
+      waiting += "; \"" + item->FileName().Value() + "\" waits for its window, which " +
+                 item->WindowOpening();
+      continue;
     }
     ++running;
     if (item->IsDirectory().Value() == 1) {
@@ -48,7 +53,8 @@ std::string FirstChecksLine(const std::vector<std::weak_ptr<BaseMonitoring>>& it
   std::snprintf(took, sizeof took, seconds < 10 ? "%.1f s" : "%.0f s", seconds);
   std::string line = "Watching ";
   if (directories > 0) line += Counted(folders, "folder", "folders") + " in ";
-  return line + Counted(running, "item", "items") + " (first checks took " + took + ").\n";
+  return line + Counted(running, "item", "items") + waiting + " (first checks took " + took +
+         ").\n";
 }
 
 std::string WalkProgressLine(const std::vector<std::weak_ptr<BaseMonitoring>>& items) {

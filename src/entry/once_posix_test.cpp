@@ -2,6 +2,7 @@
 // checks once, runs its actions, and the program ends by itself with a
 // status that says whether the actions could do their work.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "child_process.h"
 #include "temp_dir.h"
+#include "wait_until.h"
 
 namespace sentrel {
 namespace {
@@ -97,6 +99,37 @@ TEST_F(OnceTest, AnActionThatCannotDoItsWorkMakesTheStatusOne) {
                  "\nEOF\n" + Watching(""));
   EXPECT_EQ(bad.code, 1);
   EXPECT_NE(bad.err.find("cannot write the list file"), std::string::npos) << bad.err;
+}
+
+// A stop sent to the whole process group (Ctrl-C, timeout(1), a service
+// manager) also ends the program being waited for. What follows it must not
+// start, and the status must say that the pass was cut.
+TEST_F(OnceTest, AStopOfTheWholeGroupStartsNothingMoreAndEndsWithOne) {
+  std::ofstream(InTree("old")) << "a";
+  fs::last_write_time(InTree("old"), fs::file_time_type::clock::now() - std::chrono::hours(1));
+  const std::string started = dir_.Sub("started"), ran = dir_.Sub("ran");
+  // The first program blocks until the stop ends it; the second action
+  // would leave a trace.
+  const std::string config = dir_.Write(
+      "my.mon", "IsDirectory=1\nFileName=" + dir_.Sub("tree") +
+                    "\nConditionType=1\nOlderInterval=1\nIgnoreAdded=0\n"
+                    "Action=1\nCommand=sh\nParams=-c 'touch " + started + "; exec sleep 120'\n"
+                    "Wait=1\n"
+                    "Action=1\nCommand=touch\nParams=" + ran + "\nWait=1\nEOF\n");
+  // setsid makes the program lead a process group of its own, which the
+  // programs it starts join.
+  ChildProcess p({"/usr/bin/setsid", SENTREL_BINARY, "--once", config}, "", env_,
+                 ChildProcess::Errors::kApart);
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(started); }, 30000)) << p.errors();
+  p.SignalGroup(SIGTERM);
+  EXPECT_EQ(p.WaitExit(30000), 1);
+  EXPECT_FALSE(fs::exists(ran));
+  EXPECT_NE(p.errors().find("Execute program: \"sh\" was ended by signal 15"), std::string::npos)
+      << p.errors();
+  EXPECT_NE(p.errors().find("sentrel: stopped while actions ran: they were cut short, and those "
+                            "not yet begun did not run\n"),
+            std::string::npos)
+      << p.errors();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "loader/monitor_process.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -24,12 +25,76 @@ constexpr size_t kMaxConfigBytes = 16 << 20;
 constexpr size_t kMaxLineBytes = 1 << 20;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
+// Appends the UTF-8 form of the code point `c`.
+void AppendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// UTF-16 text (without its byte-order mark) as UTF-8. A surrogate without
+// its partner, or an odd last byte, becomes U+FFFD; a NUL stays a NUL, so
+// that binary data saved as UTF-16 is still known as such.
+std::string Utf16ToUtf8(const std::string& bytes, bool big_endian) {
+  auto unit = [&](size_t i) {
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<uint32_t>(big_endian ? (b0 << 8) | b1 : (b1 << 8) | b0);
+  };
+  std::string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    const uint32_t u = unit(i);
+    if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
+      const uint32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    AppendUtf8(out, u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
+  }
+  if (i < bytes.size()) AppendUtf8(out, 0xFFFD);
+  return out;
+}
+
+// The bytes of the configuration: what was read ahead of the file (its
+// first bytes, or the whole text decoded from UTF-16), then the rest of it.
+class ConfigBytes {
+ public:
+  explicit ConfigBytes(std::FILE* f) : f_(f) {}
+  void ReadAhead(std::string text) { ahead_ = std::move(text); }
+  int Get() {
+    if (at_ < ahead_.size()) return static_cast<unsigned char>(ahead_[at_++]);
+    return std::getc(f_);
+  }
+
+ private:
+  std::FILE* f_;
+  std::string ahead_;
+  size_t at_ = 0;
+};
+
 // One read of at most 4096 characters, up to and including a line feed; a
 // carriage return before the line feed is dropped, as a text-mode read does.
-bool ReadChunk(std::FILE* f, std::string& line) {
+bool ReadChunk(ConfigBytes& in, std::string& line) {
   line.clear();
   int c;
-  while (line.size() < kChunk && (c = std::getc(f)) != EOF) {
+  while (line.size() < kChunk && (c = in.Get()) != EOF) {
     line.push_back(static_cast<char>(c));
     if (c == '\n') break;
   }
@@ -116,7 +181,34 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
     std::fclose(f);
     return false;
   }
-  if (first != EOF) std::ungetc(first, f);
+  ConfigBytes in(f);
+  // Windows editors save "Unicode" as UTF-16 with a byte-order mark: the
+  // whole file is read as the same text in UTF-8 (within the size limit, as
+  // a FIFO has no size to look at first).
+  if (first == 0xFF || first == 0xFE) {
+    const int second = std::fgetc(f);
+    if ((first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF)) {
+      std::string bytes;
+      char buffer[kChunk];
+      size_t n;
+      while (bytes.size() <= kMaxConfigBytes &&
+             (n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        bytes.append(buffer, n);
+      }
+      if (bytes.size() > kMaxConfigBytes) {
+        std::fclose(f);
+        if (notes != nullptr) notes->Error(0, too_large);
+        return false;
+      }
+      in.ReadAhead(Utf16ToUtf8(bytes, first == 0xFE));
+    } else {
+      std::string ahead(1, static_cast<char>(first));
+      if (second != EOF) ahead += static_cast<char>(second);
+      in.ReadAhead(std::move(ahead));
+    }
+  } else if (first != EOF) {
+    in.ReadAhead(std::string(1, static_cast<char>(first)));
+  }
 
   std::unique_ptr<LineRemarks> known;
   if (notes != nullptr) known = std::make_unique<LineRemarks>(KnownKeys(services_));
@@ -137,7 +229,8 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   int blocks_ended = 0;
   bool binary = false;
   size_t total = 0, line_length = 0;
-  while (ReadChunk(f, line)) {
+  std::vector<std::shared_ptr<BaseMonitoring>> to_start;
+  while (ReadChunk(in, line)) {
     const int at = number;
     const bool whole = line.back() == '\n';
     total += line.size();
@@ -167,8 +260,8 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
       line.erase(0, 3);
       if (line.empty()) continue;
     }
+    binary = binary || line.find('\0') != std::string::npos;
     if (notes != nullptr) {
-      binary = binary || line.find('\0') != std::string::npos;
       if (!whole && line.size() == kChunk) {
         notes->Warn(at, "the line is longer than 4096 characters; the rest of it is read as "
                         "further lines");
@@ -221,12 +314,13 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
               same_target[std::to_string(kind.Value()) + ":" + item->FileName().Value()]++;
           item->SetStateSlot(slot);
           item->SetSinglePass(single_pass_);
+          item->SetIgnoreWindow(ignore_window_);
           std::string key = std::to_string(slot) + "\n";
           for (const std::string& l : block) key += l;
           keys_.push_back(std::move(key));
           std::lock_guard<std::mutex> lock(monitors_mu_);
           monitors_.push_back(item);
-          if (!paused.Value() && autostart_) BaseMonitoring::Start(item, tracker_);
+          if (!paused.Value() && autostart_) to_start.push_back(item);
         }
       }
       block.clear();
@@ -243,13 +337,19 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   }
   std::fclose(f);
 
-  if (notes != nullptr) {
-    if (binary) {
-      // Whatever its lines seemed to say, they were never meant as settings.
+  if (binary) {
+    // Whatever its lines seemed to say, they were never meant as settings:
+    // nothing of it may run.
+    StopAll();
+    if (notes != nullptr) {
       notes->Clear();
       notes->Error(0, "is not a configuration file (it holds binary data)");
-      return true;
     }
+    return false;
+  }
+  // Started once the whole file is known to be text.
+  for (const auto& item : to_start) BaseMonitoring::Start(item, tracker_);
+  if (notes != nullptr) {
     bool unfinished = false;
     for (const std::string& l : block) unfinished = unfinished || !OnlyBlanks(l);
     if (unfinished) {

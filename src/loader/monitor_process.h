@@ -20,9 +20,11 @@ class MonitorProcess {
   MonitorProcess(const MonitorProcess&) = delete;
   MonitorProcess& operator=(const MonitorProcess&) = delete;
 
-  // False when the file cannot be opened (nothing is created); true
-  // otherwise, whatever it held. An item whose block cannot be applied (an
-  // invalid mask, say) is dropped with one console line; the others run.
+  // False when the file cannot be opened, or holds binary data rather than
+  // text (nothing is created or started); true otherwise, whatever it held.
+  // UTF-8 and UTF-16 with a byte-order mark read alike. An item whose block
+  // cannot be applied (an invalid mask, say) is dropped with one console
+  // line; the others run.
   // `notes`, when given, receives every remark on the file: lines nobody
   // took, values not taken as written, blocks and items that came to
   // nothing, and why a file could not be read.
@@ -52,6 +54,9 @@ class MonitorProcess {
   // Items loaded from now on make a single pass (see
   // BaseMonitoring::SetSinglePass).
   void set_single_pass(bool on) { single_pass_ = on; }
+  // Items loaded from now on check whatever their schedule window says
+  // (see BaseMonitoring::SetIgnoreWindow).
+  void set_ignore_window(bool on) { ignore_window_ = on; }
   // An item left out for an error in its block is said only in the notes,
   // not on the console.
   void set_quiet(bool on) { quiet_ = on; }
@@ -85,6 +90,7 @@ class MonitorProcess {
   std::vector<std::weak_ptr<BaseMonitoring>> retired_;
   bool autostart_ = true;
   bool single_pass_ = false;
+  bool ignore_window_ = false;
   bool quiet_ = false;
   bool strict_ = false;
 };

@@ -193,7 +193,7 @@ void BaseMonitoring::RunLoop() {
     // new time zone at once (a laptop that travels, a corrected setting).
     clock.FollowZoneChange();
     const LocalTime local = clock.Now();
-    const bool inside = schedule_.Contains(local);
+    const bool inside = ignore_window_ || schedule_.Contains(local);
     if (!inside && Status() != kStatusOutsideWindow) {
       SetStatus(kStatusOutsideWindow);
     } else if (inside && Status() == kStatusOutsideWindow) {
@@ -203,7 +203,10 @@ void BaseMonitoring::RunLoop() {
 
     const bool outside = Status() == kStatusOutsideWindow;
     if (single_pass_) {
-      if (!outside) RunCheck();
+      if (!outside) {
+        RunCheck();
+        if (!Terminated()) progress_.pass_done.store(true, std::memory_order_release);
+      }
       break;
     }
     const bool interval = clock.TickMs() >= due;

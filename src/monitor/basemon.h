@@ -85,6 +85,9 @@ class BaseMonitoring {
   // Start.
   void SetSinglePass(bool on) { single_pass_ = on; }
   bool SinglePass() const { return single_pass_; }
+  // The schedule window counts as open whatever the clock says, so that a
+  // nightly item can be tried now. Set before Start.
+  void SetIgnoreWindow(bool on) { ignore_window_ = on; }
   // Asks the loop to end; it notices within about 100 ms when idle, or before
   // its next action.
   void RequestTerminate();
@@ -157,6 +160,9 @@ class BaseMonitoring {
   // first checks are done; read from any thread.
   struct Progress {
     std::atomic<bool> first_check_done{false};
+    // A single pass made its check and ran its actions to their end, with
+    // no stop cutting them short.
+    std::atomic<bool> pass_done{false};
     // Seen so far by the first walk; after each check, what it watches.
     std::atomic<uint64_t> folders{0};
     std::atomic<uint64_t> files{0};
@@ -234,6 +240,7 @@ class BaseMonitoring {
   std::atomic<uint8_t> last_result_{0};
   bool check_requested_ = false;
   bool single_pass_ = false;
+  bool ignore_window_ = false;
   // The longest the loop sleeps without looking at the clocks.
   static constexpr int kLongestSleepMs = 60000;
   // The least time between two saves of an item's state.

@@ -107,6 +107,17 @@ SpawnedProcess OpenWithDesktop(const std::string& target,
 // OpenWithDesktop stored: why a program could not be started.
 std::string ErrorText(int error);
 
+// How a program that was waited for ended, from its exit_status(): "exited
+// with status 3"; on Linux a status above 128 as a shell reads it, "was
+// ended by signal 15 (Terminated)"; on Windows a large code also in hex.
+std::string ExitStatusText(int status);
+// Whether `status` is how a program ends when it is stopped as this program
+// is stopped (SIGINT, SIGTERM, SIGHUP, SIGQUIT on Linux; Ctrl-C or
+// Ctrl-Break on Windows).
+// A stop sent to the whole process group ends our program too, a moment
+// later: who waited for the program should give that stop time to arrive.
+bool EndedByStopSignal(int status);
+
 // Whether `name` is a program StartProcess can run: a name with a separator
 // that is an executable regular file (a relative one taken from `directory`,
 // or from our current directory when that is empty), or a name without one

@@ -324,6 +324,21 @@ std::string ErrorText(int error) {
   return std::strerror(error);
 }
 
+std::string ExitStatusText(int status) {
+  if (status > 128 && status < 128 + NSIG) {
+    const int sig = status - 128;
+    const char* name = strsignal(sig);
+    return "was ended by signal " + std::to_string(sig) +
+           (name != nullptr ? " (" + std::string(name) + ")" : std::string());
+  }
+  return "exited with status " + std::to_string(status);
+}
+
+bool EndedByStopSignal(int status) {
+  const int sig = status - 128;
+  return sig == SIGINT || sig == SIGTERM || sig == SIGHUP || sig == SIGQUIT;
+}
+
 std::string FindProgram(const std::string& name, const std::string& directory) {
   if (name.empty()) return std::string();
   if (name.find('/') != std::string::npos) {

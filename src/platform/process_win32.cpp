@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "platform/paths.h"
@@ -361,6 +363,21 @@ SpawnedProcess OpenWithDesktop(const std::string& target, const ProcessOptions& 
 std::string ErrorText(int error) {
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return "not found";
   return SystemErrorText(static_cast<DWORD>(error));
+}
+
+std::string ExitStatusText(int status) {
+  const auto code = static_cast<uint32_t>(status);
+  std::string text = "exited with status " + std::to_string(code);
+  if (code > 0xFFFF) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+    text += std::string(" (") + hex + ")";
+  }
+  return text;
+}
+
+bool EndedByStopSignal(int status) {
+  return static_cast<uint32_t>(status) == static_cast<uint32_t>(STATUS_CONTROL_C_EXIT);
 }
 
 bool IsExecutableProgram(const std::string& name, const std::string& directory) {
