@@ -352,6 +352,8 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
   // take them with their default actions, which end the process. A check and
   // an explanation leave them as they are, so that Ctrl-C ends them at once.
   if (cl.mode == CommandLine::Mode::kStart || cl.mode == CommandLine::Mode::kService) {
+    // A one pass ended by a stop did not do its work, however it ends.
+    if (cl.once) SetForcedStopExitCode(1);
     ListenForProcessRequests();
   }
   if (!cl.ignored.empty()) {

@@ -138,6 +138,14 @@ TEST_F(OnceTest, AKilledProgramFailsAndAStopOfTheWholeGroupStartsNothingMore) {
                             "not yet begun did not run\n"),
             std::string::npos)
       << p.errors();
+
+  // timeout(1) sends its stop to Sentrel and then to the whole group: the
+  // second stop ends the process at once, and still says the pass was cut.
+  ChildProcess t({"/usr/bin/timeout", "--preserve-status", "2", SENTREL_BINARY, "--once",
+                  config("exec sleep 120")},
+                 "", env_, ChildProcess::Errors::kApart);
+  EXPECT_EQ(t.WaitExit(30000), 1) << t.errors();
+  EXPECT_FALSE(fs::exists(ran));
 }
 
 }  // namespace

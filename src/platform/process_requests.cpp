@@ -1,5 +1,6 @@
 #include "platform/process_requests.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -42,7 +43,12 @@ void WatchDeadline(ExitDeadline& d) {
   }
 }
 
+std::atomic<int> g_forced_stop_code{0};
+
 }  // namespace
+
+void SetForcedStopExitCode(int code) { g_forced_stop_code = code; }
+int ForcedStopExitCode() { return g_forced_stop_code.load(); }
 
 void EndProcessWithin(int ms, int code) {
   ExitDeadline& d = Deadline();

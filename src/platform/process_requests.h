@@ -35,6 +35,12 @@ enum class ProcessRequest {
 void ListenForProcessRequests();
 inline constexpr int kStopTakeOverMs = 1000;
 
+// The exit code of a stop that ends the process before the orderly stop is
+// done (a second stop, or the take-over deadline): 0 by default, since the
+// user asked for the end; a one-pass run sets 1, as its pass was cut.
+void SetForcedStopExitCode(int code);
+int ForcedStopExitCode();
+
 // The main thread has the stop in hand (the console input says so when it
 // hands one over): the take-over deadline no longer holds.
 void StopTaken();

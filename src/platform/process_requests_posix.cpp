@@ -96,8 +96,8 @@ void Listen(sigset_t set) {
         // A second stop is the user insisting; the first gets its take-over
         // deadline before the main thread can hear of it, so that the main
         // thread's own (longer) deadline always comes after it.
-        if (g_stops.fetch_add(1) > 0) ExitProcessNow(0);
-        EndProcessWithin(kStopTakeOverMs, 0);
+        if (g_stops.fetch_add(1) > 0) ExitProcessNow(ForcedStopExitCode());
+        EndProcessWithin(kStopTakeOverMs, ForcedStopExitCode());
         Tell(kStopByte);
         break;
       case ProcessRequest::kCheckNow:

@@ -21,8 +21,8 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   if (!g_listening || RequestFor(type) != ProcessRequest::kStop) return FALSE;
   // A second stop is the user insisting; the first gets its take-over
   // deadline before the main thread can hear of it.
-  if (g_stops.fetch_add(1) > 0) ExitProcessNow(0);
-  EndProcessWithin(kStopTakeOverMs, 0);
+  if (g_stops.fetch_add(1) > 0) ExitProcessNow(ForcedStopExitCode());
+  EndProcessWithin(kStopTakeOverMs, ForcedStopExitCode());
   SetEvent(StopEvent());
   if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
     // The system ends the process as soon as this returns: give the orderly
