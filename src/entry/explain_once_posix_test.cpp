@@ -99,10 +99,16 @@ TEST_F(ExplainAgreesWithOnceTest, EveryVerdictIsWhatTheRunDoes) {
     std::string text;
     std::vector<std::string> lists;
     std::vector<bool> ages;
-    for (int k = 0; k < 8; ++k) {
+    for (int k = 0; k < 10; ++k) {
       lists.push_back(dir_.Sub("list" + std::to_string(round) + "-" + std::to_string(k)));
-      const std::string item = Item(rng, tree, lists.back());
-      ages.push_back(item.find("ConditionType=1") != std::string::npos);
+      // Two single-file items, judged at their first check by the file's age.
+      const std::string item =
+          k < 8 ? Item(rng, tree, lists.back())
+                : "FileName=" + candidates[rng() % candidates.size()] + "\nInterval=3600\n" +
+                      "IfChanged=" + std::to_string(rng() % 2) + "\nIgnoreFirst=" +
+                      std::to_string(rng() % 4 == 0) + "\nMustExist=1\nAction=0\nListName=" +
+                      lists.back() + "\nEOF\n";
+      ages.push_back(k >= 8 || item.find("ConditionType=1") != std::string::npos);
       text += item;
     }
     const std::string config = dir_.Write("round" + std::to_string(round) + ".mon", text);
@@ -150,7 +156,7 @@ TEST_F(ExplainAgreesWithOnceTest, EveryVerdictIsWhatTheRunDoes) {
     }
     found = Once(config, lists);
     for (size_t k = 0; k < items.size(); ++k) {
-      // Age detection has no later verdict beyond its first.
+      // Ages, by which these items judge, have no later verdict to compare.
       if (ages[k]) continue;
       for (const auto& c : candidates) {
         ++verdicts;

@@ -9,6 +9,7 @@
 #include "monitor/basemon.h"
 #include "monitor/chkdir.h"
 #include "monitor/chkfile.h"
+#include "monitor/find_file.h"
 #include "platform/dir_list.h"
 #include "platform/file_ops.h"
 #include "platform/open_files.h"
@@ -320,6 +321,26 @@ BaseMonitoring::PathVerdict CheckFileThread::ExplainPath(const std::string& aske
   }
   v.reported = true;
   v.text = "  it is the item's file\n" + DescribeSelection();
+  FoundFile found;
+  std::string first;
+  if (!FindWatchedFile(FileName().Value(), found)) {
+    first = "not reported: the file is missing";
+  } else if (ignore_first_->Value()) {
+    first = "not reported: IgnoreFirst=1";
+  } else {
+    const bool written =
+        WrittenAtFirstCheck(InstantOf(found.mtime_sec, found.mtime_nsec));
+    v.now = written == (if_changed_->Value() == 1);
+    first = std::string(v.now ? "reported" : "not reported") + ": it was " +
+            (written ? "" : "not ") + "written within the last " +
+            std::to_string(Interval().Value()) + " seconds";
+    if (v.now && check_locking_->Value()) first += ", unless it is open in a program";
+  }
+  if (!Schedule().Contains(services_.clock->Now())) {
+    v.now = false;
+    first += "; but the window is closed now: a check now (--once) checks nothing";
+  }
+  v.text += "  first check of a run: " + first + "\n";
   return v;
 }
 
