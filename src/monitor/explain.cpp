@@ -171,7 +171,7 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
   // Where nothing is yet, the rules judge what would be made there: a file
   // at the end, folders on the way.
   bool exists = true;
-  bool held = false;
+  bool held = false, is_folder = false;
   Instant written = 0;
   std::string where = root;
   for (size_t i = 0; i < parts.size(); ++i) {
@@ -209,6 +209,7 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
     }
     if (last) {
       if (exists) written = InstantOf(e.mtime_seconds, e.mtime_nanoseconds);
+      is_folder = e.is_directory;
       // As the walk asks it: nobody has a folder open the way this means.
       held = exists && ignore_opened_->Value() &&
              (e.is_directory || OpenFileTable::Read().InUse(where, e.name, e.device, e.inode));
@@ -230,7 +231,14 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
                                         : "  but its window never opens: it never checks\n";
     return v;
   }
-  if (held) v.text += "  it is open in a program now (IgnoreOpened=1): held back until it is closed\n";
+  if (held && !is_folder) {
+    v.text += "  it is open in a program now (IgnoreOpened=1): held back until it is closed\n";
+  } else if (held) {
+    // As the walk takes it: nobody can have a folder open the way this
+    // means, so it counts as in use for good.
+    v.text += "  never reported: a folder counts as open in a program (IgnoreOpened=1)\n";
+    return v;
+  }
   if (condition_type_->Value() == 1) {
     const std::string limit = std::to_string(older_interval_->Value()) + " seconds";
     if (!exists) {
