@@ -25,7 +25,8 @@ class ExplainTest : public ::testing::Test {
                              "\nMask=*.c; *.h\nExclDirMask=skip\nSubdir=1\nCountHidden=0\n" +
                              action + "EOF\n" +  // lines 1-8
                              "IsDirectory=1\nFileName=" + dir_.Sub("t") + "\nRealTime=1\n" +
-                             "Conditions=0010\n" + action + "EOF\n");  // lines 9-15
+                             "Conditions=0010\nStorePrevInfo=1\n" + action +
+                             "EOF\n");  // lines 9-16
   }
   SentrelRun Explain(const std::string& path) {
     return RunSentrel({"--explain", NativeSeparators(path), "my.mon"}, dir_.str(), home_.str());
@@ -41,8 +42,10 @@ TEST_F(ExplainTest, SaysWhichRuleTakesOrLeavesAFile) {
   EXPECT_EQ(run.code, 0) << run.out;
   EXPECT_NE(run.out.find("line 1: directory item \"" + dir_.Root() + "t" + kPathSeparator +
                          "\"\n  included: it passes every mask and rule of the walk\n"
-                         "  next check: reported if it is among the files changed or added "
-                         "since the previous check (Conditions=1100)\n"),
+                         "  first check of a run: not reported: it only takes the baseline "
+                         "that later checks compare with\n"
+                         "  later checks: reported when it is changed; the item reports files "
+                         "changed or added since the previous check (Conditions=1100)\n"),
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("excluded at " + In("t/sub") +

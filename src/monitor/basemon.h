@@ -113,8 +113,15 @@ class BaseMonitoring {
   // What the item would do with one path, for a user who asks why a file
   // was or was not reported.
   struct PathVerdict {
-    bool inside = false;    // the path is where the item looks
-    bool reported = false;  // the item would report it
+    bool inside = false;  // the path is where the item looks
+    // A check now, the first of a run without a saved state (what a single
+    // pass does), hands the file to the actions as it is now.
+    bool now = false;
+    // Change detection: the states in which a later check hands it to the
+    // actions, as bits (1 << kStateAdded and so on); a path where nothing
+    // is yet can only be added.
+    uint8_t later = 0;
+    bool reported = false;  // now, or later as above
     std::string text;       // the reasons, as lines indented by two blanks
   };
   virtual PathVerdict ExplainPath(const std::string& path) const;

@@ -169,6 +169,24 @@ bool CheckDirThread::Condition(int position) const {
   return c.size() >= static_cast<size_t>(position) && c[position - 1] == '1';
 }
 
+bool CheckDirThread::Counts(uint8_t state) const {
+  switch (state) {
+    case kStateChanged:
+      return Condition(1) || Condition(4);
+    case kStateAdded:
+      return Condition(2) || Condition(4);
+    case kStateDeleted:
+      return Condition(3) || Condition(4);
+    default:
+      return false;
+  }
+}
+
+Instant CheckDirThread::OldBefore(Instant now) const {
+  // No overflow: the interval is below 69 years and now is after 1970.
+  return now - older_interval_->Value() * kNanosPerSecond;
+}
+
 uint8_t CheckDirThread::Check() {
   baseline_ = TakeRebaseline();
   // The first check of a run compares with the state the last run saved, if
@@ -189,8 +207,7 @@ uint8_t CheckDirThread::Check() {
   walk.store_data = records;
   if (type == 1) {
     walk.now = services_.clock->RealNow();
-    // No overflow: the interval is below 69 years and now is after 1970.
-    walk.old_before = walk.now - older_interval_->Value() * kNanosPerSecond;
+    walk.old_before = OldBefore(walk.now);
   }
   if (ignore_opened_->Value()) walk.open_files = OpenFileTable::Read();
 
@@ -236,7 +253,7 @@ uint8_t CheckDirThread::Check() {
   uint8_t outcome = 0;
   if (!WalkStopped()) {
     if (type == 0 && !baseline_) {
-      if ((Condition(3) || Condition(4)) && !snapshot_.empty()) {
+      if (Counts(kStateDeleted) && !snapshot_.empty()) {
         bool done = false;
         ForEachGone(walk, 0, !walk.partial, [&](uint32_t folder, size_t i, std::string_view name) {
           walk.changed = true;

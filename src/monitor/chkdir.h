@@ -97,9 +97,14 @@ class CheckDirThread : public BaseMonitoring {
   void ForEachGone(const Walk& walk, uint32_t folder, bool all, F&& gone);
   void CommitPartial(Walk& walk);
   bool Condition(int position) const;
-  // What the conditions report, in words, and whether they report files.
+  // Change detection: whether "Conditions" count an entry found added,
+  // changed or deleted (a kState value); the check and its explanation ask
+  // here.
+  bool Counts(uint8_t state) const;
+  // Age detection: an entry last written before this is old at `now`.
+  Instant OldBefore(Instant now) const;
+  // What the conditions report, in words.
   std::string ConditionsText() const;
-  bool ConditionsReport() const;
   // The value behind a mask rule, for an explanation that names it.
   std::string RuleValue(Selection s) const;
 

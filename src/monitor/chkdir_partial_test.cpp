@@ -105,7 +105,7 @@ class PartialCheckBase {
     auto folder = [&] { return folders.empty() || rng() % 4 == 0 ? tree_.path() : pick(folders); };
     const std::string name = names_[rng() % names_.size()] + std::to_string(rng() % 6);
     std::error_code ec;
-    switch (rng() % 12) {
+    switch (rng() % 13) {
       case 0:
       case 1:
         std::ofstream(folder() / name) << rng();
@@ -151,6 +151,21 @@ class PartialCheckBase {
           const fs::path d = pick(folders);
           fs::remove_all(d, ec);
           std::ofstream(d) << "now a file";
+        }
+        break;
+      case 12:
+        // Two folders of one parent trade names through a third name.
+        if (!folders.empty()) {
+          const fs::path a = pick(folders);
+          std::vector<fs::path> siblings;
+          for (const fs::path& f : folders) {
+            if (f != a && f.parent_path() == a.parent_path()) siblings.push_back(f);
+          }
+          if (siblings.empty()) break;
+          const fs::path b = pick(siblings), t = a.parent_path() / (name + "-t");
+          fs::rename(a, t, ec);
+          fs::rename(b, a, ec);
+          fs::rename(t, b, ec);
         }
         break;
     }

@@ -207,11 +207,11 @@ uint8_t CheckDirThread::CompareWithSnapshot(Walk& walk, FolderMatch& match, Snap
   const ptrdiff_t found = match.Take(entry.id());
   if (found < 0) {
     walk.changed = true;
-    return (Condition(2) || Condition(4) || ages) ? kStateAdded : kStateNone;
+    return (Counts(kStateAdded) || ages) ? kStateAdded : kStateNone;
   }
   const SnapshotEntry& prev = walk.previous->entry(static_cast<size_t>(found));
   if (prev.time != entry.time) walk.changed = true;
-  if ((Condition(1) || Condition(4) || ages) && prev.time != entry.time) {
+  if ((Counts(kStateChanged) || ages) && prev.time != entry.time) {
     // In age detection the entry keeps the time it was first seen.
     if (ages) entry.time = prev.time;
     return kStateChanged;

@@ -55,6 +55,12 @@ bool CheckFileThread::WaitForRelease(const std::string& path) {
   }
 }
 
+bool CheckFileThread::WrittenAtFirstCheck(Instant t) const {
+  // Written within the last interval (in real seconds), or dated in the
+  // future. No overflow: now is after 1970, the interval below 69 years.
+  return t >= services_.clock->RealNow() - Interval().Value() * kNanosPerSecond;
+}
+
 uint8_t CheckFileThread::Check() {
   uint8_t previous_status = Status();
   // Taken now rather than cleared at the end, so that a restart asked for
@@ -79,11 +85,7 @@ uint8_t CheckFileThread::Check() {
     Instant t = LastWrite(found);
     bool written;
     if (baseline) {
-      // No earlier time to compare with: a file written within the last
-      // interval (in real seconds) counts as written, and so does one dated
-      // in the future. No overflow: now is after 1970, the interval below
-      // 69 years.
-      written = t >= services_.clock->RealNow() - Interval().Value() * kNanosPerSecond;
+      written = WrittenAtFirstCheck(t);
     } else {
       written = t != previous_time_;
     }

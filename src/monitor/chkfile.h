@@ -54,6 +54,9 @@ class CheckFileThread final : public BaseMonitoring {
   // be released when "WaitUnlocking" asks so. The wait gives up when the
   // item is stopped or asked for a new or fresh check.
   bool WaitForRelease(const std::string& path);
+  // The first check of a run has no earlier time to compare with: whether
+  // a file last written at `t` counts as written then.
+  bool WrittenAtFirstCheck(Instant t) const;
 
   bool initial_check_ = true;
   Instant previous_time_ = 0;

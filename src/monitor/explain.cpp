@@ -9,6 +9,7 @@
 #include "monitor/basemon.h"
 #include "monitor/chkdir.h"
 #include "monitor/chkfile.h"
+#include "monitor/find_file.h"
 #include "platform/dir_list.h"
 #include "platform/file_ops.h"
 #include "platform/open_files.h"
@@ -93,9 +94,9 @@ std::string CheckDirThread::ConditionsText() const {
     return text;
   }
   std::vector<std::string> kinds;
-  if (Condition(1) || Condition(4)) kinds.push_back("changed");
-  if (Condition(2) || Condition(4)) kinds.push_back("added");
-  if (Condition(3) || Condition(4)) kinds.push_back("deleted");
+  if (Counts(kStateChanged)) kinds.push_back("changed");
+  if (Counts(kStateAdded)) kinds.push_back("added");
+  if (Counts(kStateDeleted)) kinds.push_back("deleted");
   std::string text;
   for (size_t i = 0; i < kinds.size(); ++i) {
     text += (i == 0 ? "" : i + 1 == kinds.size() ? " or " : ", ") + kinds[i];
@@ -105,11 +106,6 @@ std::string CheckDirThread::ConditionsText() const {
                              conditions_->Value() + ")";
   if (inverse_->Value()) text += "; Inverse=1: the item fires when none of that happened";
   return text;
-}
-
-bool CheckDirThread::ConditionsReport() const {
-  return condition_type_->Value() == 1 || Condition(1) || Condition(2) || Condition(3) ||
-         Condition(4);
 }
 
 std::string CheckDirThread::DescribeSelection() const {
@@ -172,16 +168,30 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
     v.text = "  the item's folder cannot be read now\n";
     return v;
   }
+  // Where nothing is yet, the rules judge what would be made there: a file
+  // at the end, folders on the way.
+  bool exists = true;
+  bool held = false, is_folder = false;
+  Instant written = 0;
   std::string where = root;
   for (size_t i = 0; i < parts.size(); ++i) {
     const bool last = i + 1 == parts.size();
     DirEntryInfo e;
-    bool found = false;
-    while (!found && dir->Next(e)) found = e.name == parts[i];
     const std::string here = where + parts[i];
-    if (!found) {
-      v.text += "  " + Quoted(here) + " does not exist now\n";
-      return v;
+    if (exists) {
+      bool found = false;
+      while (!found && dir->Next(e)) found = e.name == parts[i];
+      if (!found) {
+        exists = false;
+        v.text += "  " + Quoted(here) + " does not exist now: judged as " +
+                  (last ? "a file" : "a folder") + " made there\n";
+      }
+    }
+    if (!exists) {
+      e = DirEntryInfo();
+      e.name = parts[i];
+      e.is_directory = !last;
+      e.hidden = NewEntryHidden(parts[i]);
     }
     Selection s = rules_.Seen(e);
     if (s == Selection::kTaken && !last) {
@@ -198,35 +208,100 @@ BaseMonitoring::PathVerdict CheckDirThread::ExplainPath(const std::string& asked
       return v;
     }
     if (last) {
-      if (ignore_opened_->Value()) {
-        // As the walk asks it: nobody has a folder open the way this means.
-        if (e.is_directory || OpenFileTable::Read().InUse(where, e.name, e.device, e.inode)) {
-          v.text +=
-              "  it is open in a program now (IgnoreOpened=1): held back until it is closed\n";
-        }
-      }
+      if (exists) written = InstantOf(e.mtime_seconds, e.mtime_nanoseconds);
+      is_folder = e.is_directory;
+      // As the walk asks it: nobody has a folder open the way this means.
+      held = exists && ignore_opened_->Value() &&
+             (e.is_directory || OpenFileTable::Read().InUse(where, e.name, e.device, e.inode));
       break;
     }
-    auto child = std::make_unique<DirectoryListing>();
-    if (!child->OpenChild(*dir, parts[i])) {
-      v.text += "  " + Quoted(here) + " cannot be read now\n";
-      return v;
+    if (exists) {
+      auto child = std::make_unique<DirectoryListing>();
+      if (!child->OpenChild(*dir, parts[i])) {
+        v.text += "  " + Quoted(here) + " cannot be read now\n";
+        return v;
+      }
+      dir = std::move(child);
     }
-    dir = std::move(child);
     where = here + kPathSeparator;
   }
   v.text += "  included: it passes every mask and rule of the walk\n";
-  if (!ConditionsReport()) {
-    v.text += "  but the item reports " + ConditionsText() + "\n";
-    return v;
-  }
   if (NeverChecks()) {
     v.text += Status() == kStatusPaused ? "  but the item is paused: it never checks\n"
                                         : "  but its window never opens: it never checks\n";
     return v;
   }
-  v.reported = true;
-  v.text += "  next check: reported if it is among the " + ConditionsText() + "\n";
+  if (held && !is_folder) {
+    v.text += "  it is open in a program now (IgnoreOpened=1): held back until it is closed\n";
+  } else if (held) {
+    // As the walk takes it: nobody can have a folder open the way this
+    // means, so it counts as in use for good.
+    v.text += "  never reported: a folder counts as open in a program (IgnoreOpened=1)\n";
+    return v;
+  }
+  if (condition_type_->Value() == 1) {
+    const std::string limit = std::to_string(older_interval_->Value()) + " seconds";
+    if (!exists) {
+      v.text += "  a file made there is reported once it was last written more than " + limit +
+                " ago (ConditionType=1)" +
+                (ignore_added_->Value()
+                     ? "; one made after the first check counts from the check that first sees it"
+                     : "") +
+                "\n";
+    } else if (written < OldBefore(services_.clock->RealNow())) {
+      v.now = !held;
+      v.text += "  last written more than " + limit +
+                " ago (ConditionType=1): reported at every check while it stays so, the first "
+                "included\n";
+    } else {
+      const double old_at =
+          services_.clock->LocalValueAt(written + older_interval_->Value() * kNanosPerSecond);
+      v.text += "  last written less than " + limit +
+                " ago (ConditionType=1): not reported now; reported from " +
+                When(LocalTimeFromValue(old_at)) + " on, unless it is written again\n";
+    }
+  } else {
+    v.text += std::string("  first check of a run: not reported: it only takes the baseline that ") +
+              "later checks compare with" +
+              (SaveState().Value() ? " (with SaveState=1 and a state the last run saved, it "
+                                     "compares with that state as a later check)"
+                                   : "") +
+              "\n";
+    if (inverse_->Value()) {
+      v.text += "  later checks: never reported: Inverse=1 fires the item, with no file, only "
+                "when a check finds none of what Conditions=" +
+                conditions_->Value() + " asks for\n";
+    } else {
+      const uint8_t states[] = {kStateAdded, kStateChanged, kStateDeleted};
+      const char* const names[] = {"", "added", "changed", "deleted"};
+      std::string when;
+      for (uint8_t state : states) {
+        // What is there can change or go; only where nothing is can a file
+        // be added.
+        if ((state == kStateAdded) == exists || !Counts(state)) continue;
+        // A deletion fires the item, but only a kept name can be handed on.
+        if (state == kStateDeleted && !store_prev_info_->Value()) {
+          v.text += "  a deletion fires the item but is not named (StorePrevInfo=0)\n";
+          continue;
+        }
+        v.later |= static_cast<uint8_t>(1u << state);
+        when += (when.empty() ? "" : " or ") + std::string(names[state]);
+      }
+      const std::string verdict =
+          exists ? (when.empty() ? "not reported" : "reported when it is " + when)
+                 : (when.empty() ? "a file made there is not reported"
+                                 : "a file made there is reported, as added");
+      v.text += "  later checks: " + verdict + "; the item reports " + ConditionsText() + "\n";
+      if (v.later && break_->Value()) {
+        v.text += "  with Break=1 a check reports only the first file it finds\n";
+      }
+    }
+  }
+  if (!Schedule().Contains(services_.clock->Now())) {
+    v.now = false;
+    v.text += "  the window is closed now: a check now (--once) checks nothing\n";
+  }
+  v.reported = v.now || v.later;
   v.text += "  window: " + WindowOpening() + "\n";
   return v;
 }
@@ -254,6 +329,26 @@ BaseMonitoring::PathVerdict CheckFileThread::ExplainPath(const std::string& aske
   }
   v.reported = true;
   v.text = "  it is the item's file\n" + DescribeSelection();
+  FoundFile found;
+  std::string first;
+  if (!FindWatchedFile(FileName().Value(), found)) {
+    first = "not reported: the file is missing";
+  } else if (ignore_first_->Value()) {
+    first = "not reported: IgnoreFirst=1";
+  } else {
+    const bool written =
+        WrittenAtFirstCheck(InstantOf(found.mtime_sec, found.mtime_nsec));
+    v.now = written == (if_changed_->Value() == 1);
+    first = std::string(v.now ? "reported" : "not reported") + ": it was " +
+            (written ? "" : "not ") + "written within the last " +
+            std::to_string(Interval().Value()) + " seconds";
+    if (v.now && check_locking_->Value()) first += ", unless it is open in a program";
+  }
+  if (!Schedule().Contains(services_.clock->Now())) {
+    v.now = false;
+    first += "; but the window is closed now: a check now (--once) checks nothing";
+  }
+  v.text += "  first check of a run: " + first + "\n";
   return v;
 }
 

@@ -24,6 +24,10 @@ struct DirEntryInfo {
   uint64_t inode = 0;
 };
 
+// Whether an entry made under `name`, without further ado, is hidden as a
+// listing tells it: a dot-name on POSIX; on Windows no name makes it so.
+bool NewEntryHidden(std::string_view name);
+
 // Lists one directory, entry by entry, in the order the file system gives
 // them, "." and ".." included. A child is opened relative to its parent, so
 // the full path of a deep entry may be of any length. Links (on Windows every

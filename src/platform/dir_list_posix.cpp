@@ -80,4 +80,8 @@ bool DirectoryListing::Next(DirEntryInfo& out) {
   }
 }
 
+bool NewEntryHidden(std::string_view name) {
+  return !name.empty() && name[0] == '.' && name != "." && name != "..";
+}
+
 }  // namespace sentrel

@@ -95,4 +95,6 @@ bool DirectoryListing::Next(DirEntryInfo& out) {
   return true;
 }
 
+bool NewEntryHidden(std::string_view) { return false; }
+
 }  // namespace sentrel
