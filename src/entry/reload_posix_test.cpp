@@ -148,5 +148,51 @@ TEST_F(ReloadTest, WithNoReloadASaveIsNotReadButSighupIs) {
   EXPECT_EQ(p->WaitExit(), 0);
 }
 
+// As configuration management lays files out: releases side by side, a
+// link to the current one, and the configuration a link into it.
+TEST_F(ReloadTest, SavesThroughLinksAndASwitchedLinkAreFollowed) {
+  fs::create_directory(dir_.Path("rel1"));
+  fs::create_directory(dir_.Path("rel2"));
+  std::ofstream(dir_.Path("rel1/a.mon")) << Item("a");
+  fs::create_directory_symlink("rel1", dir_.Path("current"));
+  fs::create_symlink("current/a.mon", dir_.Path("my.mon"));
+  ChildProcess p({"/usr/bin/setsid", SENTREL_BINARY, dir_.Sub("my.mon")}, "", env_,
+                 ChildProcess::Errors::kApart);
+  ASSERT_TRUE(p.WaitForOutput("exit.\n")) << p.output() << p.errors();
+  Settle(p);
+  auto reloaded = [&](const std::string& says) {
+    const size_t from = p.output().size();
+    return [&p, says, from] {
+      return p.WaitForOutput("Configuration reloaded: 1 item kept, " + says + "\n", 30000, from);
+    };
+  };
+  auto both = reloaded("1 started, 0 stopped");
+  std::ofstream(dir_.Path("rel1/a.mon")) << Item("a") + Item("b");  // in place
+  ASSERT_TRUE(both()) << p.output() << p.errors();
+  auto one = reloaded("0 started, 1 stopped");
+  std::ofstream(dir_.Path("rel1/a.mon.new")) << Item("a");  // renamed over
+  fs::rename(dir_.Path("rel1/a.mon.new"), dir_.Path("rel1/a.mon"));
+  ASSERT_TRUE(one()) << p.output() << p.errors();
+  // The release switched as a deployment does it: a new link renamed over.
+  std::ofstream(dir_.Path("rel2/a.mon")) << Item("a") + Item("b", "Comment=rel2\n");
+  fs::create_directory_symlink("rel2", dir_.Path("next"));
+  auto switched = reloaded("1 started, 0 stopped");
+  fs::rename(dir_.Path("next"), dir_.Path("current"));
+  ASSERT_TRUE(switched()) << p.output() << p.errors();
+  // Saves to the new release are followed, and the old one is left alone.
+  auto again = reloaded("0 started, 1 stopped");
+  std::ofstream(dir_.Path("rel2/a.mon")) << Item("a");
+  ASSERT_TRUE(again()) << p.output() << p.errors();
+  Settle(p);
+  const size_t from = p.output().size();
+  std::ofstream(dir_.Path("rel1/a.mon")) << Item("b");
+  Settle(p);
+  Settle(p);
+  EXPECT_EQ(p.output().find("Configuration reloaded", from), std::string::npos) << p.output();
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.WaitExit(), 0);
+  EXPECT_EQ(p.errors(), "");
+}
+
 }  // namespace
 }  // namespace sentrel

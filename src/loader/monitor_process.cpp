@@ -352,14 +352,22 @@ bool MonitorProcess::Load(const std::string& path, Diagnostics* notes) {
   if (notes != nullptr) {
     bool unfinished = false;
     for (const std::string& l : block) unfinished = unfinished || !OnlyBlanks(l);
+    // While items run, a file caught halfway through its save (or emptied
+    // for a moment before it is written) must not stop them: the next
+    // complete save is taken instead. At the first start there is nothing
+    // to keep, and a file still to be filled may run with its warning.
+    const auto remark = whole_only_ ? &Diagnostics::Error : &Diagnostics::Warn;
     if (unfinished) {
-      notes->Warn(reading.numbers.front(),
-                  "this block has no EOF line before the end of the file; its lines are dropped");
+      (notes->*remark)(reading.numbers.front(),
+                       whole_only_ ? "this block has no EOF line before the end of the file (a "
+                                     "save not yet finished?)"
+                                   : "this block has no EOF line before the end of the file; "
+                                     "its lines are dropped");
     }
     if (monitors_.empty()) {
-      notes->Warn(0, blocks_ended == 0
-                         ? "no item: no block of Key=Value lines is ended by a line EOF"
-                         : "no item to monitor");
+      (notes->*remark)(0, blocks_ended == 0
+                              ? "no item: no block of Key=Value lines is ended by a line EOF"
+                              : "no item to monitor");
     }
   }
   return true;

@@ -39,11 +39,12 @@ class MonitorProcess {
     int kept = 0, started = 0, stopped = 0;
   };
   // Reads `path` again as Load does (its remarks into `notes`). With an
-  // error nothing changes. Otherwise items whose block is unchanged go on
-  // untouched; the others end once their running actions are done (waited
-  // for up to `wait_ms`, so that a successor finds the state they saved),
-  // and the new and changed ones start. Calls must not overlap each other or
-  // StopAll.
+  // error (and a file that is not whole is one) nothing changes. Otherwise
+  // items whose block is unchanged go on untouched; the others end once their
+  // running actions are done (waited for up to `wait_ms`), and the new and
+  // changed ones start: a changed one only once its old self has ended, so
+  // that the two never run at once and the new one finds the state the old
+  // one saved. Calls must not overlap each other or StopAll.
   Reloaded Reload(const std::string& path, Diagnostics& notes, int wait_ms);
 
   // Asks every item to end, last first, without waiting, and forgets them.
@@ -62,6 +63,9 @@ class MonitorProcess {
   void set_quiet(bool on) { quiet_ = on; }
   // A reload with any remark at all, not only an error, changes nothing.
   void set_strict(bool on) { strict_ = on; }
+  // A file that is not whole (a block without its EOF line, no item at
+  // all) is an error rather than a warning.
+  void set_whole_only(bool on) { whole_only_ = on; }
   // Starts the items that a Load with autostart off left waiting (all but
   // the paused ones).
   void StartAll();
@@ -77,6 +81,11 @@ class MonitorProcess {
   const std::shared_ptr<ThreadTracker>& tracker() const { return tracker_; }
 
  private:
+  // Starts `item` once every item of `before` has ended, unless it is asked
+  // to terminate meanwhile.
+  void StartAfter(std::shared_ptr<BaseMonitoring> item,
+                  std::vector<std::shared_ptr<BaseMonitoring>> before);
+
   Services& services_;
   std::shared_ptr<ThreadTracker> tracker_;
   // Written by Load, Reload and StopAll, one at a time; read by any thread
@@ -93,6 +102,7 @@ class MonitorProcess {
   bool ignore_window_ = false;
   bool quiet_ = false;
   bool strict_ = false;
+  bool whole_only_ = false;
 };
 
 }  // namespace sentrel

@@ -131,8 +131,9 @@ void BaseMonitoring::Start(std::shared_ptr<BaseMonitoring> self,
                            std::shared_ptr<ThreadTracker> tracker) {
   tracker->Started();
   try {
-    std::thread([self = std::move(self), tracker]() mutable {
+    std::thread([self, tracker]() mutable {
       self->RunLoop();
+      self->ended_.store(true, std::memory_order_release);
       // The item is destroyed here, on its own thread, unless its owner
       // still holds it.
       self.reset();
@@ -140,6 +141,7 @@ void BaseMonitoring::Start(std::shared_ptr<BaseMonitoring> self,
     }).detach();
   } catch (const std::system_error&) {
     // No thread could be made: the item simply does not run.
+    self->ended_.store(true, std::memory_order_release);
     tracker->Finished();
   }
 }

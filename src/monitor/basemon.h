@@ -92,6 +92,9 @@ class BaseMonitoring {
   // its next action.
   void RequestTerminate();
   bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+  // The thread Start made has left its loop, its state saved; others may
+  // still hold the item.
+  bool Ended() const { return ended_.load(std::memory_order_acquire); }
   // Asks the loop to end once the check and the actions it runs are done
   // (an item taken out of the configuration): nothing is cut short.
   void RequestFinish();
@@ -240,6 +243,7 @@ class BaseMonitoring {
   Services& services_;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finishing_{false};
+  std::atomic<bool> ended_{false};
   std::atomic<bool> check_now_{true};
   std::atomic<bool> rebaseline_{true};
   std::atomic<uint8_t> status_;

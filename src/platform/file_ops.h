@@ -35,6 +35,11 @@ EntryInfo StatEntry(const std::string& path);
 // What the path leads to (a symbolic link is followed).
 EntryInfo StatTarget(const std::string& path);
 
+// What the symbolic link at `path` holds, as written in it (it may be
+// relative to the link's folder). False when `path` is no link that can be
+// read; on Windows, where links are not followed here, always false.
+bool ReadLinkTarget(const std::string& path, std::string& target);
+
 // The names of a directory, without "." and "..", in the directory's order.
 bool ListDirectory(const std::string& dir, std::vector<std::string>& names, std::string& error);
 

@@ -30,6 +30,20 @@ std::string ParentOf(const std::string& path) {
 
 }  // namespace
 
+bool ReadLinkTarget(const std::string& path, std::string& target) {
+  std::string buf(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink(path.c_str(), buf.data(), buf.size());
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) < buf.size()) {
+      target.assign(buf.data(), static_cast<size_t>(n));
+      return true;
+    }
+    if (buf.size() >= (1u << 16)) return false;
+    buf.resize(buf.size() * 2);
+  }
+}
+
 EntryInfo StatEntry(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return EntryInfo();

@@ -55,6 +55,8 @@ std::string ParentOf(const std::string& path) {
 }  // namespace
 
 EntryInfo StatEntry(const std::string& path) { return Stat(path, false); }
+
+bool ReadLinkTarget(const std::string&, std::string&) { return false; }
 EntryInfo StatTarget(const std::string& path) { return Stat(path, true); }
 
 bool ListDirectory(const std::string& dir, std::vector<std::string>& names, std::string& error) {
