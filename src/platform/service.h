@@ -38,9 +38,10 @@ ServiceOutcome InstallService(const std::vector<std::string>& arguments, std::st
 // Stops the service if it runs, and unregisters it and its event source.
 ServiceOutcome RemoveService(std::string& error);
 
-// For an installer replacing the program's files: PauseService stops the
-// service if it runs and notes that it ran; ResumeService starts it again
-// if a pause stopped it. Both do nothing when no service is registered.
+// For an installer replacing the program's files: PauseService notes the
+// pause, stopping the service if it runs; ResumeService ends the pause,
+// starting the service again if the pause stopped it. Both do nothing when
+// no service is registered.
 ServiceOutcome PauseService(std::string& error);
 ServiceOutcome ResumeService(std::string& error);
 

@@ -23,8 +23,11 @@ constexpr DWORD kStopWaitHintMs = 15000;
 // before the service says it runs.
 constexpr DWORD kStartWaitHintMs = 30000;
 constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Sentrel";
-// Beside the service's own settings, so that it goes with the service.
-constexpr wchar_t kResumeValue[] = L"ResumeAfterPause";
+// Set by a pause (1: the service ran), beside the service's own settings so
+// that it goes with the service. An installer reads it too: while it is
+// there, an upgrade is under way and the older product's removal leaves the
+// service.
+constexpr wchar_t kPausedValue[] = L"Paused";
 constexpr wchar_t kEventSourceKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Sentrel";
 
@@ -261,30 +264,26 @@ ServiceOutcome PauseService(std::string& error) {
     return ServiceOutcome::kFailed;
   }
   SERVICE_STATUS status = {};
-  bool done = true;
-  if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED) {
-    // Noted before the stop: a pause cut short still leaves it to resume.
-    const DWORD one = 1;
-    const LSTATUS r = RegSetKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, kResumeValue, REG_DWORD,
-                                      &one, sizeof one);
-    if (r != ERROR_SUCCESS) {
-      error = "cannot note that the service ran: " + SystemErrorText(r);
-      done = false;
-    }
-    StopAndWait(service);
-  }
+  const DWORD ran =
+      QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED ? 1 : 0;
+  // Noted before the stop: a pause cut short still leaves it to resume.
+  const LSTATUS r =
+      RegSetKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, kPausedValue, REG_DWORD, &ran, sizeof ran);
+  if (r != ERROR_SUCCESS) error = "cannot note the pause: " + SystemErrorText(r);
+  if (ran) StopAndWait(service);
   CloseServiceHandle(service);
-  return done ? ServiceOutcome::kDone : ServiceOutcome::kFailed;
+  return r == ERROR_SUCCESS ? ServiceOutcome::kDone : ServiceOutcome::kFailed;
 }
 
 ServiceOutcome ResumeService(std::string& error) {
-  DWORD noted = 0;
-  DWORD size = sizeof noted;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, kResumeValue, RRF_RT_REG_DWORD, nullptr, &noted,
+  DWORD ran = 0;
+  DWORD size = sizeof ran;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, kPausedValue, RRF_RT_REG_DWORD, nullptr, &ran,
                    &size) != ERROR_SUCCESS) {
     return ServiceOutcome::kDone;
   }
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, kResumeValue);
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, kPausedValue);
+  if (ran == 0) return ServiceOutcome::kDone;
   ServiceManager scm(SC_MANAGER_CONNECT);
   SC_HANDLE service =
       scm.get() == nullptr ? nullptr : OpenServiceW(scm.get(), kServiceName, SERVICE_START);
