@@ -238,6 +238,7 @@ int InstallTheService(const CommandLine& cl) {
     ErrorSink().Write("sentrel: " + error + "\n");
     return 1;
   }
+  if (!error.empty()) ErrorSink().Write("sentrel: warning: " + error + "\n");
   ConsoleSink().Write("The Sentrel service is registered: it starts with Windows and reads \"" +
                       config + "\".\nStart it now with: net start Sentrel\n");
   return 0;

@@ -33,7 +33,7 @@ void ReportServiceRunning();
 
 // Registers the service to start `arguments` (after the program's own
 // path) at boot, restarting it when it fails, and the event source of its
-// Application log entries.
+// Application log entries (kDone without it, with `error` saying why).
 ServiceOutcome InstallService(const std::vector<std::string>& arguments, std::string& error);
 // Stops the service if it runs, and unregisters it and its event source.
 ServiceOutcome RemoveService(std::string& error);

@@ -226,8 +226,10 @@ ServiceOutcome InstallService(const std::vector<std::string>& arguments, std::st
   failure.lpsaActions = restart;
   ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
   CloseServiceHandle(service);
-  // Without its source the service still runs; its entries then read badly.
-  return RegisterOurEventSource(error) ? ServiceOutcome::kDone : ServiceOutcome::kFailed;
+  // Without its source the service still runs; its entries then read badly,
+  // which `error` says.
+  RegisterOurEventSource(error);
+  return ServiceOutcome::kDone;
 }
 
 ServiceOutcome RemoveService(std::string& error) {

@@ -42,6 +42,10 @@ void SystemEventsReady() {
 }
 
 void SystemEventText(std::string_view text) {
+  {
+    std::lock_guard<std::mutex> lock(State().mu);
+    if (State().mode == Mode::kOff) return;
+  }
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
   if (text.empty()) return;
   EventKind kind = EventKind::kWarning;
