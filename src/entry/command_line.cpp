@@ -85,8 +85,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
              int(install) + int(remove) + int(pause) + int(resume) + int(check) +
                      int(cl.service) > 1) {
     cl.mode = CommandLine::Mode::kUsageError;
-    cl.error = "--install-service, --remove-service, --pause-service and --resume-service take "
-               "no --check, --service or each other";
+    cl.error = pause || resume
+                   ? "--pause-service and --resume-service take no --check, --service or other "
+                     "service option"
+                   : "--install-service and --remove-service take no --check, --service or each "
+                     "other";
   } else if (install) {
     cl.mode = CommandLine::Mode::kInstallService;
   } else if (remove) {
@@ -129,8 +132,9 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "                    actions a service cannot do\n"
       "      --install-service  (Windows) register the Sentrel service for CONFIG\n"
       "      --remove-service   (Windows) unregister the Sentrel service\n"
-      "      --pause-service    (Windows) stop the service if it runs, noting that it ran\n"
-      "      --resume-service   (Windows) start the service again if a pause stopped it\n"
+      "      --pause-service    (Windows) stop the service for an upgrade, noting that\n"
+      "                         it ran\n"
+      "      --resume-service   (Windows) start it again if the pause stopped it\n"
       "      --            end of options: the rest is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";
