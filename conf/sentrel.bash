@@ -13,7 +13,7 @@ _sentrel() {
   fi
   if ((!options_ended)) && [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-h --help --version --check --explain --timestamps --once --ignore-window --no-reload --dry-run --strict --log
-      --service --install-service --remove-service --' -- "$cur")
+      --service --install-service --remove-service --pause-service --resume-service --' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

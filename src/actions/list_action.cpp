@@ -30,6 +30,16 @@ void ListAction::Run(const FileList& files, const RunContext& ctx) {
     DescribeList(files, ctx);
     return;
   }
+  const Services& services = ctx.services();
+  const std::string& format = list_params_->Value();
+  if (services.no_desktop && NamesConsole(name)) {
+    // A service's console is nobody's: its lines go to the log, as
+    // everything else the service says.
+    std::string lines;
+    for (const FileData& record : files) lines += ExpandForFile(record, format, services) + "\n";
+    services.messages->Write(lines);
+    return;
+  }
   std::FILE* out = OpenFile(name, list_append_->Value() ? "ab" : "wb");
   if (out == nullptr) {
     ctx.ReportFor(*this).Failed("cannot write the list file \"" + name + "\": " +
@@ -38,8 +48,6 @@ void ListAction::Run(const FileList& files, const RunContext& ctx) {
   }
   static constexpr size_t kBufferSize = 1 << 16;
   std::setvbuf(out, nullptr, _IOFBF, kBufferSize);
-  const std::string& format = list_params_->Value();
-  const Services& services = ctx.services();
   for (const FileData& record : files) {
     const std::string line = ExpandForFile(record, format, services);
     std::fwrite(line.data(), 1, line.size(), out);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "actions/popup_action.h"
+#include "config/path_remarks.h"
 
 #include "loader/monitor_process.h"
 #include "entry/check_mode.h"
@@ -31,6 +32,7 @@
 #include "shell/log_file.h"
 #include "shell/search_paths.h"
 #include "shell/services.h"
+#include "shell/system_events.h"
 #include "shell/text_util.h"
 
 namespace sentrel {
@@ -159,7 +161,11 @@ int Monitor(const SearchPlaces& places, const std::string& config, const Command
   // program at any moment from here on, the opening of the configuration
   // included.
   MessageSink& out = ConsoleSink();
-  out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
+  const bool service = service_stop != nullptr;
+  // A service's log is read line by line: no banner, nothing about keys.
+  if (!service) {
+    out.Write(std::string(kProgramName) + " " + kProgramVersion + " [console version]\n\n");
+  }
   Services* services = SetUpProgram(places);
   services->dry_run = cl.dry_run;
   services->no_desktop = service_stop != nullptr;
@@ -197,12 +203,18 @@ int Monitor(const SearchPlaces& places, const std::string& config, const Command
     }
     monitors->StartAll();
   }
+  if (service) {
+    ReportServiceRunning();
+    SystemEvent(EventKind::kInformation, std::string(kProgramName) + " " + kProgramVersion +
+                                             " started on \"" + config + "\"");
+  }
   if (single_pass) {
     out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n");
     return RunSinglePass(*monitors, std::move(input), *failures);
   }
   out.Write(InsertPath(Strings().OemTextAt(kLngLoaded), config) + "\n" +
-            Strings().OemTextAt(kLngStarted) + "\n");
+            (service ? std::string("Monitoring started.") : Strings().OemTextAt(kLngStarted)) +
+            "\n");
   const auto first_items = monitors->Monitors();
   ReportFirstChecks({first_items.begin(), first_items.end()}, out,
                     StdStreamIsTerminal(StdStream::kOutput), load_start);
@@ -241,14 +253,40 @@ int InstallTheService(const CommandLine& cl) {
   const std::string config =
       cl.config ? AbsolutePath(*cl.config) : SystemConfigFolder() + kPathSeparator + "default.mon";
   arguments.insert(arguments.end(), {"--", config});
+  // Registered all the same: the administrator may write them next.
+  if (StatTarget(config).type != EntryType::kFile) {
+    ErrorSink().Write("sentrel: warning: the configuration \"" + config +
+                      "\" does not exist yet: the service cannot start without it\n");
+  }
+  if (cl.log) {
+    const std::string log = AbsolutePath(*cl.log);
+    const std::string folder = log.substr(0, FindLastSeparator(log));
+    if (!FolderExists(folder)) {
+      ErrorSink().Write("sentrel: warning: the log's folder \"" + folder +
+                        "\" does not exist: the service cannot start without it\n");
+    }
+  }
   std::string error;
   if (InstallService(arguments, error) != ServiceOutcome::kDone) {
     ErrorSink().Write("sentrel: " + error + "\n");
     return 1;
   }
+  if (!error.empty()) ErrorSink().Write("sentrel: warning: " + error + "\n");
   ConsoleSink().Write("The Sentrel service is registered: it starts with Windows and reads \"" +
                       config + "\".\nStart it now with: net start Sentrel\n");
   return 0;
+}
+
+// What --check --service reads without CONFIG: the configuration of the
+// registered service, else the one --install-service would register.
+std::string ServiceConfig() {
+  std::vector<std::string> arguments;
+  if (RegisteredServiceArguments(arguments)) {
+    for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+      if (arguments[i] == "--") return arguments[i + 1];
+    }
+  }
+  return SystemConfigFolder() + kPathSeparator + "default.mon";
 }
 
 int RemoveTheService() {
@@ -258,6 +296,18 @@ int RemoveTheService() {
     return 1;
   }
   ConsoleSink().Write("The Sentrel service is stopped and unregistered.\n");
+  return 0;
+}
+
+// An installer's steps around replacing the program's files.
+int PauseOrResume(CommandLine::Mode mode) {
+  std::string error;
+  const ServiceOutcome done = mode == CommandLine::Mode::kPauseService ? PauseService(error)
+                                                                       : ResumeService(error);
+  if (done != ServiceOutcome::kDone) {
+    ErrorSink().Write("sentrel: " + error + "\n");
+    return 1;
+  }
   return 0;
 }
 
@@ -285,7 +335,8 @@ void EndLog(int code) {
   CloseLogFile(1000);
 }
 
-int RunMonitoring(const CommandLine& cl, const SearchPlaces& places, const std::string& config) {
+int RunMonitoring(const CommandLine& cl, const SearchPlaces& places, const std::string& config,
+                  bool logging) {
   if (cl.mode == CommandLine::Mode::kCheck) {
     Services* services = SetUpProgram(places);
     services->no_desktop = cl.service;
@@ -299,7 +350,12 @@ int RunMonitoring(const CommandLine& cl, const SearchPlaces& places, const std::
   std::string error;
   // The log is closed before the manager hears that the service stopped.
   const auto body = [&](std::unique_ptr<ConsoleInput> stop) {
-    const int ended = Monitor(places, config, cl, std::move(stop));
+    SystemEventsReady();
+    // Without its log the service does not start: the reason is in the
+    // event log, and the manager hears of a failed start.
+    const int ended = logging ? Monitor(places, config, cl, std::move(stop)) : 1;
+    SystemEvent(ended == 0 ? EventKind::kInformation : EventKind::kError,
+                std::string(kProgramName) + " ended with exit code " + std::to_string(ended));
     EndLog(ended);
     return ended;
   };
@@ -332,15 +388,18 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
     case CommandLine::Mode::kService:
     case CommandLine::Mode::kInstallService:
     case CommandLine::Mode::kRemoveService:
+    case CommandLine::Mode::kPauseService:
+    case CommandLine::Mode::kResumeService:
       if (!ServiceManagerHere()) {
         ErrorSink().Write(
-            "sentrel: --service, --install-service and --remove-service are for Windows;\n"
+            "sentrel: --service and the other service options are for Windows;\n"
             "on Linux, run Sentrel as a systemd user service: systemctl --user enable --now "
             "sentrel\n");
         return 2;
       }
       if (cl.mode == CommandLine::Mode::kInstallService) return InstallTheService(cl);
       if (cl.mode == CommandLine::Mode::kRemoveService) return RemoveTheService();
+      if (cl.mode != CommandLine::Mode::kService) return PauseOrResume(cl.mode);
       break;
     case CommandLine::Mode::kCheck:
     case CommandLine::Mode::kExplain:
@@ -364,16 +423,23 @@ int RunConsoleProgram(const std::vector<std::string>& args) {
     ErrorSink().Write("sentrel: warning: one configuration is read, \"" + *cl.config +
                       "\"; ignored: " + names + "\n");
   }
-  if (!cl.config && !DefaultConfigFound(places)) {
+  const bool service_check =
+      cl.mode == CommandLine::Mode::kCheck && cl.service && !cl.config && ServiceManagerHere();
+  if (!cl.config && !service_check && !DefaultConfigFound(places)) {
     // Which file the message below names says little to someone who did
     // not know there was a search.
     std::string text = "sentrel: no configuration named, and none found in:\n";
     for (const std::string& place : DefaultConfigCandidates(places)) text += "  " + place + "\n";
     ErrorSink().Write(text + "Name one (sentrel CONFIG); \"sentrel --help\" says more.\n");
   }
-  if (!StartLog(cl)) return 1;
-  const std::string config = cl.config ? *cl.config : ChooseDefaultConfig(places);
-  const int code = RunMonitoring(cl, places, config);
+  if (cl.mode == CommandLine::Mode::kService) HoldSystemEvents();
+  // A service that cannot log still reports its failed start to the manager.
+  const bool logging = StartLog(cl);
+  if (!logging && cl.mode != CommandLine::Mode::kService) return 1;
+  const std::string config = cl.config     ? *cl.config
+                             : service_check ? ServiceConfig()
+                                             : ChooseDefaultConfig(places);
+  const int code = RunMonitoring(cl, places, config, logging);
   EndLog(code);
   return code;
 }

@@ -205,7 +205,8 @@ TEST_F(ConsoleProgramTest, LegacySettingsAreMigratedAtStart) {
 // anything.
 TEST(ServiceOptionsTest, SayTheyAreForWindowsOnLinux) {
   TempDir dir, home;
-  for (std::string option : {"--service", "--install-service", "--remove-service"}) {
+  for (std::string option :
+       {"--service", "--install-service", "--remove-service", "--pause-service", "--resume-service"}) {
     SentrelRun run = RunSentrel({option}, dir.str(), home.str());
     EXPECT_EQ(run.code, 2) << option;
     EXPECT_NE(run.err.find("are for Windows"), std::string::npos) << run.err;

@@ -1,6 +1,8 @@
 #include "entry/check_mode.h"
 
+#include "actions/list_action.h"
 #include "loader/monitor_process.h"
+#include "platform/paths.h"
 
 namespace sentrel {
 namespace {
@@ -44,6 +46,13 @@ void NoteDesktopActions(const MonitorProcess& process, Diagnostics& notes) {
   for (const auto& item : process.Monitors()) {
     for (const auto& action : item->Actions()) {
       const int kind = action->Kind();
+      const auto* list = dynamic_cast<const ListAction*>(action.get());
+      if (action->Enabled() && list != nullptr && NamesConsole(list->ListName().Value())) {
+        notes.Warn(action->line() > 0 ? action->line() : list->ListName().line(),
+                   "ListName=" + list->ListName().Value() +
+                       ": a service has no console, so the list goes to the log");
+        continue;
+      }
       if (!action->Enabled() ||
           (kind != kPopupAction && kind != kSoundAction && kind != kKillAction)) {
         continue;

@@ -9,7 +9,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   bool help = false, version = false, check = false, options_ended = false;
   bool explain = false;
-  bool install = false, remove = false;
+  bool install = false, remove = false, pause = false, resume = false;
   auto wrong = [&cl](std::string error) {
     if (cl.error.empty()) cl.error = std::move(error);
   };
@@ -50,6 +50,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         install = true;
       } else if (arg == "--remove-service") {
         remove = true;
+      } else if (arg == "--pause-service") {
+        pause = true;
+      } else if (arg == "--resume-service") {
+        resume = true;
       } else if (arg == "--log" || arg.rfind("--log=", 0) == 0) {
         if (arg != "--log") {
           cl.log = arg.substr(6);
@@ -82,13 +86,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     cl.mode = CommandLine::Mode::kVersion;
   } else if (explain) {
     cl.mode = CommandLine::Mode::kExplain;
-  } else if ((install || remove) && int(install) + int(remove) + int(check) + int(cl.service) > 1) {
+  } else if ((install || remove || pause || resume) &&
+             int(install) + int(remove) + int(pause) + int(resume) + int(check) +
+                     int(cl.service) > 1) {
     cl.mode = CommandLine::Mode::kUsageError;
-    cl.error = "--install-service and --remove-service take no --check, --service or each other";
+    cl.error = pause || resume
+                   ? "--pause-service and --resume-service take no --check, --service or other "
+                     "service option"
+                   : "--install-service and --remove-service take no --check, --service or each "
+                     "other";
   } else if (install) {
     cl.mode = CommandLine::Mode::kInstallService;
   } else if (remove) {
     cl.mode = CommandLine::Mode::kRemoveService;
+  } else if (pause) {
+    cl.mode = CommandLine::Mode::kPauseService;
+  } else if (resume) {
+    cl.mode = CommandLine::Mode::kResumeService;
   } else if (check) {
     cl.mode = CommandLine::Mode::kCheck;
   } else if (cl.service) {
@@ -125,6 +139,9 @@ std::string UsageText(const std::vector<std::string>& default_places) {
       "                    actions a service cannot do\n"
       "      --install-service  (Windows) register the Sentrel service for CONFIG\n"
       "      --remove-service   (Windows) unregister the Sentrel service\n"
+      "      --pause-service    (Windows) stop the service for an upgrade, noting that\n"
+      "                         it ran\n"
+      "      --resume-service   (Windows) start it again if the pause stopped it\n"
       "      --            end of options: the rest is CONFIG, even if it begins with -\n"
       "\n"
       "Without CONFIG, the first of these that exists is read:\n";

@@ -11,7 +11,7 @@ namespace sentrel {
 struct CommandLine {
   enum class Mode {
     kStart, kCheck, kExplain, kHelp, kVersion, kUsageError,
-    kService, kInstallService, kRemoveService  // Windows only
+    kService, kInstallService, kRemoveService, kPauseService, kResumeService  // Windows only
   };
   Mode mode = Mode::kStart;
   // Every line the program writes begins with the local date and time.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/file_ops.h"
 #include "sentrel_run.h"
 #include "shell/text_util.h"
@@ -86,7 +88,9 @@ TEST(CommandLineTest, TheLogKeepsBothStreamsWithTimeAndLevel) {
   dir.Write("run.log", "kept\n");
   SentrelRun run = RunSentrel({"--check", "a.mon", "--log", "run.log"}, dir.str(), home.str());
   EXPECT_EQ(run.code, 1) << run.err;
-  const std::string log = ReadFileText(dir.Sub("run.log"));
+  // Its lines end as the system's text files do (CR LF on Windows).
+  std::string log = ReadFileText(dir.Sub("run.log"));
+  log.erase(std::remove(log.begin(), log.end(), '\r'), log.end());
   EXPECT_EQ(log.rfind("kept\n", 0), 0u) << log;
   EXPECT_NE(log.find(" INFO  a.mon: 1 item, 1 problem.\n"), std::string::npos) << log;
   EXPECT_NE(log.find(" WARN  a.mon:3: warning: "), std::string::npos) << log;

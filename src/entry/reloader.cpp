@@ -4,6 +4,7 @@
 
 #include "entry/check_mode.h"
 #include "shell/log_file.h"
+#include "shell/system_events.h"
 
 namespace sentrel {
 namespace {
@@ -71,8 +72,11 @@ void Reloader::ReloadNow() {
     errors_.Write(config_ + ": not reloaded; the running configuration stays\n");
     return;
   }
-  out_.Write("Configuration reloaded: " + Count(r.kept, "kept") + ", " +
-             std::to_string(r.started) + " started, " + std::to_string(r.stopped) + " stopped\n");
+  const std::string news = "Configuration reloaded: " + Count(r.kept, "kept") + ", " +
+                           std::to_string(r.started) + " started, " +
+                           std::to_string(r.stopped) + " stopped";
+  out_.Write(news + "\n");
+  SystemEvent(EventKind::kInformation, config_ + ": " + news);
 }
 
 }  // namespace sentrel

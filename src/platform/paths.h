@@ -56,6 +56,15 @@ std::string UserDataHome();
 // "CON" opened for writing is the program's standard output.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// Opens a log to append lines to, written with "\n" and ending as the
+// system's text files do (CR LF on Windows). Others may read it, and rename
+// or delete it while it is open, so that a rotation tool can move it away.
+std::FILE* OpenLogStream(const std::string& path);
+
+// Whether `path` names the console device ("CON" on Windows; nothing on
+// Linux, where a console is a file like any other).
+bool NamesConsole(const std::string& path);
+
 // The per-user folder for state kept across runs: $XDG_STATE_HOME, else
 // ~/.local/state; on Windows the local application data folder.
 std::string UserStateHome();

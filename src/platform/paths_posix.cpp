@@ -127,4 +127,7 @@ std::string SharedDataFolder() {
   return text;
 }
 
+std::FILE* OpenLogStream(const std::string& path) { return OpenFile(path, "ab"); }
+bool NamesConsole(const std::string&) { return false; }
+
 }  // namespace sentrel

@@ -1,9 +1,11 @@
 #include <windows.h>
 #include <shlobj.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -95,11 +97,13 @@ std::string SystemConfigFolder() {
 }
 std::string SharedDataFolder() { return std::string(); }
 
+bool NamesConsole(const std::string& path) { return _stricmp(path.c_str(), "CON") == 0; }
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   // The console device named for writing is the program's own output: its
   // lines then go where the program's messages go, a pipe or a file
   // included, and a program without a console window still writes them.
-  if (_stricmp(path.c_str(), "CON") == 0 && mode[0] != 'r') {
+  if (NamesConsole(path) && mode[0] != 'r') {
     std::fflush(stdout);
     const int fd = _dup(_fileno(stdout));
     if (fd < 0) return nullptr;
@@ -108,6 +112,33 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
     return out;
   }
   return _wfopen(WidePath(path).c_str(), Widen(mode).c_str());
+}
+
+std::FILE* OpenLogStream(const std::string& path) {
+  // The C runtime's own opens never share deletion, and a renamed log would
+  // then be refused with a sharing violation.
+  const HANDLE h = CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD e = GetLastError();
+    errno = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME
+                ? ENOENT
+            : e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION
+                ? EACCES
+                : EIO;
+    return nullptr;
+  }
+  // Text mode: each "\n" is written as CR LF.
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND | _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(h);
+    errno = EIO;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "at");
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
 }  // namespace sentrel

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <atomic>
 
 #include "platform/file_ops.h"
@@ -17,6 +19,17 @@ constexpr wchar_t kDescription[] =
 // What the manager is told a stop may take: the running actions finish and
 // the items' states are saved first.
 constexpr DWORD kStopWaitHintMs = 15000;
+// What a start may take: the configuration is read and every item started
+// before the service says it runs.
+constexpr DWORD kStartWaitHintMs = 30000;
+constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Sentrel";
+// Set by a pause (1: the service ran), beside the service's own settings so
+// that it goes with the service. An installer reads it too: while it is
+// there, an upgrade is under way and the older product's removal leaves the
+// service.
+constexpr wchar_t kPausedValue[] = L"Paused";
+constexpr wchar_t kEventSourceKey[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Sentrel";
 
 // The one service of this process: what the manager's thread and the
 // service's own thread share.
@@ -25,6 +38,7 @@ struct ServiceState {
   SERVICE_STATUS_HANDLE handle = nullptr;
   HANDLE stop_event = nullptr;
   std::atomic<bool> stopping{false};
+  std::atomic<bool> running{false};
   int code = 0;
 } state;
 
@@ -71,13 +85,60 @@ class ServiceStopInput final : public ConsoleInput {
 void WINAPI ServiceMain(DWORD, wchar_t**) {
   state.handle = RegisterServiceCtrlHandlerExW(kServiceName, &Control, nullptr);
   if (state.handle == nullptr) return;
-  Report(SERVICE_START_PENDING, 0, 5000);
-  Report(SERVICE_RUNNING);
+  // Running is said once the body has started monitoring: a start that
+  // fails before that is a failed start, with the body's exit code.
+  Report(SERVICE_START_PENDING, 0, kStartWaitHintMs);
   state.code = (*state.body)(std::make_unique<ServiceStopInput>());
   Report(SERVICE_STOPPED, static_cast<DWORD>(state.code));
 }
 
 std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+// Asks the service to stop and waits for its orderly stop: running actions
+// finish, states are saved.
+void StopAndWait(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS running = {};
+  DWORD size = 0;
+  HANDLE process = nullptr;
+  // The process, so that its files are free once the call returns: it says
+  // "stopped" a moment before it ends.
+  if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running),
+                           sizeof running, &size) &&
+      running.dwProcessId != 0) {
+    process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
+  }
+  SERVICE_STATUS status = {};
+  if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    for (int i = 0; i < 300 && status.dwCurrentState != SERVICE_STOPPED; ++i) {
+      Sleep(100);
+      if (!QueryServiceStatus(service, &status)) break;
+    }
+    if (process != nullptr) WaitForSingleObject(process, 10000);
+  }
+  if (process != nullptr) CloseHandle(process);
+}
+
+// The Application log's entries name the program as their source, with the
+// message file Event Viewer reads their text from.
+bool RegisterOurEventSource(std::string& error) {
+  HKEY key = nullptr;
+  LSTATUS r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr);
+  if (r == ERROR_SUCCESS) {
+    const std::wstring file = Widen(ProgramPath());
+    const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+    r = RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
+                       reinterpret_cast<const BYTE*>(file.c_str()),
+                       static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
+    if (r == ERROR_SUCCESS) {
+      r = RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD,
+                         reinterpret_cast<const BYTE*>(&types), sizeof types);
+    }
+    RegCloseKey(key);
+  }
+  if (r != ERROR_SUCCESS) error = "cannot register the event source: " + SystemErrorText(r);
+  return r == ERROR_SUCCESS;
+}
 
 class ServiceManager {
  public:
@@ -91,6 +152,11 @@ class ServiceManager {
   SC_HANDLE scm_;
 };
 
+// The message file's entries: each says its one string as it is.
+DWORD EventIdOf(EventKind kind) {
+  return kind == EventKind::kError ? 3 : kind == EventKind::kWarning ? 2 : 1;
+}
+
 std::string WhyNot(const char* what) {
   const DWORD e = GetLastError();
   std::string text = std::string(what) + ": " + SystemErrorText(e);
@@ -101,6 +167,11 @@ std::string WhyNot(const char* what) {
 }  // namespace
 
 bool ServiceManagerHere() { return true; }
+
+void ReportServiceRunning() {
+  if (state.handle == nullptr || state.running.exchange(true)) return;
+  Report(SERVICE_RUNNING);
+}
 
 ServiceOutcome RunAsService(const std::function<int(std::unique_ptr<ConsoleInput>)>& body,
                             int& code, std::string& error) {
@@ -155,6 +226,9 @@ ServiceOutcome InstallService(const std::vector<std::string>& arguments, std::st
   failure.lpsaActions = restart;
   ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
   CloseServiceHandle(service);
+  // Without its source the service still runs; its entries then read badly,
+  // which `error` says.
+  RegisterOurEventSource(error);
   return ServiceOutcome::kDone;
 }
 
@@ -164,6 +238,7 @@ ServiceOutcome RemoveService(std::string& error) {
     error = WhyNot("cannot open the service manager");
     return ServiceOutcome::kFailed;
   }
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
   SC_HANDLE service = OpenServiceW(scm.get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
   if (service == nullptr) {
     error = GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST
@@ -171,18 +246,91 @@ ServiceOutcome RemoveService(std::string& error) {
                 : WhyNot("cannot open the Sentrel service");
     return ServiceOutcome::kFailed;
   }
-  SERVICE_STATUS status = {};
-  if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-    // The orderly stop: running actions finish, states are saved.
-    for (int i = 0; i < 300 && status.dwCurrentState != SERVICE_STOPPED; ++i) {
-      Sleep(100);
-      if (!QueryServiceStatus(service, &status)) break;
-    }
-  }
+  StopAndWait(service);
   const bool deleted = DeleteService(service);
   if (!deleted) error = WhyNot("cannot unregister the service");
   CloseServiceHandle(service);
   return deleted ? ServiceOutcome::kDone : ServiceOutcome::kFailed;
+}
+
+ServiceOutcome PauseService(std::string& error) {
+  ServiceManager scm(SC_MANAGER_CONNECT);
+  if (scm.get() == nullptr) {
+    error = WhyNot("cannot open the service manager");
+    return ServiceOutcome::kFailed;
+  }
+  SC_HANDLE service = OpenServiceW(scm.get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
+  if (service == nullptr) {
+    if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return ServiceOutcome::kDone;
+    error = WhyNot("cannot open the Sentrel service");
+    return ServiceOutcome::kFailed;
+  }
+  SERVICE_STATUS status = {};
+  const DWORD ran =
+      QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED ? 1 : 0;
+  // Noted before the stop: a pause cut short still leaves it to resume.
+  const LSTATUS r =
+      RegSetKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, kPausedValue, REG_DWORD, &ran, sizeof ran);
+  if (r != ERROR_SUCCESS) error = "cannot note the pause: " + SystemErrorText(r);
+  if (ran) StopAndWait(service);
+  CloseServiceHandle(service);
+  return r == ERROR_SUCCESS ? ServiceOutcome::kDone : ServiceOutcome::kFailed;
+}
+
+ServiceOutcome ResumeService(std::string& error) {
+  DWORD ran = 0;
+  DWORD size = sizeof ran;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, kPausedValue, RRF_RT_REG_DWORD, nullptr, &ran,
+                   &size) != ERROR_SUCCESS) {
+    return ServiceOutcome::kDone;
+  }
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, kPausedValue);
+  if (ran == 0) return ServiceOutcome::kDone;
+  ServiceManager scm(SC_MANAGER_CONNECT);
+  SC_HANDLE service =
+      scm.get() == nullptr ? nullptr : OpenServiceW(scm.get(), kServiceName, SERVICE_START);
+  if (service == nullptr) {
+    error = WhyNot("cannot open the Sentrel service");
+    return ServiceOutcome::kFailed;
+  }
+  const bool started = StartServiceW(service, 0, nullptr) ||
+                       GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+  if (!started) error = WhyNot("cannot start the Sentrel service");
+  CloseServiceHandle(service);
+  return started ? ServiceOutcome::kDone : ServiceOutcome::kFailed;
+}
+
+bool RegisteredServiceArguments(std::vector<std::string>& arguments) {
+  ServiceManager scm(SC_MANAGER_CONNECT);
+  SC_HANDLE service =
+      scm.get() == nullptr ? nullptr : OpenServiceW(scm.get(), kServiceName, SERVICE_QUERY_CONFIG);
+  if (service == nullptr) return false;
+  DWORD size = 0;
+  QueryServiceConfigW(service, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  const bool read = size > 0 && QueryServiceConfigW(service, config, size, &size);
+  CloseServiceHandle(service);
+  if (!read || config->lpBinaryPathName == nullptr) return false;
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(config->lpBinaryPathName, &count);
+  if (argv == nullptr) return false;
+  arguments.clear();
+  for (int i = 1; i < count; ++i) arguments.push_back(Narrow(argv[i]));
+  LocalFree(argv);
+  return true;
+}
+
+void WriteSystemEvent(EventKind kind, const std::string& text) {
+  // Opened once for the process: the source stays registered while it runs.
+  static const HANDLE source = RegisterEventSourceW(nullptr, kServiceName);
+  if (source == nullptr) return;
+  const WORD type = kind == EventKind::kError     ? EVENTLOG_ERROR_TYPE
+                    : kind == EventKind::kWarning ? EVENTLOG_WARNING_TYPE
+                                                  : EVENTLOG_INFORMATION_TYPE;
+  const std::wstring wide = Widen(text);
+  const wchar_t* strings[] = {wide.c_str()};
+  ReportEventW(source, type, 0, EventIdOf(kind), nullptr, 1, 0, strings, nullptr);
 }
 
 std::string ServiceLogPath() {

@@ -25,7 +25,7 @@ constexpr int kSayMs = 1000;
 class LogWriter {
  public:
   bool Open(const std::string& path, std::string& error) {
-    std::FILE* file = OpenFile(path, "ab");
+    std::FILE* file = OpenLogStream(path);
     if (file == nullptr) {
       error = "cannot open the log \"" + path + "\": " + std::strerror(errno);
       return false;
@@ -87,6 +87,8 @@ class LogWriter {
  private:
   // The line gathered from standard output (0) or error (1), with its level.
   void QueueLine(int i) {
+    // An empty line says nothing in a log read line by line.
+    if (partial_[i].empty()) return;
     const char* level = i == 0 ? " INFO  " : IsWarningLine(partial_[i]) ? " WARN  " : " ERROR ";
     Queue(LocalTimestamp() + level + partial_[i] + "\n");
     partial_[i].clear();
@@ -116,7 +118,7 @@ class LogWriter {
         std::FILE* old = file_;
         lock.unlock();
         if (old != nullptr) std::fclose(old);
-        std::FILE* file = OpenFile(path, "ab");
+        std::FILE* file = OpenLogStream(path);
         lock.lock();
         // Lines keep waiting while the folder cannot take a new file.
         file_ = file;

@@ -6,6 +6,7 @@
 
 #include "platform/std_streams.h"
 #include "shell/log_file.h"
+#include "shell/system_events.h"
 
 namespace sentrel {
 namespace {
@@ -32,6 +33,7 @@ class StreamSink final : public MessageSink {
   void Write(std::string_view text) override {
     // Queued for the log's own writer, so a blocked stream holds no log line.
     LogText(stream_ == StdStream::kError ? LogLevel::kError : LogLevel::kInfo, text);
+    if (stream_ == StdStream::kError) SystemEventText(text);
     std::lock_guard<std::mutex> lock(mu_);
     if (line_stamp == nullptr && !journal_) {
       WriteStdStream(stream_, text);
@@ -42,6 +44,7 @@ class StreamSink final : public MessageSink {
 
   bool WriteWithin(std::string_view text, int ms) override {
     LogText(stream_ == StdStream::kError ? LogLevel::kError : LogLevel::kInfo, text);
+    if (stream_ == StdStream::kError) SystemEventText(text);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     // Polled rather than a timed lock, which the thread checker cannot follow.
     std::unique_lock<std::mutex> lock(mu_, std::try_to_lock);
