@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/ignore_rules.h"
-#include "tests/child_process.h"
-#include "tests/temp_dir.h"
+#include "child_process.h"
+#include "temp_dir.h"
 
 namespace sentrel {
 namespace {
